@@ -1,0 +1,37 @@
+#include "app/programmer_dlg.h"
+
+CProgrammerDlg::CProgrammerDlg() = default;
+CProgrammerDlg::~CProgrammerDlg() = default;
+
+void CProgrammerDlg::SetPreloadDefaults() {
+  m_bLeaveImages = false;
+  m_bPermitLoaderOverwrite = false;
+  m_bPreserveSerialNumber = true;
+  m_bIncludeSetupMenu = false;
+  m_nBaudMV2 = 115200;
+  m_nBaudQZ6 = 115200;
+  for (platform::SyncString* s :
+       {&m_strRcpFileMV2, &m_strLdrFileMV2, &m_strLdrPre50FileMV2, &m_strFpgaFileMV2,
+        &m_strUimFileMV2, &m_strVtcFileMV2, &m_strLogPath, &m_strRcpFileQZ6, &m_strLdrFileQZ6,
+        &m_strCpldFileQZ6, &m_strDspFileQZ6, &m_strVtcFileQZ6}) {
+    s->Set("");
+  }
+}
+
+std::string CProgrammerDlg::GetRCPFile() const {
+  return m_nFamily == kFamilyMV2 ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
+}
+
+std::string CProgrammerDlg::GetVTCFile() const {
+  return m_nFamily == kFamilyMV2 ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
+}
+
+std::string CProgrammerDlg::GetLDRFile(int boardVersion) const {
+  if (m_nFamily != kFamilyMV2) return m_strLdrFileQZ6.Get();
+  // Boards before 5.0 need the older loader when one is configured.
+  if (boardVersion < 50) {
+    std::string pre50 = m_strLdrPre50FileMV2.Get();
+    if (!pre50.empty()) return pre50;
+  }
+  return m_strLdrFileMV2.Get();
+}

@@ -1,0 +1,176 @@
+// CCommDialog: one port panel. Its connection side owns the port, the fixed
+// line settings, the three hand-over events, the receive ring, the flags the
+// port's threads share and the traffic log; its window side is kept here as
+// plain thread-safe values (status text, progress, button state) that a front
+// end shows. Every thread of the port and every link, file and engine
+// function takes the panel as its argument.
+//
+// Created and destroyed by the main window (CProgrammerDlg) on the window
+// thread; Start, Reset and the context menu commands also run there.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/ring_buffer.h"
+#include "platform/event.h"
+#include "platform/serial_port.h"
+#include "platform/sync_string.h"
+#include "update/update_status.h"
+
+class CProgrammerDlg;
+class CLogWin;
+
+// Bit of m_dwStatusFlags: the scanner has been identified on this panel.
+constexpr uint32_t kScannerIdentified = 0x10000000u;
+
+// The port handle shared by the panel's threads and the window thread. A copy
+// taken by a thread stays valid after Reset closed and dropped the port; the
+// copy's calls then fail.
+class PortHandle {
+ public:
+  platform::PortPtr Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return port_;
+  }
+  void Set(platform::PortPtr port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    port_ = std::move(port);
+  }
+  bool IsOpen() const { return Get() != nullptr; }
+
+ private:
+  mutable std::mutex mutex_;  // guards port_
+  platform::PortPtr port_;
+};
+
+// The progress bar model: range and position, written by the port's threads.
+class ProgressBar {
+ public:
+  void SetRange(int low, int high) {
+    low_.store(low);
+    high_.store(high);
+    Notify();
+  }
+  void SetPos(int pos) {
+    pos_.store(pos);
+    Notify();
+  }
+  int GetPos() const { return pos_.load(); }
+  int GetLow() const { return low_.load(); }
+  int GetHigh() const { return high_.load(); }
+  void SetObserver(std::function<void(int)> observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
+  }
+
+ private:
+  void Notify() {
+    std::function<void(int)> observer;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      observer = observer_;
+    }
+    if (observer) observer(pos_.load());
+  }
+  std::atomic<int> low_{0};
+  std::atomic<int> high_{100};
+  std::atomic<int> pos_{0};
+  std::mutex mutex_;  // guards observer_
+  std::function<void(int)> observer_;
+};
+
+class CCommDialog {
+ public:
+  // Stores the arguments and initialises the panel at once (OnInitDialog): a
+  // USB panel (its g_portTable row has bUsb) opens its port and starts
+  // identifying the scanner; an RS-232 panel does not touch its port.
+  CCommDialog(uint16_t portIndex, const char* portName, CProgrammerDlg* parent);
+  // Teardown: ends the threads (never hangs), restores the saved line
+  // settings, closes port and log.
+  ~CCommDialog();
+  CCommDialog(const CCommDialog&) = delete;
+  CCommDialog& operator=(const CCommDialog&) = delete;
+
+  // Opens (if needed) and configures the port; creates the events on first use.
+  void OpenPort();
+  // The port button: starts the receiver and the programming thread.
+  void Start();
+  // The context menu's Reset: parks and aborts the threads and closes the port.
+  void Reset();
+  // The panel's initialisation; run by the constructor.
+  void OnInitDialog();
+
+  // ---- connection members ----
+  CProgrammerDlg* m_pMainDlg = nullptr;
+  std::atomic<CLogWin*> m_pLogWin{nullptr};
+  std::atomic<bool> m_bLogEnabled{false};
+  std::atomic<bool> m_bRxActive{false};
+  unsigned m_nTimerId = 0;
+  std::atomic<int> m_nLoaderVersion{0};
+  std::atomic<int> m_nBoardVersion{0};
+  std::atomic<uint32_t> m_dwStatusFlags{0};
+  PortHandle m_hPort;
+  char m_szPortName[12] = {};
+  platform::LineSettings m_dcb{};
+  platform::CommTimeouts m_timeouts{};
+  std::thread::id m_dwRecvThreadId{};
+  std::thread::id m_dwSendThreadId{};
+  RingBuffer m_rxBuffer;
+  std::atomic<uint32_t> m_bCts{0};
+  std::atomic<uint32_t> m_bDsr{0};
+  platform::LineSettings m_dcbSaved{};
+  std::atomic<bool> m_bAbort{false};
+  std::unique_ptr<platform::Event> m_hExitEvent;
+  std::unique_ptr<platform::Event> m_hDataEvent;
+  std::unique_ptr<platform::Event> m_hReceiveEvent;
+  uint32_t m_dwCommMask = 0;
+  std::atomic<bool> m_bBusy{false};
+  char m_szLogFile[256] = {};
+  std::FILE* m_hLogFile = nullptr;
+  int m_nLogIndex = 0;
+  uint32_t m_dwLogBytes = 0;
+  std::atomic<bool> m_bRecvDone{true};
+  std::atomic<bool> m_bSendDone{true};
+  ProgressBar m_progress;
+  platform::SyncString m_strStatus;
+  uint16_t m_nPortIndex = 0;
+
+  // ---- window side, as values a front end shows ----
+  // Port button (control 1000): caption and enabled state.
+  platform::SyncString m_strButtonCaption;
+  std::atomic<bool> m_bButtonEnabled{true};
+  // Called (on the changing thread) when the button is enabled or disabled.
+  void SetButtonObserver(std::function<void(bool)> observer);
+  void EnablePortButton(bool enable);
+
+  // True once both port threads have ended (or none was started).
+  bool ThreadsDone() const { return m_bRecvDone.load() && m_bSendDone.load(); }
+
+ private:
+  void Teardown();
+  // Ends a receiver left parked by an earlier, normally ended run, so that two
+  // receivers never feed one ring.
+  void EndParkedReceiver();
+  void JoinThreads();
+
+  std::thread recvThread_;
+  std::thread sendThread_;
+  std::mutex buttonMutex_;  // guards buttonObserver_
+  std::function<void(bool)> buttonObserver_;
+};
+
+// The only way bytes leave for the scanner. Returns once the bytes are written
+// (held while the scanner holds CTS low); FALSE when the port is closed or fails.
+bool WritePort(const PortHandle& port, const void* data, uint32_t length);
+bool WritePort(const platform::PortPtr& port, const void* data, uint32_t length);
+
+// Set by the main window when it closes, before it destroys the panels: the
+// receivers then stop reporting failed reads.
+extern std::atomic<bool> g_bClosing;

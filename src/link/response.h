@@ -1,0 +1,27 @@
+// Response matching: the search for loader texts in received bytes and the two
+// waits that consume a panel's receive ring until the expected texts arrived,
+// the scanner fell silent for the time-out, or the port was told to stop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/update_status.h"
+
+class CCommDialog;
+
+// First position where text (without its terminator) lies wholly inside the
+// first length bytes of data; null when none. data may hold zero bytes.
+const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text);
+
+// Waits until both texts of the success pair (successB may be null) or both of
+// the failure pair have been seen. UPD_OK, UPD_FAIL_MATCH, UPD_TIMEOUT,
+// UPD_WAIT_FAILED or UPD_ABORTED. timeoutMs is a silence limit.
+UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
+                         const char* successB, const char* failureA, const char* failureB);
+
+// Waits for start text then end text and copies what lies between into out
+// (at most capacity bytes; no terminator). copied (if not null) gets the count.
+// UPD_OK, UPD_TIMEOUT, UPD_BAD_ARGUMENT, UPD_WAIT_FAILED or UPD_ABORTED.
+UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
+                         const char* startText, const char* endText, size_t* copied = nullptr);

@@ -1,0 +1,134 @@
+// The serial port as the link layer sees it: open by name, line settings,
+// time-outs, modem status, a write that returns only when the bytes are taken,
+// a read that completes shortly after the last byte of a burst, and a close
+// that ends pending reads and writes on other threads.
+//
+// Backends: posix/ (termios), win32/ (overlapped calls), sim/ (an in-memory
+// null-modem cable). A port is shared by the panel's threads through a
+// shared_ptr, so a Reset that closes it on the window thread never frees an
+// object another thread is inside: that thread's next call simply fails.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Modem status bits.
+constexpr uint32_t MS_CTS_ON = 0x10;
+constexpr uint32_t MS_DSR_ON = 0x20;
+// Comm event mask.
+constexpr uint32_t EV_RXCHAR = 0x0001;
+
+// System error codes the link layer tells apart (Windows values; the POSIX
+// backend maps its errno values onto them where the meaning matches).
+constexpr int kErrorFileNotFound = 2;
+constexpr int kErrorAccessDenied = 5;
+constexpr int kErrorInvalidHandle = 6;
+constexpr int kErrorGenFailure = 31;
+constexpr int kErrorOperationAborted = 995;
+constexpr int kErrorIoPending = 997;
+constexpr int kErrorDeviceNotConnected = 1167;
+
+constexpr uint8_t DTR_CONTROL_ENABLE = 1;
+constexpr uint8_t RTS_CONTROL_HANDSHAKE = 2;
+constexpr uint8_t NOPARITY = 0;
+constexpr uint8_t ONESTOPBIT = 0;
+
+// The device control block: the line settings, field by field as the system names them.
+struct LineSettings {
+  uint32_t DCBlength = 0;
+  uint32_t BaudRate = 0;
+  uint32_t fBinary = 0;
+  uint32_t fParity = 0;
+  uint32_t fOutxCtsFlow = 0;
+  uint32_t fOutxDsrFlow = 0;
+  uint32_t fDtrControl = 0;
+  uint32_t fDsrSensitivity = 0;
+  uint32_t fTXContinueOnXoff = 0;
+  uint32_t fOutX = 0;
+  uint32_t fInX = 0;
+  uint32_t fErrorChar = 0;
+  uint32_t fNull = 0;
+  uint32_t fRtsControl = 0;
+  uint32_t fAbortOnError = 0;
+  uint16_t XonLim = 0;
+  uint16_t XoffLim = 0;
+  uint8_t ByteSize = 0;
+  uint8_t Parity = 0;
+  uint8_t StopBits = 0;
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+
+  bool operator==(const LineSettings&) const = default;
+};
+
+struct CommTimeouts {
+  uint32_t ReadIntervalTimeout = 0;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 0;
+  uint32_t WriteTotalTimeoutMultiplier = 0;
+  uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+enum class ReadStatus { kData, kTimeout, kFailed };
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  virtual bool GetCommState(LineSettings& settings) = 0;
+  // Applies the settings and reads them back; false when the system refused
+  // them or the read-back differs in a field the system keeps.
+  virtual bool SetCommState(const LineSettings& settings) = 0;
+  virtual bool SetCommTimeouts(const CommTimeouts& timeouts) = 0;
+  // status receives MS_CTS_ON and MS_DSR_ON bits.
+  virtual bool GetCommModemStatus(uint32_t& status) = 0;
+  virtual bool ClearCommError() = 0;
+
+  // Writes all bytes and returns once they are taken (held while CTS is low,
+  // without time limit). False at once when the port is closed or fails.
+  virtual bool Write(const void* data, size_t length) = 0;
+
+  // Waits up to timeoutMs (real milliseconds, not scaled) for a first byte,
+  // then collects bytes until the line has been quiet for the read interval
+  // time-out or capacity is reached. kData with got > 0, kTimeout with got 0,
+  // kFailed when the port is closed or fails (LastError tells why).
+  virtual ReadStatus Read(void* buffer, size_t capacity, size_t& got, uint32_t timeoutMs) = 0;
+
+  // Ends pending and later calls on every thread with failure
+  // (kErrorOperationAborted). Idempotent.
+  virtual void Close() = 0;
+
+  // The error code of the last failed call on this thread's behalf.
+  virtual int LastError() const = 0;
+};
+
+using PortPtr = std::shared_ptr<SerialPort>;
+
+// Opens a port by the name the program uses (COM3, \\.\COM7, ZEV3).
+// Returns null and sets error on failure.
+using PortOpener = std::function<PortPtr(const std::string& name, int& error)>;
+
+// Replaces how names are opened (tests and the demo hand out sim ports);
+// an empty opener restores the operating system's.
+void InstallPortOpener(PortOpener opener);
+PortPtr OpenSerialPort(const std::string& name, int& error);
+
+// The operating system's opener, provided by the backend chosen by the build.
+PortPtr OpenNativeSerialPort(const std::string& name, int& error);
+
+// POSIX only: where a program port name leads. The [Ports] section of the
+// configuration file fills it (COM1=/dev/ttyUSB0, ZEV0=/dev/serial/by-id/...);
+// an unmapped COMn is /dev/ttyS{n-1}. The device prefix \\.\ is dropped before
+// the look-up. Ignored by other backends.
+void SetPortMap(const std::function<std::string(const std::string& name)>& lookup);
+std::string DevicePathFor(const std::string& name);
+
+}  // namespace platform
