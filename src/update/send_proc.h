@@ -7,3 +7,11 @@
 class CCommDialog;
 
 int sendProc(CCommDialog* panel);
+
+#include "update/update_status.h"
+
+// The firmware steps of one run (RCP, VTC, then FPGA and UIM or CPLD and DSP,
+// then LDR), each only if configured and every earlier step succeeded.
+// Called by sendProc once the scanner is identified; its result becomes the
+// run's result.
+UpdateStatus RunProgrammingSteps(CCommDialog* panel);
