@@ -1,4 +1,121 @@
+// The firmware steps of one programming run, in the order the scanner needs
+// them: the data images first, then the logic device and the DSP code (first
+// generation) or the FPGA and UIM agent (MV2), and the boot loader last, since
+// a failed loader update leaves nothing to talk to. A step runs only if its
+// file is configured and every earlier step succeeded.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/programmer_dlg.h"
+#include "firmware/file_access.h"
+#include "link/comm_dialog.h"
+#include "link/handshake.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "platform/time.h"
+#include "update/engines.h"
 #include "update/send_proc.h"
 
-// Placeholder until the component engines land: a run with no step configured.
-UpdateStatus RunProgrammingSteps(CCommDialog*) { return UPD_OK; }
+namespace {
+
+constexpr size_t kHeaderBytes = 256;
+
+const char* ModelText(int family) {
+  if (family == kFamilyQZ500) return "QZ500";
+  if (family == kFamilyQZ600) return "QZ600";
+  return "QZ7,QZ6-NextGen";
+}
+
+// The RCP image is built per family; its header tag tells which. The decoded
+// header starts with the two zero bytes of the record's address, so the tags
+// are searched in the whole buffer rather than as a text.
+bool SuitsFamily(const uint8_t* header, int family) {
+  const bool qz6 = FindBytes(header, kHeaderBytes, "QZ6") != nullptr;
+  const bool mv2 = FindBytes(header, kHeaderBytes, "RCPMV2") != nullptr;
+  if (family == kFamilyQZ600) return qz6;
+  if (family == kFamilyMV2) return mv2;
+  if (family == kFamilyQZ500) return !qz6 && !mv2;
+  return false;
+}
+
+UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*), CCommDialog* panel) {
+  UpdateStatus result = engine(panel);
+  platform::Sleep(0);
+  return result;
+}
+
+UpdateStatus RcpStep(CCommDialog* panel, const std::string& path) {
+  const int family = panel->m_pMainDlg->m_nFamily;
+  uint8_t header[kHeaderBytes] = {};
+  UpdateStatus result = ReadHdrStr(panel, path, header, kHeaderBytes);
+  if (result == UPD_OK && SuitsFamily(header, family)) return RunStep(UpdateRCP, panel);
+
+  char message[256];
+  std::snprintf(message, sizeof message, "%s cannot update an %s scanner with this firmware.",
+                kProductTitle, ModelText(family));
+  ShowWarning(panel->m_szPortName, message);
+  return UPD_REFUSED;
+}
+
+// One identification of the restarting scanner after its logic was replaced.
+UpdateStatus Reconnect(CCommDialog* panel) {
+  UpdateStatus result = IdentifyScanner(panel);
+  if (result == UPD_OK && !(panel->m_dwStatusFlags & kScannerIdentified)) result = UPD_LINK_DOWN;
+  platform::Sleep(0);
+  return result;
+}
+
+UpdateStatus FirstGenerationSteps(CCommDialog* panel) {
+  CProgrammerDlg* main = panel->m_pMainDlg;
+  UpdateStatus result = UPD_OK;
+  if (!main->m_strCpldFileQZ6.Empty()) {
+    result = RunStep(UpdateCPLD, panel);
+    if (result == UPD_OK) {
+      // The scanner restarts by itself with the new logic (the CPLD engine
+      // set the phase that tells the operator to wait); then the operator
+      // has to cycle its power before the DSP can be reached.
+      result = Reconnect(panel);
+      if (result == UPD_OK) {
+        g_nReconnectPhase = 3;
+        result = Reconnect(panel);
+      }
+    }
+  }
+  if (result == UPD_OK && !main->m_strDspFileQZ6.Empty()) result = RunStep(UpdateDSP, panel);
+  return result;
+}
+
+UpdateStatus Mv2Steps(CCommDialog* panel) {
+  CProgrammerDlg* main = panel->m_pMainDlg;
+  UpdateStatus result = UPD_OK;
+  if (!main->m_strFpgaFileMV2.Empty()) result = RunStep(UpdateFPGA, panel);
+  if (result == UPD_OK && !main->m_strUimFileMV2.Empty()) result = RunStep(UpdateUIM, panel);
+  return result;
+}
+
+}  // namespace
+
+UpdateStatus RunProgrammingSteps(CCommDialog* panel) {
+  CProgrammerDlg* main = panel->m_pMainDlg;
+  UpdateStatus result = UPD_OK;
+
+  const std::string rcp = main->GetRCPFile();
+  if (!rcp.empty()) result = RcpStep(panel, rcp);
+
+  if (result == UPD_OK && !main->GetVTCFile().empty()) result = RunStep(UpdateVTC, panel);
+
+  if (result == UPD_OK) {
+    result = main->m_nFamily == kFamilyMV2 ? Mv2Steps(panel) : FirstGenerationSteps(panel);
+  }
+
+  if (result == UPD_OK && !main->GetLDRFile(panel->m_nBoardVersion).empty()) {
+    if (main->m_bPermitLoaderOverwrite) {
+      result = RunStep(UpdateLDR, panel);
+    } else {
+      ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
+      result = UPD_REFUSED;
+    }
+  }
+  return result;
+}

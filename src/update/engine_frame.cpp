@@ -1,0 +1,59 @@
+#include "update/engine_frame.h"
+
+#include "firmware/file_access.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+
+UpdateStatus EngineLinkCheck(CCommDialog* panel) {
+  panel->m_hDataEvent->Reset();
+  uint32_t status = 0;
+  platform::PortPtr port = panel->m_hPort.Get();
+  if (!port || !port->GetCommModemStatus(status)) {
+    ShowError(panel->m_szPortName, "GetCommModemStatus error");
+    return UPD_MODEM_STATUS_ERROR;
+  }
+  panel->m_bCts = status & platform::MS_CTS_ON;
+  panel->m_bDsr = status & platform::MS_DSR_ON;
+  if (!panel->m_bCts || !panel->m_bDsr) {
+    ShowError(panel->m_szPortName, "Link down (CTS and DSR)");
+    return UPD_LINK_DOWN;
+  }
+  return UPD_OK;
+}
+
+UpdateStatus EngineWriteKey(CCommDialog* panel, uint8_t key) {
+  if (WritePort(panel->m_hPort, &key, 1)) return UPD_OK;
+  // The write fails only when the port is closed or the device is gone. Going
+  // on would leave the engine waiting for prompts that cannot come, or (after
+  // the end byte) report a transfer the loader never saw the end of.
+  if (panel->m_bAbort) return UPD_ABORTED;
+  ShowError(panel->m_szPortName, "Link down (CTS and DSR)");
+  return UPD_LINK_DOWN;
+}
+
+UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool resetFirst) {
+  if (resetFirst) panel->m_hDataEvent->Reset();
+  UpdateStatus result = EngineWriteKey(panel, static_cast<uint8_t>(prompt.key[0]));
+  if (result != UPD_OK) return result;
+  result = WaitForPair(panel, prompt.timeoutMs, prompt.successA, prompt.successB, prompt.failureA,
+                       prompt.failureB);
+  if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
+  return result;
+}
+
+UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag) {
+  panel->m_bRxActive = false;
+  return SendFile(panel, path, tag);
+}
+
+UpdateStatus EngineEndByte(CCommDialog* panel) {
+  panel->m_hDataEvent->Reset();
+  panel->m_bBusy = false;
+  panel->m_bRxActive = true;
+  UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
+  // Without the end byte the scanner writes nothing, so Reset must not stay
+  // greyed as it does during a flash write.
+  if (result != UPD_OK) panel->m_bBusy = true;
+  return result;
+}

@@ -1,0 +1,40 @@
+// UpdateCPLD: writes a new logic image into the programmable logic device of a
+// first-generation scanner. After the end byte the scanner restarts by itself,
+// so the engine waits for nothing and leaves the reconnection to the
+// programming sequence.
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/handshake.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+constexpr MenuPrompt kCpldMenu{"3", 2000, "CPLD update menu", "Execute", nullptr, nullptr};
+constexpr MenuPrompt kCpldExecute{"1", 2000, "Execute", "receive", nullptr, nullptr};
+}  // namespace
+
+UpdateStatus UpdateCPLD(CCommDialog* panel) {
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  result = EngineMenuStep(panel, kCpldMenu, false);
+  if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+
+  // An abort while waiting for "Execute" is not caught here: the stream step
+  // sees the abort request and sends nothing.
+  result = EngineMenuStep(panel, kCpldExecute, true);
+  if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
+
+  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strCpldFileQZ6.Get(), "PLD");
+  if (result != UPD_OK) return result;
+
+  result = EngineEndByte(panel);
+  if (result != UPD_OK) return result;
+
+  // The scanner now restarts with its new logic; the handshake that finds it
+  // again tells the operator to wait for the auto-connect.
+  g_nReconnectPhase = 1;
+  panel->m_progress.SetPos(0);
+  panel->m_strStatus.Set("PLD Done");
+  return UPD_OK;
+}

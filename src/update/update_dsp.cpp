@@ -1,0 +1,44 @@
+// UpdateDSP: writes new DSP code into the DSP flash of a first-generation
+// scanner. The loader checks its RAM before it takes the code and may refuse
+// with "RAM Error"; after the end byte it needs up to a minute to write.
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+constexpr MenuPrompt kDspMenu{"9", 3000, "Programming DSP Flash", nullptr, nullptr, nullptr};
+constexpr MenuPrompt kDspConfirm{"y", 8000, "Ready", "receive", "RAM Error", nullptr};
+constexpr uint32_t kDspDoneMs = 60000;
+}  // namespace
+
+UpdateStatus UpdateDSP(CCommDialog* panel) {
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  result = EngineMenuStep(panel, kDspMenu, false);
+  if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+
+  result = EngineMenuStep(panel, kDspConfirm, true);
+  if (result == UPD_FAIL_MATCH) return UPD_DSP_RAM_ERROR;
+  if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
+
+  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strDspFileQZ6.Get(), "DSP");
+  if (result != UPD_OK) return result;
+
+  result = EngineEndByte(panel);
+  if (result != UPD_OK) return result;
+
+  result = WaitForPair(panel, kDspDoneMs, "DONE", nullptr, nullptr, nullptr);
+  // The flash write is over (or given up): Reset is available again.
+  panel->m_bBusy = true;
+  if (result != UPD_OK) {
+    ShowError(panel->m_szPortName, "DSP update failed");
+    return result;
+  }
+  panel->m_progress.SetPos(0);
+  panel->m_strStatus.Set("DSP Done");
+  return UPD_OK;
+}

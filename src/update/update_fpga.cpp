@@ -1,0 +1,38 @@
+// UpdateFPGA: writes a new configuration into the FPGA of an MV2 scanner and
+// waits for the loader to report that it has been programmed.
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+constexpr MenuPrompt kFpgaMenu{"3", 2000, "FPGA Update", "abort", nullptr, nullptr};
+constexpr uint32_t kFpgaDoneMs = 20000;
+}  // namespace
+
+UpdateStatus UpdateFPGA(CCommDialog* panel) {
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  result = EngineMenuStep(panel, kFpgaMenu, false);
+  if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+
+  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strFpgaFileMV2.Get(), "FPGA");
+  if (result != UPD_OK) return result;
+
+  result = EngineEndByte(panel);
+  if (result != UPD_OK) return result;
+
+  panel->m_progress.SetPos(0);
+  panel->m_strStatus.Set("FPGA Programming...");
+
+  result = WaitForPair(panel, kFpgaDoneMs, "Done!", nullptr, nullptr, nullptr);
+  if (result == UPD_TIMEOUT) {
+    ShowError(panel->m_szPortName, "No response");
+    return UPD_TIMEOUT;
+  }
+  if (result == UPD_ABORTED) return UPD_ABORTED;
+  return UPD_OK;
+}

@@ -1,0 +1,240 @@
+// UpdateRCP and UpdateVTC: download the scanner's two data images as
+// S-records. A download goes in one pass (header, data, the file's count
+// record, termination, one flash write) or, where the loader takes at most
+// 64 KB per flash write, in blocks cut at 64 KB boundaries, each opened
+// through the loader menu and framed with its own header, count and
+// termination records.
+#include <memory>
+#include <string>
+
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "platform/time.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+#include "update/image_record.h"
+
+namespace {
+
+constexpr MenuPrompt kDownloadMenu{"1", 3000, "receive", "send", "lost", "Proceed"};
+constexpr uint32_t kAnswerMs = 3000;
+constexpr uint32_t kFlashWriteMs = 60000;
+constexpr uint32_t kCountRecordBytes = 16;
+
+using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*);
+
+// What tells the twin engines apart.
+struct ImageKind {
+  const char* readingStatus;
+  const char* readFailed;
+  const char* readComplete;
+  const char* incomplete;
+  const char* storeWarning;
+  const char* flashFailed;
+  const char* doneStatus;
+  RecordSender send;
+};
+
+const ImageKind kRcp{
+    "Reading RCP file.",
+    "RCP Update: Read file failed",
+    "RCP file read complete.",
+    "RCP Update: The file lacks its header, count or termination record",
+    "Data has been detected in the Image Store Area.\r\nYou must delete the data before the rcp "
+    "file can be downloaded.",
+    "RCP update failed",
+    "RCP Download Complete",
+    SendRCPRecord,
+};
+
+const ImageKind kVtc{
+    "Reading VTC file.",
+    "VTC Update: Read file failed",
+    "VTC file read complete.",
+    "VTC Update: The file lacks its header or termination record",
+    "Data has been detected in the Image Store Area.\r\nYou must delete the data before the vtc "
+    "file can be downloaded.",
+    "VTC update failed",
+    "VTC Download Complete",
+    SendVTCRecord,
+};
+
+struct ListDeleter {
+  void operator()(ImageRecord* first) const { FreeRecordList(first); }
+};
+using RecordList = std::unique_ptr<ImageRecord, ListDeleter>;
+
+// The loader menu's download function, with its question when the Image Store
+// Area already holds data.
+UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, const char* storeWarning) {
+  UpdateStatus result = EngineMenuStep(panel, kDownloadMenu, false);
+  bool declined = false;
+  for (;;) {
+    switch (result) {
+      case UPD_OK:
+        if (declined) return UPD_IMAGE_STORE_NOT_EMPTY;
+        // From here to the end byte the loader's chatter is not collected.
+        panel->m_bRxActive = false;
+        return UPD_OK;
+      case UPD_FAIL_MATCH: {
+        // The store holds data: the operator chose to overwrite it, or this is
+        // a later block of a download the loader has already accepted.
+        const bool keepGoing = panel->m_pMainDlg->m_bLeaveImages || !firstBlock;
+        if (!keepGoing) ShowWarning(panel->m_szPortName, storeWarning);
+        panel->m_hDataEvent->Reset();
+        result = EngineWriteKey(panel, keepGoing ? 'y' : 'n');
+        if (result != UPD_OK) return result;
+        result = keepGoing
+                     ? WaitForPair(panel, kAnswerMs, "receive", "send", nullptr, nullptr)
+                     : WaitForPair(panel, kAnswerMs, "aborted", "Loader menu", nullptr, nullptr);
+        if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
+        if (!keepGoing) declined = true;
+        break;
+      }
+      default:
+        // "No response" has been shown for a time-out; an abort or a failed
+        // wait goes back quietly.
+        return result;
+    }
+  }
+}
+
+UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
+  UpdateStatus result = EngineEndByte(panel);
+  if (result != UPD_OK) return result;
+  result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
+  if (result != UPD_OK) ShowError(panel->m_szPortName, kind.flashFailed);
+  return result;
+}
+
+void Complete(CCommDialog* panel, const ImageKind& kind) {
+  panel->m_progress.SetPos(0);
+  panel->m_strStatus.Set(kind.doneStatus);
+  panel->m_bBusy = true;
+}
+
+struct Image {
+  ImageRecord header;
+  ImageRecord count;
+  ImageRecord termination;
+  RecordList data;
+  uint32_t expected = 0;
+};
+
+UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
+                        UpdateStatus (*start)(CCommDialog*, bool)) {
+  UpdateStatus result = start(panel, true);
+  if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_RCP_STORE_NOT_EMPTY;
+  if (result != UPD_OK) return result;
+
+  uint32_t sent = 0;
+  result = kind.send(panel, &image.header, image.expected, &sent);
+  for (ImageRecord* record = image.data.get(); result == UPD_OK && record; record = record->next)
+    result = kind.send(panel, record, image.expected, &sent);
+  if (result == UPD_OK) result = kind.send(panel, &image.count, image.expected, &sent);
+  if (result == UPD_OK) result = kind.send(panel, &image.termination, image.expected, &sent);
+  if (result != UPD_OK) return result;
+
+  result = FlashWrite(panel, kind);
+  if (result != UPD_OK) return result;
+  Complete(panel, kind);
+  return UPD_OK;
+}
+
+UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
+                       UpdateStatus (*start)(CCommDialog*, bool)) {
+  ImageRecord* cursor = image.data.get();
+  uint32_t sent = 0;
+  bool firstBlock = true;
+  for (;;) {
+    UpdateStatus result = start(panel, firstBlock);
+    // Declined at the loader: the image stays out and the run goes on.
+    if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_OK;
+    if (result != UPD_OK) return result;
+    firstBlock = false;
+
+    image.expected += static_cast<uint32_t>(image.header.length);
+    result = kind.send(panel, &image.header, image.expected, &sent);
+    if (result != UPD_OK) return result;
+
+    // The loader counts records in 16 bits, so the count record wraps too.
+    uint16_t blockCount = 0;
+    while (cursor && result == UPD_OK) {
+      result = kind.send(panel, cursor, image.expected, &sent);
+      ++blockCount;
+      cursor = cursor->next;
+    }
+    if (result != UPD_OK && result != UPD_SPLIT_AT_64K) return result;
+
+    MakeCountRecord(&image.count, blockCount);
+    image.expected += kCountRecordBytes;
+    result = kind.send(panel, &image.count, image.expected, &sent);
+    if (result != UPD_OK) return result;
+
+    image.expected += static_cast<uint32_t>(image.termination.length);
+    result = kind.send(panel, &image.termination, image.expected, &sent);
+    if (result != UPD_OK) return result;
+
+    result = FlashWrite(panel, kind);
+    if (result != UPD_OK) return result;
+    if (!cursor) {
+      Complete(panel, kind);
+      return UPD_OK;
+    }
+  }
+}
+
+UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::string& path,
+                         bool blockMode, UpdateStatus (*start)(CCommDialog*, bool)) {
+  panel->m_progress.SetRange(0, 1000);
+  panel->m_progress.SetPos(0);
+
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  panel->m_strStatus.Set(kind.readingStatus);
+  Image image;
+  ImageRecord* first = nullptr;
+  result = ReadRCPFile(panel, path, &image.header, &first, &image.count, &image.termination,
+                       &image.expected);
+  image.data.reset(first);
+  if (result != UPD_OK) {
+    ShowError(panel->m_szPortName, kind.readFailed);
+    return result;
+  }
+  // The loader takes a download only framed by a header and a termination
+  // record (and, in one pass, the file's count record); without them it would
+  // wait for an end that never comes, so the file is refused before anything
+  // is sent.
+  if (image.header.length == 0 || image.termination.length == 0 ||
+      (!blockMode && image.count.length == 0)) {
+    ShowError(panel->m_szPortName, kind.incomplete);
+    return UPD_BAD_IMAGE;
+  }
+
+  panel->m_strStatus.Set(kind.readComplete);
+  platform::Sleep(0);
+  return blockMode ? BlockMode(panel, kind, image, start)
+                   : SinglePass(panel, kind, image, start);
+}
+
+}  // namespace
+
+UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock) {
+  return StartDownload(panel, firstBlock, kRcp.storeWarning);
+}
+
+UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock) {
+  return StartDownload(panel, firstBlock, kVtc.storeWarning);
+}
+
+UpdateStatus UpdateRCP(CCommDialog* panel) {
+  const bool blockMode = panel->m_pMainDlg->m_nFamily == kFamilyQZ500;
+  return UpdateImage(panel, kRcp, panel->m_pMainDlg->GetRCPFile(), blockMode, StartRCPDownload);
+}
+
+UpdateStatus UpdateVTC(CCommDialog* panel) {
+  return UpdateImage(panel, kVtc, panel->m_pMainDlg->GetVTCFile(), true, StartVTCDownload);
+}

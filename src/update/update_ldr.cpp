@@ -1,0 +1,93 @@
+// UpdateLDR: replaces the scanner's boot loader, the last step of a run. On
+// QZ600 and MV2 scanners it first reads the scanner's special block and
+// splices it into the new loader image, so the scanner keeps its serial
+// number and own data.
+#include <cstdint>
+#include <string>
+
+#include "app/programmer_dlg.h"
+#include "firmware/file_access.h"
+#include "firmware/loader_image.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+constexpr unsigned kSpecialBlockBytes = 64;
+constexpr unsigned kSpecialBufferBytes = 100;
+constexpr int kDumpAttempts = 3;
+constexpr MenuPrompt kLoaderReceive{"a", 1000, "Special", "receive", nullptr, nullptr};
+constexpr uint32_t kFlashWriteMs = 30000;
+
+bool PreservesBlock(CCommDialog* panel) {
+  const int family = panel->m_pMainDlg->m_nFamily;
+  return panel->m_pMainDlg->m_bPreserveSerialNumber &&
+         (family == kFamilyQZ600 || family == kFamilyMV2);
+}
+}  // namespace
+
+UpdateStatus UpdateLDR(CCommDialog* panel) {
+  CProgrammerDlg* main = panel->m_pMainDlg;
+  const bool preserve = PreservesBlock(panel);
+  uint8_t block[kSpecialBufferBytes] = {};
+
+  if (preserve) {
+    unsigned count = 0;
+    for (int attempt = 0; attempt < kDumpAttempts && count != kSpecialBlockBytes; ++attempt) {
+      UpdateStatus result = GetSpecialBlock(panel, block, kSpecialBufferBytes, &count);
+      if (result != UPD_OK) return result;
+    }
+    if (count != kSpecialBlockBytes) {
+      ShowError(panel->m_szPortName, "Link or Receive error");
+      return UPD_SHORT_BLOCK;
+    }
+  }
+
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  result = EngineMenuStep(panel, kLoaderReceive, false);
+  if (result == UPD_ABORTED || result == UPD_LINK_DOWN || result == UPD_TIMEOUT) return result;
+  if (result != UPD_OK) {
+    ShowError(panel->m_szPortName, "Loader Update: Wait timeout");
+    return result;
+  }
+
+  const std::string path = main->GetLDRFile(panel->m_nBoardVersion);
+  if (preserve) {
+    FileBuffer image;
+    result = ReadWholeFile(panel, path, image);
+    if (result != UPD_OK) {
+      ShowError(panel->m_szPortName, "Loader Update: Read file failed");
+      return result;
+    }
+    result = InsertSpecialBlock(panel, image, block, kSpecialBlockBytes);
+    if (result != UPD_OK) {
+      ShowError(panel->m_szPortName, "Loader Update: Read block failed");
+      return result;
+    }
+    panel->m_bRxActive = false;
+    result = SendLoaderImage(panel, image);
+  } else {
+    result = EngineStreamStep(panel, path, "LDR");
+  }
+  if (result != UPD_OK) {
+    ShowError(panel->m_szPortName, "Loader Update: Send failed");
+    return result;
+  }
+
+  result = EngineEndByte(panel);
+  if (result == UPD_OK) {
+    result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
+    if (result == UPD_OK) {
+      panel->m_progress.SetPos(0);
+      panel->m_strStatus.Set("LDR Done");
+    } else {
+      ShowError(panel->m_szPortName, "LDR update failed");
+    }
+  }
+  panel->m_bBusy = true;
+  return result;
+}

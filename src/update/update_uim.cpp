@@ -1,0 +1,37 @@
+// UpdateUIM: writes a new UIM agent into an MV2 scanner; the loader's return
+// to its menu marks the end of the update.
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/response.h"
+#include "platform/message_box.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+constexpr MenuPrompt kUimMenu{"8", 1000, "UIM Agent Update", "abort", nullptr, nullptr};
+constexpr uint32_t kUimDoneMs = 10000;
+}  // namespace
+
+UpdateStatus UpdateUIM(CCommDialog* panel) {
+  UpdateStatus result = EngineLinkCheck(panel);
+  if (result != UPD_OK) return result;
+
+  result = EngineMenuStep(panel, kUimMenu, false);
+  if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+
+  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strUimFileMV2.Get(), "UIM");
+  if (result != UPD_OK) return result;
+
+  result = EngineEndByte(panel);
+  if (result != UPD_OK) return result;
+
+  result = WaitForPair(panel, kUimDoneMs, "Loader menu", nullptr, nullptr, nullptr);
+  panel->m_bBusy = true;
+  if (result != UPD_OK) {
+    ShowError(panel->m_szPortName, "UIM update failed");
+    return result;
+  }
+  panel->m_progress.SetPos(0);
+  panel->m_strStatus.Set("UIM Done");
+  return UPD_OK;
+}
