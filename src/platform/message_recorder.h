@@ -25,8 +25,9 @@ class MessageRecorder : public MessageSink {
   std::vector<RecordedBox> Boxes() const;
   std::vector<std::string> Texts() const;
   int BeepCount() const;
+  // Whether a box with exactly this text was shown.
   bool Contains(const std::string& text) const;
-  // Waits (real time) until a box with this text was shown; false on time-out.
+  // Waits (real time) until a box with exactly this text was shown; false on time-out.
   bool WaitFor(const std::string& text, int timeoutMs) const;
   void Clear();
 

@@ -29,14 +29,23 @@ constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorInvalidHandle = 6;
 constexpr int kErrorGenFailure = 31;
+constexpr int kErrorInvalidParameter = 87;
 constexpr int kErrorOperationAborted = 995;
 constexpr int kErrorIoPending = 997;
 constexpr int kErrorDeviceNotConnected = 1167;
 
+constexpr uint8_t DTR_CONTROL_DISABLE = 0;
 constexpr uint8_t DTR_CONTROL_ENABLE = 1;
+constexpr uint8_t DTR_CONTROL_HANDSHAKE = 2;
+constexpr uint8_t RTS_CONTROL_DISABLE = 0;
+constexpr uint8_t RTS_CONTROL_ENABLE = 1;
 constexpr uint8_t RTS_CONTROL_HANDSHAKE = 2;
 constexpr uint8_t NOPARITY = 0;
+constexpr uint8_t ODDPARITY = 1;
+constexpr uint8_t EVENPARITY = 2;
 constexpr uint8_t ONESTOPBIT = 0;
+constexpr uint8_t ONE5STOPBITS = 1;
+constexpr uint8_t TWOSTOPBITS = 2;
 
 // The device control block: the line settings, field by field as the system names them.
 struct LineSettings {

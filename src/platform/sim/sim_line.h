@@ -8,6 +8,7 @@
 // long as on the wire. Unplug makes the port vanish as a USB scanner does.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -43,21 +44,39 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
 
   // Pacing at bitsPerSecond with 10 bits per byte; 0 turns pacing off.
   void SetPacing(uint32_t bitsPerSecond);
-  // The port disappears: pending and later near calls fail, opens fail.
+  // The port disappears: pending and later near calls fail
+  // (kErrorDeviceNotConnected), opens fail, bytes not yet read by the program
+  // are gone. CTS and DSR stay as the far end set them.
   void Unplug();
-  // The port is back (a later open succeeds).
+  // The port is back: a later open succeeds; a port opened before the
+  // unplug stays dead, as a handle to a vanished USB device does.
   void Replug();
   bool IsPluggedIn() const;
   bool IsNearOpen() const;
+  // The line settings and time-outs the near end applied last (a fresh line
+  // reads 9600 8N1 without handshake, as an unused port does).
+  LineSettings NearSettings() const;
+  CommTimeouts NearTimeouts() const;
 
   // ---- near end ----
-  // Opens the near end; fails (null, error set) when unplugged or already open
-  // (ports are opened without sharing).
+  // Opens the near end; fails (null, error set) when unplugged
+  // (kErrorFileNotFound) or already open (kErrorAccessDenied: ports are opened
+  // without sharing). Bytes the far end sent while the near end was closed are
+  // gone; bytes the program wrote earlier stay readable at the far end.
   PortPtr OpenNear(int& error);
 
  private:
   friend class SimPort;
-  SimLine() = default;
+  SimLine();
+
+  using Clock = std::chrono::steady_clock;
+  // Waits (releasing the lock) until the time at which the paced bytes of one
+  // direction are on the wire; false when stop() turned true first.
+  template <typename Stop>
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point when, Stop stop);
+  // Reserves wire time for count bytes from the running deadline of one
+  // direction and returns when they have left. Caller holds the lock.
+  Clock::time_point Reserve(Clock::time_point& wireFree, size_t count) const;
 
   mutable std::mutex mutex_;  // guards every member below
   std::condition_variable changed_;
@@ -71,6 +90,11 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   std::deque<uint8_t> toFar_;
   std::vector<uint8_t> farLog_;
   LineSettings settings_{};
+  CommTimeouts timeouts_{};
+  // When each direction's wire is free again: the running deadline of pacing,
+  // which keeps the average rate exact however the waits overshoot.
+  Clock::time_point toFarWireFree_{};
+  Clock::time_point toNearWireFree_{};
 };
 
 // Named sim lines handed out by OpenSerialPort while installed: tests and the
@@ -78,13 +102,16 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
 class SimPortRegistry {
  public:
   static SimPortRegistry& Instance();
+  // Names are kept upper case without the device prefix \\.\ (so "com3",
+  // "COM3" and "\\.\COM3" are one port); adding a name again replaces its line.
   void Add(const std::string& name, std::shared_ptr<SimLine> line);
   void Remove(const std::string& name);
   void Clear();
   std::shared_ptr<SimLine> Find(const std::string& name) const;
+  // The registered names, upper case and without the device prefix.
   std::vector<std::string> Names() const;
-  // Installs an opener that serves registered names (device prefix \\.\
-  // dropped, case ignored) and fails the rest with kErrorFileNotFound.
+  // Installs an opener that serves registered names (the device prefix is
+  // dropped and case ignored) and fails the rest with kErrorFileNotFound.
   void InstallAsOpener();
 
  private:

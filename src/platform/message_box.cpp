@@ -1,0 +1,57 @@
+// The message boxes of the program, each built into a caption and a text and
+// handed to the process's sink.
+#include "platform/message_box.h"
+
+#include <atomic>
+
+namespace platform {
+namespace {
+
+std::atomic<MessageSink*> g_sink{nullptr};
+
+// The longest text an API error box carries: the box was filled into a
+// 512-byte buffer, so longer system descriptions are cut.
+constexpr size_t kApiErrorTextMax = 511;
+
+std::string Name(const char* portName) { return portName != nullptr ? portName : ""; }
+
+void Show(BoxKind kind, const std::string& caption, const std::string& text) {
+  if (MessageSink* sink = g_sink.load(std::memory_order_acquire)) sink->Show(kind, caption, text);
+}
+
+}  // namespace
+
+void InstallMessageSink(MessageSink* sink) { g_sink.store(sink, std::memory_order_release); }
+
+MessageSink* CurrentMessageSink() { return g_sink.load(std::memory_order_acquire); }
+
+}  // namespace platform
+
+using platform::BoxKind;
+
+void ShowError(const char* portName, const std::string& text) {
+  platform::Show(BoxKind::kError, platform::Name(portName) + ": Error", text);
+}
+
+void ShowWarning(const char* portName, const std::string& text) {
+  platform::Show(BoxKind::kWarning, platform::Name(portName) + ": Warning", text);
+}
+
+void ShowNotice(const char* portName, const std::string& text) {
+  platform::Show(BoxKind::kNotice, platform::Name(portName) + ": ", text);
+}
+
+void ShowPlainError(const std::string& text) { platform::Show(BoxKind::kPlainError, "Error", text); }
+
+void ShowApiError(const char* portName, const std::string& text, int errorCode) {
+  const std::string name = platform::Name(portName);
+  std::string full = name + ":" + text + "\nAPI details:" + platform::SystemErrorText(errorCode);
+  if (full.size() > platform::kApiErrorTextMax) full.resize(platform::kApiErrorTextMax);
+  platform::Show(BoxKind::kApiError, name, full);
+}
+
+void ShowInfo(const std::string& text) { platform::Show(BoxKind::kInfo, "Vantorel", text); }
+
+void MessageBeep(uint32_t type) {
+  if (platform::MessageSink* sink = platform::CurrentMessageSink()) sink->Beep(type);
+}
