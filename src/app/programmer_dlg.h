@@ -30,6 +30,8 @@ class CProgrammerDlg {
   void SaveSettings();
   // The pre-load values: options n/y/n/n, both baud members 115200, paths empty.
   void SetPreloadDefaults();
+  // m_szAppDir followed by the platform's separator and "ZANDRIC.INI".
+  std::string GetIniPath() const;
 
   // Paths chosen by the detected family (copies; empty when not configured).
   std::string GetRCPFile() const;
@@ -65,3 +67,17 @@ class CProgrammerDlg {
 int FileExists(const std::string& path, int report);
 // 1 for 115200, 57600, 38400 and 28800, else 0.
 int IsValidBaudRate(int rate);
+
+// The decimal number at the start of a text (blanks and a sign allowed before
+// the digits, as atoi takes them); 0 when it starts with no digit. Values
+// beyond the int range are held at its ends.
+int LeadingNumber(const std::string& text);
+
+// Name of the configuration file in the program folder.
+inline constexpr const char* kIniFileName = "ZANDRIC.INI";
+
+// Installs the [Ports] section of the configuration file at iniPath as the
+// place where port names lead (COMn and ZEVn to device paths) and as the
+// entries the device map lists. Only POSIX backends use it. LoadSettings runs
+// it; the application start-up runs it before the first port scan.
+void InstallPortsSection(const std::string& iniPath);

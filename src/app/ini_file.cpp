@@ -1,0 +1,193 @@
+#include "app/ini_file.h"
+
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+namespace {
+
+// One line of the file as read, without its line end.
+struct Line {
+  std::string text;
+};
+
+struct ParsedFile {
+  std::vector<Line> lines;
+  std::string eol = "\n";  // CR LF when the file already uses it
+};
+
+bool ReadAll(const std::string& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+ParsedFile Parse(const std::string& content) {
+  ParsedFile file;
+  if (content.find("\r\n") != std::string::npos) file.eol = "\r\n";
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t end = content.find('\n', pos);
+    std::string text;
+    if (end == std::string::npos) {
+      text = content.substr(pos);
+      pos = content.size();
+    } else {
+      text = content.substr(pos, end - pos);
+      pos = end + 1;
+    }
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    file.lines.push_back({std::move(text)});
+  }
+  return file;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+// The section name of a "[name]" line, or nothing for other lines.
+std::optional<std::string> SectionName(const std::string& line) {
+  std::string t = Trim(line);
+  if (t.empty() || t[0] != '[') return std::nullopt;
+  size_t close = t.find(']');
+  return Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+}
+
+bool IsComment(const std::string& line) {
+  std::string t = Trim(line);
+  return !t.empty() && (t[0] == ';' || t[0] == '#');
+}
+
+// Splits a "key=value" line; false for lines that hold no key.
+bool SplitEntry(const std::string& line, std::string& key, std::string& value) {
+  if (IsComment(line) || SectionName(line)) return false;
+  size_t eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  key = Trim(line.substr(0, eq));
+  if (key.empty()) return false;
+  value = Trim(line.substr(eq + 1));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return true;
+}
+
+std::string CutValue(std::string value) {
+  if (value.size() > CIniFile::kMaxValueChars) value.resize(CIniFile::kMaxValueChars);
+  return value;
+}
+
+// Index of the first line of the first section named `section`, or npos.
+size_t FindSection(const ParsedFile& file, const std::string& section) {
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    std::optional<std::string> name = SectionName(file.lines[i].text);
+    if (name && EqualsNoCase(*name, section)) return i;
+  }
+  return std::string::npos;
+}
+
+// One past the last line that belongs to the section starting at `header`.
+size_t SectionEnd(const ParsedFile& file, size_t header) {
+  size_t i = header + 1;
+  while (i < file.lines.size() && !SectionName(file.lines[i].text)) ++i;
+  return i;
+}
+
+}  // namespace
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string CIniFile::GetString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+  std::string content;
+  if (!ReadAll(m_strPath, content)) return CutValue(def);
+  ParsedFile file = Parse(content);
+  size_t header = FindSection(file, section);
+  if (header == std::string::npos) return CutValue(def);
+  size_t end = SectionEnd(file, header);
+  for (size_t i = header + 1; i < end; ++i) {
+    std::string k, v;
+    if (SplitEntry(file.lines[i].text, k, v) && EqualsNoCase(k, key)) return CutValue(v);
+  }
+  return CutValue(def);
+}
+
+std::vector<std::pair<std::string, std::string>> CIniFile::GetSection(
+    const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::string content;
+  if (!ReadAll(m_strPath, content)) return entries;
+  ParsedFile file = Parse(content);
+  size_t header = FindSection(file, section);
+  if (header == std::string::npos) return entries;
+  size_t end = SectionEnd(file, header);
+  for (size_t i = header + 1; i < end; ++i) {
+    std::string k, v;
+    if (SplitEntry(file.lines[i].text, k, v)) entries.emplace_back(k, CutValue(v));
+  }
+  return entries;
+}
+
+void CIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) const {
+  // A line end inside a value would turn the rest of it into lines of their
+  // own (a new section, say); the value ends there instead.
+  std::string clean = value.substr(0, value.find_first_of("\r\n"));
+
+  std::string content;
+  ReadAll(m_strPath, content);  // a missing file is created below
+  ParsedFile file = Parse(content);
+  std::string entry = key + "=" + clean;
+
+  size_t header = FindSection(file, section);
+  if (header == std::string::npos) {
+    file.lines.push_back({"[" + section + "]"});
+    file.lines.push_back({entry});
+  } else {
+    size_t end = SectionEnd(file, header);
+    bool replaced = false;
+    for (size_t i = header + 1; i < end && !replaced; ++i) {
+      std::string k, v;
+      if (SplitEntry(file.lines[i].text, k, v) && EqualsNoCase(k, key)) {
+        // Keep the key as the file spells it and any indentation before it.
+        const std::string& old = file.lines[i].text;
+        file.lines[i].text = old.substr(0, old.find('=') + 1) + clean;
+        replaced = true;
+      }
+    }
+    if (!replaced) {
+      // After the section's last non-blank line, so that a blank line that
+      // separates it from the next section stays where it is.
+      size_t at = end;
+      while (at > header + 1 && Trim(file.lines[at - 1].text).empty()) --at;
+      file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), {entry});
+    }
+  }
+
+  // Every line is written with the file's line end, the last one included.
+  std::ostringstream out;
+  for (const Line& line : file.lines) out << line.text << file.eol;
+  std::ofstream os(m_strPath, std::ios::binary | std::ios::trunc);
+  if (!os) return;
+  os << out.str();
+}
