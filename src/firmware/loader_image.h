@@ -1,7 +1,9 @@
 // The loader image splice: the scanner's 64-byte special block (serial number
 // and the scanner's own data) spliced into a new loader's S-record text as S3
-// records, with the count record raised to match; and the sending of the
-// spliced image from memory.
+// records, with the count record raised to match, so the scanner keeps its
+// own data across a loader update; and the sending of the spliced image from
+// memory. Called by the loader update (UpdateLDR) on the port's programming
+// thread.
 #pragma once
 
 #include <cstddef>
@@ -12,15 +14,28 @@
 
 class CCommDialog;
 
+// Data bytes per inserted S3 record.
+constexpr size_t kSpecialRecordBytes = 28;
+
 // Where the special block lives: 0x1FFC0 on MV2 (family 2), 0xFFC0 otherwise.
 uint32_t SpecialBlockBase(int family);
 
-// Splices block (blockLength bytes) into image. On UPD_OK image holds the
-// spliced text; on failure it is unchanged. UPD_OK, UPD_NO_MEMORY,
-// UPD_NO_IMAGE_END, UPD_NO_IMAGE_DATA. No message box.
+// Splices block (blockLength bytes) into image for the family of the panel's
+// main window. On UPD_OK image holds the spliced text (the old text is
+// released); on failure it is unchanged.
+//   UPD_NO_MEMORY      no room for the spliced image
+//   UPD_NO_IMAGE_END   no place for the block: neither an S5 nor an S7 record
+//                      (MV2: nor an S3 record above the block's base)
+//   UPD_NO_IMAGE_DATA  MV2: no S3 record ahead of the block's place
+//   UPD_BAD_IMAGE      a count record, or on MV2 a data record address that
+//                      decides the place, is not readable hex text; shown in
+//                      an error box
+// The defined results show no message; the loader update reports them.
 UpdateStatus InsertSpecialBlock(CCommDialog* panel, FileBuffer& image, const uint8_t* block,
                                 size_t blockLength);
 
 // Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
-// progress line, and releases it. UPD_OK, UPD_ABORTED.
+// progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the
+// abort request, or a port write that failed because the port was closed or
+// is gone).
 UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image);

@@ -1,9 +1,12 @@
 // RCP and VTC images in memory: the file's S-records read into a header, a
 // count and a termination slot and an address-ordered list of data records,
 // and the senders that write them to the scanner record by record, cutting a
-// record that runs over a 64 KB boundary so a download can go in blocks.
+// data record that runs over a 64 KB boundary so a download can go in blocks.
+// Used by the RCP and VTC engines (UpdateRCP, UpdateVTC) on a port's
+// programming thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,41 +16,81 @@
 
 class CCommDialog;
 
+// Bytes of record text: a line of up to 79 characters and its line feed.
+constexpr size_t kRecordTextBytes = 80;
+
 struct ImageRecord {
-  char text[80] = {};        // the line as sent, with its line end; not zero-terminated
-  int32_t length = 0;        // bytes of text that are sent
-  uint32_t byteCount = 0;    // value of the byte-count field
-  uint32_t address = 0;      // load address (data records)
+  char text[kRecordTextBytes] = {};  // the line as sent, with its line end; not zero-terminated
+  int32_t length = 0;                // bytes of text that are sent
+  uint32_t byteCount = 0;            // value of the byte-count field
+  uint32_t address = 0;              // load address (data records)
   ImageRecord* next = nullptr;
 };
 
-// Reads one line into buffer (capacity bytes); length gets the bytes before the
-// line feed. False when a read fails or the line does not fit.
-bool ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& length);
+// How ReadFileLine ended.
+enum class LineEnd {
+  kLineFeed,    // a line feed: stored at buffer[length], not counted
+  kEndOfFile,   // the file ended after length bytes (0: no line left)
+  kTooLong,     // no line feed within capacity bytes; the rest of the line,
+                // its line feed included, has been skipped; length is the
+                // whole line's
+  kReadFailed,  // a read from the file failed
+};
 
-// Reads an image file. dataList must be empty; expectedTotal is added to.
-// UPD_OK, UPD_FILE_OPEN_FAILED, UPD_READ_FAILED, UPD_NO_MEMORY, UPD_BAD_IMAGE.
+// Reads one line byte by byte into buffer (capacity bytes). length gets the
+// bytes before the line feed, a carriage return before it included.
+LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& length);
+
+// Reads an image file into the slots and the data list (which must be empty)
+// and adds the bytes of every kept line to expectedTotal. Data records (S3)
+// come out in ascending address order, equal addresses in file order; header
+// (S0), count (S5) and termination (S7) lines go to their slots, a later one
+// replacing an earlier; other record types are skipped; blank lines are
+// skipped. A last line without a line feed gets one. On failure nothing is
+// handed out (the data list stays empty).
+//   UPD_FILE_OPEN_FAILED "ReadRCPFile : CreateFile"
+//   UPD_READ_FAILED      "Cannot read from file\n"
+//   UPD_NO_MEMORY        "Memory allocation failed\n"
+//   UPD_BAD_IMAGE        a line that is not an S-record, or a kept record
+//                        that is too long for its text, holds a non-hex
+//                        digit, disagrees with its byte count or checksum
+//                        ("Image file line <n>: <why>")
+// A slot whose record the file lacks keeps length 0; the engine decides
+// whether its mode needs it.
 UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecord* header,
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
                          uint32_t* expectedTotal);
 
 // Write the record (splitting a data record at a 64 KB boundary where the kind
-// calls for it) and update the progress line. UPD_OK, UPD_SPLIT_AT_64K,
-// UPD_NO_MEMORY, UPD_ABORTED when the port write failed.
+// calls for it: VTC always, RCP on a QZ500 scanner) and update the progress
+// line and bar against expectedTotal; sent grows by the bytes written.
+//   UPD_OK
+//   UPD_SPLIT_AT_64K  the first part was sent; the second follows as next
+//   UPD_NO_MEMORY     no room for the second part; nothing sent
+//   UPD_ABORTED       the port write failed (the port was closed or has
+//                     gone); the counters did not advance
 UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 
-// Writes checksum and CR LF behind the data of a record whose byteCount is set.
-void SetRecordChecksum(ImageRecord* record);
+// Writes checksum and CR LF behind the data of a record whose byteCount is
+// set, and sets its length to 2 * byteCount + 6. False (nothing written) when
+// that does not fit the record text.
+bool SetRecordChecksum(ImageRecord* record);
 // Fills record with the count record "S505%08X" + checksum + CR LF (16 bytes).
 void MakeCountRecord(ImageRecord* record, uint32_t count);
+// Releases every record of a list.
 void FreeRecordList(ImageRecord* first);
 
-// Throughput figures per image kind, shared by all ports.
+// Throughput figures of one image kind, shared by all ports (two ports
+// sending the same kind mix their figures, which only affects the rate shown).
 struct ThroughputFigures {
-  uint32_t milliseconds = 0;
-  uint32_t bytes = 0;
-  uint32_t lastRate = 0;
+  std::atomic<uint32_t> milliseconds{0};  // spent in port writes since the last progress line
+  std::atomic<uint32_t> bytes{0};         // written since the last progress line
+  std::atomic<uint32_t> lastRate{0};      // bytes per second shown last
 };
+ThroughputFigures& RcpThroughput();
+ThroughputFigures& VtcThroughput();
+// Back to the state at start-up (all zero).
+void ResetThroughputFigures();
