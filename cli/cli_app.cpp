@@ -1,0 +1,412 @@
+#include "cli_app.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "ports/comm_sport.h"
+
+#include "demo.h"
+
+namespace vtcli {
+
+namespace {
+
+// How often the station looks at its panels' finished flags (real time).
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr int kBarWidth = 30;
+
+// Reads the decimal number n from text (digits only, no leading zero unless
+// the number is 0); false when text is not such a number within lo..hi.
+bool ParseIndex(const std::string& text, int lo, int hi, int& n) {
+  if (text.empty() || text.size() > 2) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  if (text.size() > 1 && text[0] == '0') return false;
+  n = std::stoi(text);
+  return n >= lo && n <= hi;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+bool ParsePortName(const std::string& text, PortSpec& out) {
+  if (text.size() < 4) return false;
+  const std::string prefix = Upper(text.substr(0, 3));
+  const std::string digits = text.substr(3);
+  int n = 0;
+  if (prefix == "COM" && ParseIndex(digits, 1, kPortTableRows, n)) {
+    out.name = "COM" + std::to_string(n);
+    out.row = n - 1;
+    out.usb = false;
+    out.panelName = out.name;
+    return true;
+  }
+  if (prefix == "ZEV" && ParseIndex(digits, 0, kPortTableRows - 1, n)) {
+    out.name = "ZEV" + std::to_string(n);
+    out.row = n;
+    out.usb = true;
+    out.panelName = "\\\\.\\" + out.name;
+    return true;
+  }
+  return false;
+}
+
+std::string ParseArguments(const std::vector<std::string>& args, Arguments& out) {
+  out = Arguments{};
+  for (const std::string& arg : args) {
+    if (arg == "--demo") {
+      out.demo = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      out.help = true;
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') return "unknown option " + arg;
+    PortSpec spec;
+    if (!ParsePortName(arg, spec)) {
+      return "not a port name: " + arg + " (COM1 to COM20 or ZEV0 to ZEV19)";
+    }
+    // COMn and ZEV(n-1) share a table row: one panel per row.
+    for (const PortSpec& other : out.ports) {
+      if (other.row == spec.row) {
+        return other.name == spec.name ? "port named twice: " + spec.name
+                                       : "ports " + other.name + " and " + spec.name +
+                                             " share one row of the port table";
+      }
+    }
+    out.ports.push_back(spec);
+  }
+  if (out.help) return "";
+  if (out.demo && !out.ports.empty()) return "--demo takes no port names";
+  if (!out.demo && out.ports.empty()) return "no port named";
+  return "";
+}
+
+std::string UsageText() {
+  return "usage: vantorel-cli PORT...\n"
+         "       vantorel-cli --demo\n"
+         "Programs the scanners on the named ports (COM1..COM20, ZEV0..ZEV19) with the\n"
+         "firmware that ZANDRIC.INI in the current folder names, all at once.\n"
+         "--demo programs three simulated scanners with generated sample firmware.\n"
+         "Exit code: 0 all runs succeeded, 1 a run failed, 2 usage error.\n";
+}
+
+std::string OneLine(const std::string& text) {
+  std::string line;
+  line.reserve(text.size());
+  bool inBreak = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!inBreak) line += ' ';
+      inBreak = true;
+    } else {
+      line += c;
+      inBreak = false;
+    }
+  }
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  return line;
+}
+
+// ---------------------------------------------------------------- Console
+
+Console::Console(std::FILE* out, bool drawProgress) : out_(out), drawProgress_(drawProgress) {}
+
+Console::~Console() { EndBars(); }
+
+void Console::Line(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EraseBarsLocked();
+  std::fputs(text.c_str(), out_);
+  std::fputc('\n', out_);
+  DrawBarsLocked();
+  std::fflush(out_);
+}
+
+int Console::AddBar(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bars_.push_back(Bar{name, 0});
+  return static_cast<int>(bars_.size()) - 1;
+}
+
+void Console::SetProgress(int bar, int pos, int low, int high) {
+  if (!drawProgress_) return;
+  int permille = 0;
+  if (high > low) permille = static_cast<int>((static_cast<int64_t>(pos) - low) * 1000 / (high - low));
+  permille = std::clamp(permille, 0, 1000);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (bar < 0 || bar >= static_cast<int>(bars_.size())) return;
+  // Redraw only when the shown percentage moves: the senders update after
+  // every block, far more often than a terminal needs.
+  if (bars_[bar].permille / 10 == permille / 10) {
+    bars_[bar].permille = permille;
+    return;
+  }
+  bars_[bar].permille = permille;
+  EraseBarsLocked();
+  DrawBarsLocked();
+  std::fflush(out_);
+}
+
+void Console::EndBars() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EraseBarsLocked();
+  bars_.clear();
+  std::fflush(out_);
+}
+
+void Console::EraseBarsLocked() {
+  if (barsShown_ == 0) return;
+  // Up to the first bar line, then clear to the end of the screen.
+  std::fprintf(out_, "\x1b[%dA\r\x1b[J", barsShown_);
+  barsShown_ = 0;
+}
+
+void Console::DrawBarsLocked() {
+  if (!drawProgress_) return;
+  for (const Bar& bar : bars_) {
+    const int filled = bar.permille * kBarWidth / 1000;
+    std::string line = bar.name;
+    line.resize(std::max<size_t>(line.size(), 5), ' ');
+    line += " [";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), '.');
+    line += "] ";
+    line += std::to_string(bar.permille / 10) + "%";
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+  }
+  barsShown_ = static_cast<int>(bars_.size());
+}
+
+// ---------------------------------------------------------------- message boxes
+
+void PrintingMessageSink::Show(platform::BoxKind, const std::string& caption,
+                               const std::string& text) {
+  // The notices' caption is "<port>: " already; do not print "COM1: : text".
+  std::string head = caption;
+  while (!head.empty() && head.back() == ' ') head.pop_back();
+  if (!head.empty() && head.back() == ':') head.pop_back();
+  console_.Line(head + ": " + OneLine(text));
+}
+
+void PrintingMessageSink::Beep(uint32_t) {
+  // The beep only draws an operator's eye to a panel; the status line that
+  // comes with it is printed already.
+}
+
+ScopedMessageSink::ScopedMessageSink(platform::MessageSink* sink)
+    : previous_(platform::CurrentMessageSink()) {
+  platform::InstallMessageSink(sink);
+}
+
+ScopedMessageSink::~ScopedMessageSink() { platform::InstallMessageSink(previous_); }
+
+// ---------------------------------------------------------------- settings
+
+void LoadStationSettings(CProgrammerDlg& dlg, const std::string& appDir) {
+  std::string dir = appDir;
+  // The folder is kept without a trailing separator; the INI name is appended.
+  if (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+  const size_t n = std::min(dir.size(), sizeof(dlg.m_szAppDir) - 1);
+  std::copy_n(dir.data(), n, dlg.m_szAppDir);
+  dlg.m_szAppDir[n] = '\0';
+  for (COMM_SPORT& row : g_portTable) row = COMM_SPORT{};
+  dlg.SetPreloadDefaults();
+  g_bClosing = false;
+  dlg.LoadSettings();
+}
+
+// ---------------------------------------------------------------- station
+
+Station::Station(CProgrammerDlg& dlg, Console& console) : dlg_(dlg), console_(console) {}
+
+Station::~Station() {
+  // As the main window's shutdown, without SaveSettings: a batch run leaves
+  // the operator's ZANDRIC.INI as it found it.
+  g_bClosing = true;
+  for (auto& port : ports_) {
+    port->panel.reset();
+    COMM_SPORT& row = g_portTable[port->spec.row];
+    row.pPanel = nullptr;
+    row.bInUse = 0;
+  }
+  console_.EndBars();
+}
+
+void Station::SetStatusListener(StatusListener listener) { listener_ = std::move(listener); }
+
+void Station::AddPort(const PortSpec& spec) {
+  const size_t index = ports_.size();
+  auto port = std::make_unique<Port>();
+  port->spec = spec;
+  port->phase = spec.usb ? Phase::kConnecting : Phase::kRunning;
+  port->bar = console_.AddBar(spec.name);
+  Port* raw = port.get();
+  ports_.push_back(std::move(port));
+
+  COMM_SPORT& row = g_portTable[spec.row];
+  row.bInUse = 1;
+  row.bUsb = spec.usb ? 1 : 0;
+  // A USB panel starts its connect thread inside the constructor; its first
+  // status lines are caught up below.
+  raw->panel = std::make_unique<CCommDialog>(static_cast<uint16_t>(spec.row + 1),
+                                             spec.panelName.c_str(), &dlg_);
+  row.pPanel = raw->panel.get();
+  CCommDialog* panel = raw->panel.get();
+  panel->m_strStatus.SetObserver([this, index](const std::string& s) { OnStatus(index, s); });
+  panel->m_progress.SetObserver([this, raw, panel](int pos) {
+    console_.SetProgress(raw->bar, pos, panel->m_progress.GetLow(), panel->m_progress.GetHigh());
+  });
+  OnStatus(index, panel->m_strStatus.Get());
+}
+
+CCommDialog* Station::Panel(size_t port) const { return ports_.at(port)->panel.get(); }
+
+const PortSpec& Station::Spec(size_t port) const { return ports_.at(port)->spec; }
+
+bool Station::Succeeded(size_t port) const {
+  const Port& p = *ports_.at(port);
+  return p.outcome.load() == 1 && !p.reset;
+}
+
+void Station::OnStatus(size_t index, const std::string& status) {
+  Port& port = *ports_[index];
+  {
+    // Only changes are printed; the catch-up after construction may repeat
+    // the text the observer has just printed.
+    std::lock_guard<std::mutex> lock(port.lastMutex);
+    if (port.printedAny && port.last == status) return;
+    port.printedAny = true;
+    port.last = status;
+    std::string line = port.spec.name + ":";
+    if (!status.empty()) line += " " + OneLine(status);
+    console_.Line(line);
+    if (status == kDoneText || status == kFailedText) {
+      port.outcome = status == kDoneText ? 1 : 2;
+      // The programming thread ends only when CTS or DSR drops.
+      console_.Line(port.spec.name + ": waiting for the scanner to be switched off");
+    }
+  }
+  if (listener_) listener_(index, status);
+}
+
+void Station::Press(Port& port) {
+  port.phase = Phase::kRunning;
+  port.outcome = 0;
+  port.panel->Start();
+}
+
+void Station::StartAll() {
+  for (auto& port : ports_) {
+    if (port->phase == Phase::kRunning) Press(*port);
+  }
+}
+
+int Station::Run(const std::atomic<int>* interrupts) {
+  int seen = 0;
+  bool failed = false;
+  for (;;) {
+    const int requests = interrupts != nullptr ? interrupts->load() : 0;
+    if (requests > seen) {
+      seen = requests;
+      console_.Line(seen == 1 ? "interrupted: resetting every busy port"
+                              : "interrupted again: resetting every port");
+    }
+    bool allEnded = true;
+    for (auto& holder : ports_) {
+      Port& port = *holder;
+      CCommDialog& panel = *port.panel;
+      // The first request resets only busy panels: a panel that is not busy
+      // is writing its flash, and a Reset then could leave the scanner without
+      // firmware. It is reset once a step marks it busy again or it ends on
+      // its own. A second request resets every panel still running.
+      const bool resetNow = !port.reset && port.phase != Phase::kEnded &&
+                            !panel.m_bSendDone.load() &&
+                            (seen >= 2 || (seen == 1 && (panel.m_bBusy.load() ||
+                                                         port.phase == Phase::kConnecting)));
+      if (resetNow) {
+        port.reset = true;
+        panel.Reset();
+      }
+      switch (port.phase) {
+        case Phase::kConnecting:
+          // The USB panel's connect thread has ended; the identified bit tells
+          // whether it found the scanner.
+          if (panel.m_bSendDone.load()) {
+            if (seen == 0 && (panel.m_dwStatusFlags.load() & kScannerIdentified) != 0) {
+              Press(port);
+            } else {
+              port.phase = Phase::kEnded;
+              failed = true;
+            }
+          }
+          break;
+        case Phase::kRunning:
+          if (panel.m_bSendDone.load()) {
+            port.phase = Phase::kEnded;
+            if (port.outcome.load() != 1 || port.reset) failed = true;
+          }
+          break;
+        case Phase::kEnded:
+          break;
+      }
+      if (port.phase != Phase::kEnded) allEnded = false;
+    }
+    if (allEnded) break;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  console_.EndBars();
+  return failed || seen > 0 ? kExitFailed : kExitOk;
+}
+
+// ---------------------------------------------------------------- program
+
+int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
+  Console console(env.out, env.terminal);
+  PrintingMessageSink sink(console);
+  ScopedMessageSink installed(&sink);
+
+  if (!std::filesystem::exists(std::filesystem::path(env.currentDir) / "ZANDRIC.INI")) {
+    std::fprintf(env.err, "vantorel-cli: no ZANDRIC.INI in %s: no firmware is configured\n",
+                 env.currentDir.c_str());
+  }
+  CProgrammerDlg dlg;
+  LoadStationSettings(dlg, env.currentDir);
+  int result = kExitFailed;
+  {
+    Station station(dlg, console);
+    for (const PortSpec& spec : ports) station.AddPort(spec);
+    station.StartAll();
+    result = station.Run(env.interrupts);
+  }
+  return result;
+}
+
+int Main(const std::vector<std::string>& args, const Environment& env) {
+  Arguments parsed;
+  const std::string error = ParseArguments(args, parsed);
+  if (!error.empty()) {
+    std::fprintf(env.err, "vantorel-cli: %s\n%s", error.c_str(), UsageText().c_str());
+    return kExitUsage;
+  }
+  if (parsed.help) {
+    std::fputs(UsageText().c_str(), env.out);
+    return kExitOk;
+  }
+  if (parsed.demo) return RunDemo(DemoOptions{}, env);
+  return RunPorts(parsed.ports, env);
+}
+
+}  // namespace vtcli

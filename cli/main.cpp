@@ -1,0 +1,39 @@
+// vantorel-cli: hands the command line, the standard streams and Ctrl-C over
+// to the front end in cli_app.cpp.
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli_app.h"
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
+
+extern "C" void OnInterrupt(int) {
+  g_interrupts.fetch_add(1);
+  // Re-armed: a second Ctrl-C counts too (it resets every port still running).
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  vtcli::Environment env;
+  env.out = stdout;
+  env.err = stderr;
+  env.terminal = isatty(fileno(stdout)) != 0;
+  env.interrupts = &g_interrupts;
+  std::error_code ec;
+  env.currentDir = std::filesystem::current_path(ec).string();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return vtcli::Main(args, env);
+}
