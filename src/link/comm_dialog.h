@@ -133,6 +133,11 @@ class CCommDialog {
   uint32_t m_dwCommMask = 0;
   std::atomic<bool> m_bBusy{false};
   char m_szLogFile[256] = {};
+  // Guards m_szLogFile: the receiver renames the log when it rotates while
+  // the log window reads the name.
+  mutable std::mutex m_logPathMutex;
+  // A copy of m_szLogFile for other threads.
+  std::string GetLogFilePath() const;
   std::FILE* m_hLogFile = nullptr;
   int m_nLogIndex = 0;
   uint32_t m_dwLogBytes = 0;
@@ -153,12 +158,28 @@ class CCommDialog {
   // True once both port threads have ended (or none was started).
   bool ThreadsDone() const { return m_bRecvDone.load() && m_bSendDone.load(); }
 
+  // The system error of the last failed open of the port (0 after a good open).
+  int m_nOpenError = 0;
+
  private:
   void Teardown();
-  // Ends a receiver left parked by an earlier, normally ended run, so that two
-  // receivers never feed one ring.
-  void EndParkedReceiver();
+  // Ends the threads of an earlier run before a new one starts: a receiver
+  // left parked by a normally ended run (two receivers must never feed one
+  // ring), and a programming thread still in its closing actions.
+  void EndEarlierRun();
   void JoinThreads();
+  // Closes the port: pending reads and writes on the port's threads fail at once.
+  void ClosePort();
+  // Starts a port thread; false (nothing started) when the system refuses.
+  bool StartThread(std::thread& thread, std::thread::id& id, int (*routine)(CCommDialog*));
+  void ReportOpenFailure();
+
+  // m_dcbSaved holds the settings the port had before this program first
+  // configured it; only those are restored at teardown.
+  bool savedValid_ = false;
+  // The name given was longer than m_szPortName holds: the cut name is shown
+  // in captions but never opened, since it could name another port.
+  bool nameTooLong_ = false;
 
   std::thread recvThread_;
   std::thread sendThread_;

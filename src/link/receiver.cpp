@@ -1,0 +1,189 @@
+// rcvProc: the receiver thread of a port.
+//
+// The receiver issues reads only while the receive gate (m_hReceiveEvent) is
+// open. Each read waits a short slice for the first byte and completes once
+// the line has been quiet for the port's 1 ms read interval, so blocks are
+// usually one burst of the loader's output. A slice that passes without data
+// polls the modem lines and clears line errors, and lets the receiver look at
+// the gate and the exit event again. A block read just before the gate closed
+// is held and delivered when the gate opens again, so nothing the scanner
+// said is lost and nothing is stored while the gate is closed (Start empties
+// the ring only then).
+#include "link/receiver.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "link/comm_dialog.h"
+#include "link/traffic_log.h"
+#include "platform/event.h"
+#include "platform/message_box.h"
+#include "platform/time.h"
+#include "platform/serial_port.h"
+
+namespace {
+
+constexpr size_t kReadBytes = 4096;
+// How long one read waits for a first byte before the receiver looks at its
+// gate and the exit event again (real milliseconds).
+constexpr uint32_t kReadSliceMs = 100;
+// Pause between two offers of a block to a full ring.
+constexpr uint32_t kRingRetryMs = 10;
+
+class Receiver {
+ public:
+  explicit Receiver(CCommDialog* panel) : panel_(panel) {}
+
+  void Run() {
+    // Read the line once so that a line error left from before is cleared.
+    if (platform::PortPtr port = panel_->m_hPort.Get()) {
+      uint32_t status = 0;
+      port->GetCommModemStatus(status);
+      port->ClearCommError();
+    }
+    while (!done_) {
+      const int gate = platform::WaitForAny(
+          {panel_->m_hReceiveEvent.get(), panel_->m_hExitEvent.get()}, platform::kInfinite);
+      if (gate == 1) {
+        done_ = true;
+        continue;
+      }
+      if (gate != 0) {
+        Report("WaitForSingleObjects(rcvProc)", 0);
+        // Without working events the gate cannot park the receiver; pace the
+        // loop instead of spinning.
+        if (Exiting()) {
+          done_ = true;
+          continue;
+        }
+        platform::Sleep(500);
+      }
+      if (heldBytes_ > 0) {
+        Deliver(held_, heldBytes_);
+        heldBytes_ = 0;
+        continue;
+      }
+      if (readFailed_) {
+        // The port failed: no further read is issued; the receiver only waits
+        // for its end.
+        if (WaitExit(500)) done_ = true;
+        continue;
+      }
+      ReadOnce();
+    }
+  }
+
+ private:
+  bool Exiting() const { return panel_->m_hExitEvent && panel_->m_hExitEvent->IsSet(); }
+
+  bool WaitExit(uint32_t ms) const {
+    if (!panel_->m_hExitEvent) {
+      platform::Sleep(ms);
+      return false;
+    }
+    return platform::WaitForAny({panel_->m_hExitEvent.get()}, ms) == 0;
+  }
+
+  bool GateOpen() const { return panel_->m_hReceiveEvent && panel_->m_hReceiveEvent->IsSet(); }
+
+  // Every failure of the receiver is shown with the system's description,
+  // except while the application closes, and except when the failure is the
+  // port being closed or the port being told to stop: those are how the
+  // receiver is ended, not faults.
+  void Report(const char* text, int error) {
+    if (g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted) return;
+    ShowApiError(panel_->m_szPortName, text, error);
+  }
+
+  void ReadOnce() {
+    platform::PortPtr port = panel_->m_hPort.Get();
+    if (!port) {
+      if (Exiting()) {
+        done_ = true;
+        return;
+      }
+      Report("ReadFile in rcvProc", platform::kErrorInvalidHandle);
+      readFailed_ = true;
+      return;
+    }
+    size_t got = 0;
+    const platform::ReadStatus status = port->Read(buffer_, kReadBytes, got, kReadSliceMs);
+    if (status == platform::ReadStatus::kFailed) {
+      const int error = port->LastError();
+      if (Exiting()) {
+        done_ = true;
+        return;
+      }
+      Report("ReadFile in rcvProc", error);
+      readFailed_ = true;
+      return;
+    }
+    if (status == platform::ReadStatus::kTimeout || got == 0) {
+      PollLine(*port);
+      return;
+    }
+    if (GateOpen()) {
+      Deliver(buffer_, got);
+    } else {
+      // The gate closed while the read was under way: keep the block for
+      // when it opens again.
+      std::memcpy(held_, buffer_, got);
+      heldBytes_ = got;
+    }
+  }
+
+  // A quiet slice: look at the modem lines and clear line errors, as a
+  // receiver does on every pause of the line. A port that keeps failing is
+  // reported once, not every slice.
+  void PollLine(platform::SerialPort& port) {
+    uint32_t status = 0;
+    if (!port.GetCommModemStatus(status)) {
+      const int error = port.LastError();
+      if (!modemReported_) Report("GetCommModemStatus", error);
+      modemReported_ = true;
+    }
+    if (!port.ClearCommError()) {
+      const int error = port.LastError();
+      if (!clearReported_) Report("ClearCommError", error);
+      clearReported_ = true;
+    }
+  }
+
+  // Bytes received while receive forwarding is off are dropped: neither
+  // stored nor logged.
+  void Deliver(const uint8_t* data, size_t n) {
+    if (!panel_->m_bRxActive.load()) return;
+    // Nothing is dropped for lack of room: wait until the consumer made room,
+    // or until the port is told to stop.
+    while (!panel_->m_rxBuffer.Write(data, static_cast<unsigned>(n))) {
+      if (WaitExit(kRingRetryMs) || Exiting()) {
+        done_ = true;
+        return;
+      }
+    }
+    if (panel_->m_hDataEvent) panel_->m_hDataEvent->Set();
+    if (panel_->m_bLogEnabled.load()) WriteLog(panel_, data, n);
+  }
+
+  CCommDialog* panel_;
+  uint8_t buffer_[kReadBytes] = {};
+  uint8_t held_[kReadBytes] = {};
+  size_t heldBytes_ = 0;
+  bool done_ = false;
+  bool readFailed_ = false;
+  bool modemReported_ = false;
+  bool clearReported_ = false;
+};
+
+}  // namespace
+
+int rcvProc(CCommDialog* panel) {
+  // 8 KB of buffers: kept off the thread's stack.
+  std::unique_ptr<Receiver> receiver(new (std::nothrow) Receiver(panel));
+  if (receiver) receiver->Run();
+  // The last act: after this the panel may be released.
+  panel->m_bRecvDone.store(true);
+  return 1;
+}

@@ -1,0 +1,177 @@
+// Response matching on a port's receive ring. Both waits run on the port's
+// programming or connect thread, the ring's only consumer. The data event is
+// only a wake-up: the ring's count is taken before every sleep and the event
+// is reset only after what was taken has been examined, so bytes stored in
+// between are found by the next count.
+#include "link/response.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/comm_dialog.h"
+#include "platform/event.h"
+
+namespace {
+
+// The private window of one wait.
+constexpr size_t kWindowBytes = 4096;
+
+bool Given(const char* text) { return text != nullptr && text[0] != '\0'; }
+
+void ResetDataEvent(CCommDialog* panel) {
+  if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
+}
+
+// Sleeps until the receiver stored something or the port is told to stop.
+int WaitForData(CCommDialog* panel, uint32_t timeoutMs) {
+  return platform::WaitForAny({panel->m_hDataEvent.get(), panel->m_hExitEvent.get()}, timeoutMs);
+}
+
+UpdateStatus WaitResultToStatus(int waitResult) {
+  if (waitResult == 1) return UPD_ABORTED;
+  if (waitResult == platform::kWaitTimeout) return UPD_TIMEOUT;
+  return UPD_WAIT_FAILED;
+}
+
+}  // namespace
+
+const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text) {
+  if (data == nullptr || !Given(text)) return nullptr;
+  const size_t n = std::strlen(text);
+  if (n > length) return nullptr;
+  const uint8_t first = static_cast<uint8_t>(text[0]);
+  const uint8_t* last = data + (length - n);  // the last place the text can start
+  for (const uint8_t* p = data; p <= last; ++p) {
+    p = static_cast<const uint8_t*>(std::memchr(p, first, static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) return nullptr;
+    if (std::memcmp(p, text, n) == 0) return p;
+  }
+  return nullptr;
+}
+
+UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
+                         const char* successB, const char* failureA, const char* failureB) {
+  if (panel == nullptr || !Given(successA)) return UPD_BAD_ARGUMENT;
+
+  // The texts taken into account. Without failure text A the failure pair can
+  // never complete, and failure text B alone is not looked for.
+  struct Text {
+    const char* text;
+    bool lookedFor;
+    bool seen;
+  };
+  Text texts[4] = {
+      {successA, true, false},
+      {successB, Given(successB), !Given(successB)},
+      {failureA, Given(failureA), false},
+      {failureB, Given(failureA) && Given(failureB), Given(failureA) && !Given(failureB)},
+  };
+  size_t longest = 0;
+  for (const Text& t : texts) {
+    if (t.lookedFor) longest = std::max(longest, std::strlen(t.text));
+  }
+  // Each search follows at least L new bytes; L bytes are kept after a search
+  // so a text cut between two bursts is found next time. Texts longer than
+  // half the window would stop the window from ever taking new bytes, so the
+  // amounts are bounded by the window.
+  const size_t examineAt = std::min(2 * longest, kWindowBytes);
+  const size_t keep = std::min(longest, kWindowBytes / 2);
+
+  uint8_t window[kWindowBytes];
+  size_t held = 0;
+  for (;;) {
+    unsigned count = 0;
+    panel->m_rxBuffer.Read(nullptr, count);
+    if (count == 0) {
+      const int waited = WaitForData(panel, timeoutMs);
+      panel->m_rxBuffer.Read(nullptr, count);
+      // Bytes that arrived with the exit event or just at the time-out are
+      // still examined; only an empty ring lets the wait's result decide.
+      if (count == 0 && waited != 0) return WaitResultToStatus(waited);
+    }
+
+    unsigned take = static_cast<unsigned>(kWindowBytes - held);
+    panel->m_rxBuffer.Read(window + held, take);
+    held += take;
+
+    if (held >= examineAt) {
+      for (Text& t : texts) {
+        if (t.lookedFor && !t.seen && FindBytes(window, held, t.text) != nullptr) t.seen = true;
+      }
+      // Success is tested first: when both pairs complete in the same search,
+      // the success pair wins.
+      if (texts[0].seen && texts[1].seen) return UPD_OK;
+      if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
+      std::memmove(window, window + (held - keep), keep);
+      held = keep;
+    }
+    ResetDataEvent(panel);
+  }
+}
+
+UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
+                         const char* startText, const char* endText, size_t* copied) {
+  if (copied != nullptr) *copied = 0;
+  if (!Given(startText) || !Given(endText)) return UPD_BAD_ARGUMENT;
+  if (panel == nullptr) return UPD_BAD_ARGUMENT;
+  if (out == nullptr) capacity = 0;
+
+  const size_t startLength = std::strlen(startText);
+  const size_t endLength = std::strlen(endText);
+  const size_t keep = std::min(std::max(startLength, endLength), kWindowBytes / 2);
+
+  uint8_t window[kWindowBytes];
+  size_t held = 0;
+  bool startFound = false;
+  size_t contentBegin = 0;
+
+  for (;;) {
+    unsigned count = 0;
+    panel->m_rxBuffer.Read(nullptr, count);
+    if (count == 0) {
+      const int waited = WaitForData(panel, timeoutMs);
+      if (waited != 0) return WaitResultToStatus(waited);
+    }
+
+    // One byte at a time, so what follows the end text stays in the ring for
+    // the next wait.
+    const int byte = panel->m_rxBuffer.GetByte();
+    if (byte >= 0) window[held++] = static_cast<uint8_t>(byte);
+
+    const uint8_t* endAt = nullptr;
+    if (!startFound) {
+      if (const uint8_t* at = FindBytes(window, held, startText)) {
+        startFound = true;
+        contentBegin = static_cast<size_t>(at - window) + startLength;
+        endAt = FindBytes(window + contentBegin, held - contentBegin, endText);
+      } else if (held > keep) {
+        std::memmove(window, window + (held - keep), keep);
+        held = keep;
+      }
+    } else if (byte >= 0) {
+      // Earlier places were searched before; only an end text completed by
+      // the new byte can be new.
+      const size_t from = std::max(contentBegin, held >= endLength ? held - endLength : 0);
+      endAt = FindBytes(window + from, held - from, endText);
+    }
+
+    if (endAt != nullptr) {
+      const size_t length = static_cast<size_t>(endAt - (window + contentBegin));
+      // A text longer than the caller's buffer is cut to its capacity.
+      const size_t n = std::min(length, capacity);
+      if (n > 0) std::memcpy(out, window + contentBegin, n);
+      if (copied != nullptr) *copied = n;
+      return UPD_OK;
+    }
+
+    if (startFound && held == kWindowBytes) {
+      // A whole window after the start text without the end text: this was
+      // no reply we are waiting for. Look for the start text anew in what
+      // follows, keeping the tail in case a new start text is cut there.
+      startFound = false;
+      std::memmove(window, window + (held - keep), keep);
+      held = keep;
+    }
+    ResetDataEvent(panel);
+  }
+}

@@ -1,0 +1,130 @@
+// The traffic log of a port. WriteLog runs on the receiver thread for every
+// delivered block, and on the window thread for the run header while the
+// receiver is parked, so the file itself needs no lock; only the file's name
+// is guarded, because the log window reads it while the receiver rotates.
+#include "link/traffic_log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "platform/message_box.h"
+#include "platform/time.h"
+
+namespace {
+
+// The device prefix of a USB panel's name (\\.\COM7): a port logs under the
+// same name however it was reached.
+constexpr const char* kDevicePrefix = "\\\\.\\";
+constexpr size_t kDevicePrefixLength = 4;
+
+constexpr int kLogFiles = 3;
+
+std::string LogPortName(const char* portName) {
+  if (std::strncmp(portName, kDevicePrefix, kDevicePrefixLength) == 0) {
+    return portName + kDevicePrefixLength;
+  }
+  return portName;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
+}
+
+void ReportCreateFailure(CCommDialog* panel, int error, const std::string& path) {
+  ShowError(panel->m_szPortName,
+            Format("InitLogFile : CreateFile = %d\n\nfile : %s", error, path.c_str()));
+}
+
+}  // namespace
+
+void InitLogFile(CCommDialog* panel) {
+  if (panel->m_hLogFile != nullptr) {
+    std::fclose(panel->m_hLogFile);
+    panel->m_hLogFile = nullptr;
+  }
+
+  const std::string folder = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->m_strLogPath.Get() : "";
+  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+  const std::string path = folder + separator + Format("LOG%s.%.3i",
+                                                       LogPortName(panel->m_szPortName).c_str(),
+                                                       panel->m_nLogIndex);
+  {
+    std::lock_guard<std::mutex> lock(panel->m_logPathMutex);
+    if (path.size() >= sizeof panel->m_szLogFile) {
+      // A cut path would name some other file: no log rather than a wrong one.
+      panel->m_szLogFile[0] = '\0';
+    } else {
+      std::memcpy(panel->m_szLogFile, path.c_str(), path.size() + 1);
+    }
+  }
+  if (path.size() >= sizeof panel->m_szLogFile) {
+    ReportCreateFailure(panel, ENAMETOOLONG, path);
+    return;
+  }
+
+  // Each cycle starts its file empty.
+  std::remove(path.c_str());
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "wbx");
+  if (file == nullptr) {
+    ReportCreateFailure(panel, errno, path);
+    return;
+  }
+  panel->m_hLogFile = file;
+}
+
+bool WriteLog(CCommDialog* panel, const void* data, size_t length) {
+  std::FILE* file = panel->m_hLogFile;
+  if (file == nullptr) return false;
+
+  const size_t written = length > 0 ? std::fwrite(data, 1, length, file) : 0;
+  // Flushed at once: the log window shows the file while it is written.
+  if (written != length || std::fflush(file) != 0) {
+    std::clearerr(file);
+    ShowPlainError("Cannot write to log file\n");
+    return false;
+  }
+
+  panel->m_dwLogBytes += static_cast<uint32_t>(length);
+  if (panel->m_dwLogBytes > kLogRotateBytes) {
+    // The block that crossed the limit stays whole in the file it went to.
+    panel->m_nLogIndex = (panel->m_nLogIndex + 1) % kLogFiles;
+    panel->m_dwLogBytes = 0;
+    std::fclose(file);
+    panel->m_hLogFile = nullptr;
+    InitLogFile(panel);
+  }
+  return true;
+}
+
+std::string FormatLogHeader() {
+  const platform::LocalTime now = platform::GetLocalTime();
+  const std::string date = Format("%02d/%02d/%02d", now.month, now.day, now.year % 100);
+  const std::string time = Format("%02d:%02d:%02d", now.hour, now.minute, now.second);
+  return Format(
+      "*****************************************\r\n"
+      "* Date: %s Time: %s *\r\n"
+      "*****************************************\r\n",
+      date.c_str(), time.c_str());
+}
+
+void WriteLogHeader(CCommDialog* panel) {
+  const std::string header = FormatLogHeader();
+  WriteLog(panel, header.data(), header.size());
+}

@@ -1,0 +1,129 @@
+// sendProc: the programming thread of a port. It makes sure the scanner is
+// identified, runs the firmware steps, reports the outcome, waits until the
+// operator switches the scanner off and gives the panel back. The closing
+// actions run however the run is left, an exception included.
+#include "update/send_proc.h"
+
+#include <new>
+
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "link/handshake.h"
+#include "platform/event.h"
+#include "platform/message_box.h"
+#include "platform/serial_port.h"
+#include "platform/time.h"
+
+namespace {
+
+// Pause between two looks at the modem lines while the scanner is still on.
+constexpr uint32_t kLinePollMs = 20;
+// The pause before the panel asks for the scanner to be switched off.
+constexpr uint32_t kReleasePauseMs = 1000;
+
+// Reads the modem lines into m_bCts and m_bDsr. False when either is low, or
+// when the status can no longer be read: a port that cannot tell its lines
+// (an unplugged USB scanner) has no scanner on it any more.
+bool ScannerStillOn(CCommDialog* panel) {
+  platform::PortPtr port = panel->m_hPort.Get();
+  uint32_t status = 0;
+  if (!port || !port->GetCommModemStatus(status)) return false;
+  panel->m_bCts.store(status & platform::MS_CTS_ON);
+  panel->m_bDsr.store(status & platform::MS_DSR_ON);
+  return (status & platform::MS_CTS_ON) != 0 && (status & platform::MS_DSR_ON) != 0;
+}
+
+void ClosingActions(CCommDialog* panel, UpdateStatus result) {
+  if (!panel->m_bAbort.load()) {
+    panel->m_strStatus.Set(result == UPD_OK
+                               ? "Programming Done. Please exit Vantorel before turning scanner power off."
+                               : "Programming sequence failed!");
+  }
+
+  // Wait for the scanner to go away; only the lines dropping or an abort end it.
+  while (!panel->m_bAbort.load()) {
+    if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
+    if (!ScannerStillOn(panel)) break;
+    platform::Sleep(kLinePollMs);
+  }
+
+  if (!panel->m_bAbort.load()) {
+    if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Reset();
+    panel->EnablePortButton(true);
+    // The pause ends early when the panel is torn down or a new run takes over.
+    if (panel->m_hExitEvent) {
+      platform::WaitForAny({panel->m_hExitEvent.get()}, kReleasePauseMs);
+    } else {
+      platform::Sleep(kReleasePauseMs);
+    }
+    if (!panel->m_bAbort.load()) {
+      panel->m_strStatus.Set("Turn scanner power off");
+      MessageBeep(0xFFFFFFFFu);
+    }
+  }
+
+  g_nReconnectPhase.store(0);
+
+  if (!panel->m_bAbort.load()) {
+    // The loader's closing key. A scanner already switched off holds CTS low
+    // and with it this write, until it comes up again or the port is closed.
+    const char key = 'x';
+    WritePort(panel->m_hPort, &key, 1);
+  }
+}
+
+// Runs the closing actions when the run is left, however it is left.
+class ClosingGuard {
+ public:
+  explicit ClosingGuard(CCommDialog* panel) : panel_(panel) {}
+  ClosingGuard(const ClosingGuard&) = delete;
+  ClosingGuard& operator=(const ClosingGuard&) = delete;
+  ~ClosingGuard() {
+    try {
+      ClosingActions(panel_, result_);
+    } catch (...) {
+      // The panel must still be released below.
+    }
+    // The last act: after this the panel may be released.
+    panel_->m_bSendDone.store(true);
+  }
+  void SetResult(UpdateStatus result) { result_ = result; }
+  UpdateStatus Result() const { return result_; }
+
+ private:
+  CCommDialog* panel_;
+  UpdateStatus result_ = UPD_OK;
+};
+
+UpdateStatus Connect(CCommDialog* panel) {
+  if (panel->m_dwStatusFlags.load() & kScannerIdentified) {
+    // Identified before (by a USB panel's connect thread or an earlier run):
+    // the receiver only needs its gate opened.
+    if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Set();
+    return UPD_OK;
+  }
+  return IdentifyScanner(panel);
+}
+
+}  // namespace
+
+int sendProc(CCommDialog* panel) {
+  ClosingGuard closing(panel);
+  UpdateStatus result = UPD_OK;
+  try {
+    result = Connect(panel);
+    if (result != UPD_ABORTED) {
+      platform::Sleep(0);
+      if (panel->m_dwStatusFlags.load() & kScannerIdentified) {
+        result = RunProgrammingSteps(panel);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    result = UPD_NO_MEMORY;
+  } catch (...) {
+    // A step left by an exception has failed; the closing actions say so.
+    result = UPD_WAIT_FAILED;
+  }
+  closing.SetResult(result);
+  return result;
+}
