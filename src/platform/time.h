@@ -30,6 +30,7 @@ struct LocalTime {
   int minute;
   int second;
 };
+// From the operating system's backend: a thread-safe conversion to local time.
 LocalTime GetLocalTime();
 
 }  // namespace platform
