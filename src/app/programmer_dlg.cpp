@@ -1,7 +1,14 @@
 #include "app/programmer_dlg.h"
 
+#include "link/comm_dialog.h"
+
 CProgrammerDlg::CProgrammerDlg() = default;
-CProgrammerDlg::~CProgrammerDlg() = default;
+
+// A model destroyed without DestroyWindow (tests, a front end that failed to
+// start) still ends its panels' connections, but saves nothing.
+CProgrammerDlg::~CProgrammerDlg() {
+  for (PanelSlot& slot : m_panels) DestroyPanel(slot);
+}
 
 void CProgrammerDlg::SetPreloadDefaults() {
   m_bLeaveImages = false;

@@ -2,16 +2,64 @@
 // settings (loaded from ZANDRIC.INI at start-up, saved at exit) and of
 // m_nFamily, the family of the scanner identified last, which every port's
 // threads read through their panel's m_pMainDlg. The window side (panel grid,
-// USB row, menus) is kept as plain values that a front end shows.
+// USB row, menus) is kept as plain values that a front end shows: the front
+// end calls OnInitDialog, the commands and the USB poll tick on its window
+// thread and, after each, applies the rectangles and states it reads here.
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/geometry.h"
+#include "app/menu_item.h"
 #include "platform/sync_string.h"
+
+class CCommDialog;
+class CPortList;
+class CFileOpenPropSheet;
+struct COMM_SPORT;
 
 // String resource 102: the product title.
 inline constexpr const char* kProductTitle = "ZEV QZ600/700 Vantorel";
+
+// String resource 101: the system menu's About item, command id 16.
+inline constexpr const char* kAboutMenuText = "&About Vantorel...";
+constexpr int IDM_ABOUTBOX = 16;
+
+// Main window controls and menu 130 commands.
+constexpr int IDC_USB_BUTTON = 1041;
+constexpr int IDC_USB_PROMPT = 1042;
+constexpr int ID_FILE_SETUP = 57601;
+constexpr int ID_FILE_EXIT = 32772;
+constexpr int ID_HELP_ABOUT = 32781;
+
+// The USB row's prompt line in its Waiting and Searching states.
+inline constexpr const char* kUsbPromptWaiting =
+    "Turn off all USB-attached scanners and then press USB button";
+inline constexpr const char* kUsbPromptSearching = "Turn USB_attached scanner on ...";
+
+// The About box (template 100).
+inline constexpr const char* kAboutCaption = "About ZEV QZ600/QZ700 Vantorel";
+inline constexpr const char* kAboutVersion = "ZEV QZ600/QZ700 Vantorel  Version 4.1.1.2";
+inline constexpr const char* kAboutNotice =
+    "Firmware programming station for QZ500, QZ600 and MV2 scanners";
+
+// Sizes of the templates the layout is computed from, in dialog units.
+constexpr Size kPanelTemplateUnits{316, 30};     // template 129, a port panel
+constexpr Size kUsbButtonUnits{41, 25};          // control 1041
+constexpr Size kMainTemplateUnits{423, 199};     // template 102, replaced at start-up
+
+// The USB timer's id and period.
+constexpr int kUsbTimerId = 100;
+constexpr int kUsbTimerPeriodMs = 1000;
+
+// Number of port panels created (start-up and USB together), and that number
+// right after the start-up panels were made (0: the placeholder is shown).
+extern int g_nPortCount;
+extern int g_nStartPortCount;
 
 // Family codes.
 constexpr int kFamilyMV2 = 2;
@@ -60,6 +108,84 @@ class CProgrammerDlg {
 
   // Family code of the scanner identified last; written by every handshake.
   std::atomic<int> m_nFamily{0};
+
+  // ---- window side (window thread only) ----
+
+  // The application's USB port list; set before OnInitDialog.
+  CPortList* m_pPortList = nullptr;
+
+  // The initialisation: program folder from the current directory, port
+  // table cleared, pre-load values, settings loaded, start-up panels created
+  // and laid out, USB row placed, File menu trimmed.
+  void OnInitDialog();
+  // One panel per RS-232 port COM1..COM20 that opens and is not a USB port
+  // (or the "COM NONE" placeholder), in one or two columns.
+  void CreatePortPanels();
+  // Places the USB button and its prompt 5 pixels below the panel area.
+  void PlaceUsbRow();
+  // Button 1041: from Waiting to Searching; starts the USB timer.
+  void OnUsbButton();
+  // The USB timer's tick: rescans and adds a panel for every new USB port.
+  // Returns the number of panels added. A tick that arrives while one runs
+  // (a box keeps the message loop going) is skipped.
+  int OnTimer();
+  // Adds the panel of a new USB port in its table row, below all others;
+  // false when the name maps to no row or the row already has a panel.
+  bool AddUsbPanel(const COMM_SPORT& record);
+  // Closing: g_bClosing set, settings saved, every panel destroyed, timer
+  // stopped. Runs once; later calls do nothing.
+  void DestroyWindow();
+
+  // File > Setup... and the panel's Setup...: copies the settings into a
+  // sheet, lets runModal show it (true for OK), and copies the pages back on
+  // OK. An invalid baud member is replaced by 115200 when the sheet opens,
+  // whatever the operator then does.
+  void RunSetup(const std::function<bool(CFileOpenPropSheet&)>& runModal);
+  // The two halves of RunSetup.
+  void CopySettingsToSheet(CFileOpenPropSheet& sheet);
+  void CopySheetToSettings(const CFileOpenPropSheet& sheet);
+
+  // Menu 130 as it stands after the initialisation.
+  std::vector<MenuItem> GetFileMenu() const;
+  std::vector<MenuItem> GetHelpMenu() const;
+
+  // ---- geometry inputs, in pixels (set before OnInitDialog) ----
+  // Outer size of a port panel (template 129).
+  Size m_szPanel = DialogUnitsToPixels(kPanelTemplateUnits);
+  // Size of the USB button (control 1041).
+  Size m_szUsbButton = DialogUnitsToPixels(kUsbButtonUnits);
+  // The main window's frame around its client area.
+  FrameInsets m_frame;
+
+  // ---- window state, read by the front end ----
+  // Where one panel stands (client coordinates) and which row it belongs to.
+  struct PanelSlot {
+    std::unique_ptr<CCommDialog> panel;
+    int row = -1;              // 0..19; -1 for the placeholder
+    bool placeholder = false;  // the "COM NONE" panel
+    Rect rect;
+  };
+  // Every panel in creation order; the model owns them.
+  const std::vector<PanelSlot>& GetPanels() const { return m_panels; }
+  Rect m_rcWindow;     // outer rectangle, screen coordinates
+  Rect m_rcUsbButton;  // client coordinates
+  Rect m_rcUsbPrompt;
+  int m_nPanelAreaHeight = 0;
+  std::string m_strUsbPrompt;
+  bool m_bUsbSearchPending = false;
+  int m_nUsbTimerId = -1;  // kUsbTimerId while the USB timer runs
+  bool m_bUsbButtonEnabled = true;
+  bool m_bUsbRowVisible = true;  // button and prompt; hidden for good once a USB panel exists
+  bool m_bSetupMenuPresent = true;
+  bool m_bDestroyed = false;
+
+ private:
+  // The client area's width for the outer window width.
+  int ClientWidth() const { return m_rcWindow.width - m_frame.left - m_frame.right; }
+  void DestroyPanel(PanelSlot& slot);
+
+  std::vector<PanelSlot> m_panels;
+  bool m_bInTimer = false;
 };
 
 // 1 when the platform's file search finds the path; 0 otherwise, after the box
