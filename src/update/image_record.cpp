@@ -71,9 +71,8 @@ const char* RecordFault(std::string_view content, int type, uint32_t& byteCount,
     bytes[pairs++] = static_cast<uint8_t>(byte);
   }
   byteCount = bytes[0];
-  if (byteCount + 1 != pairs || byteCount < MinimumByteCount(type)) {
-    return "byte count does not match the line";
-  }
+  if (byteCount + 1 != pairs) return "byte count does not match the line";
+  if (byteCount < MinimumByteCount(type)) return "byte count too small for the record type";
   uint32_t sum = 0;
   for (size_t i = 0; i + 1 < pairs; ++i) sum += bytes[i];
   if (static_cast<uint8_t>(~sum) != bytes[pairs - 1]) return "bad checksum";

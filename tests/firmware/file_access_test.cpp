@@ -1,0 +1,256 @@
+// Raw file streaming, whole-file reading and the header tag of S-record files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "firmware/file_access.h"
+#include "firmware/transfer_rate.h"
+#include "support/firmware_fixture.h"
+
+using fwtest::FirmwareTest;
+using fwtest::SimPanel;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::MatchesRegex;
+
+namespace {
+
+std::string Pattern(size_t size) {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>(i * 7 + 3);
+  return text;
+}
+
+// ---- SendFile ----
+
+struct StreamCase {
+  size_t size;
+  int kilobytes;                // shown in every status line
+  std::vector<int> percents;    // one status line per block
+};
+
+class SendFileStream : public FirmwareTest, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(SendFileStream, SendsTheFileUnchangedInBlocksOfAHundredBytes) {
+  const StreamCase& c = GetParam();
+  SimPanel sim(kFamilyQZ600);
+  const std::string content = Pattern(c.size);
+  const std::string path = dir_.Write("dsp.bin", content);
+
+  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_OK);
+
+  EXPECT_EQ(sim.Received(), content);
+  const std::vector<std::string> statuses = sim.Statuses();
+  ASSERT_EQ(statuses.size(), c.percents.size());
+  // The bar is reset to 0 at the start, then follows every block.
+  std::vector<int> positions = sim.Positions();
+  ASSERT_FALSE(positions.empty());
+  EXPECT_EQ(positions.front(), 0);
+  positions.erase(positions.begin(), std::find_if(positions.begin(), positions.end(),
+                                                  [](int pos) { return pos != 0; }));
+  std::vector<int> expectedPositions;
+  for (size_t i = 0; i < statuses.size(); ++i) {
+    EXPECT_THAT(statuses[i], MatchesRegex("DSP " + std::to_string(c.kilobytes) +
+                                          "KB [0-9]+ bytes/sec " +
+                                          std::to_string(c.percents[i]) + "%"));
+    const size_t total = std::min(c.size, (i + 1) * kFileBlockBytes);
+    expectedPositions.push_back(static_cast<int>(total * 1000 / c.size));
+  }
+  EXPECT_THAT(positions, ElementsAreArray(expectedPositions));
+  EXPECT_EQ(sim.Panel()->m_progress.GetHigh(), 1000);
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+std::vector<int> PercentsOf(size_t size) {
+  std::vector<int> percents;
+  for (size_t total = 0; total < size;) {
+    total = std::min(size, total + kFileBlockBytes);
+    percents.push_back(static_cast<int>(total * 100 / size));
+  }
+  return percents;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, SendFileStream,
+    ::testing::Values(StreamCase{0, 0, {}},                // nothing to send, position stays 0
+                      StreamCase{250, 0, {40, 80, 100}},   // 100, 100 and 50 bytes
+                      StreamCase{100, 0, {100}},           // exactly one block
+                      StreamCase{1023, 0, PercentsOf(1023)},
+                      StreamCase{2047, 1, PercentsOf(2047)},  // whole KiB, rounded down
+                      StreamCase{4096, 4, PercentsOf(4096)}));
+
+TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
+  SimPanel sim(kFamilyQZ600);
+  for (const std::string& path : {dir_.Missing("none.bin"), dir_.Path()}) {
+    boxes_.Clear();
+    EXPECT_EQ(SendFile(sim.Panel(), path, "PLD"), UPD_FILE_OPEN_FAILED) << path;
+    ASSERT_EQ(boxes_.Boxes().size(), 1u);
+    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+    EXPECT_EQ(boxes_.Boxes()[0].text, "SendFile : CreateFile");
+  }
+  EXPECT_EQ(sim.Received(), "");
+}
+
+TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("fpga.bin", Pattern(300));
+  sim.Panel()->m_bAbort = true;
+
+  EXPECT_EQ(SendFile(sim.Panel(), path, "FPGA"), UPD_ABORTED);
+  EXPECT_EQ(sim.Received(), "");
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("uim.bin", Pattern(300));
+  sim.Line().Unplug();
+
+  EXPECT_EQ(SendFile(sim.Panel(), path, "UIM"), UPD_ABORTED);
+  // No status line claims a block that never reached the scanner.
+  EXPECT_TRUE(sim.Statuses().empty());
+  EXPECT_EQ(sim.Panel()->m_progress.GetPos(), 0);
+}
+
+// ---- the rate of the last two blocks ----
+
+TEST(BlockRate, FollowsTheLastTwoBlocksAndKeepsTheRateOverBlocksUnderATick) {
+  struct Step {
+    uint32_t bytes;
+    uint32_t ms;
+    uint32_t rate;
+  };
+  const std::vector<std::vector<Step>> runs = {
+      // All blocks under one tick: the starting rate of 1 stays.
+      {{100, 0, 1}, {100, 0, 1}, {50, 0, 1}},
+      // (100 + 0) * 1000 / (10 + 0), then (100 + 100) * 1000 / (20 + 10).
+      {{100, 10, 10000}, {100, 20, 6666}, {50, 0, 7500}},
+      // Two blocks in the same tick keep the rate of the block before.
+      {{100, 5, 20000}, {100, 0, 40000}, {100, 0, 40000}, {100, 4, 50000}},
+  };
+  for (size_t r = 0; r < runs.size(); ++r) {
+    BlockRate rate;
+    for (size_t i = 0; i < runs[r].size(); ++i) {
+      EXPECT_EQ(rate.Add(runs[r][i].bytes, runs[r][i].ms), runs[r][i].rate)
+          << "run " << r << " block " << i;
+    }
+  }
+}
+
+// ---- ReadWholeFile ----
+
+TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
+  SimPanel sim(kFamilyQZ600);
+  for (size_t size : {0u, 1u, 99u, 100u, 101u, 250u, 4097u}) {
+    const std::string content = Pattern(size);
+    const std::string path = dir_.Write("ldr" + std::to_string(size) + ".s19", content);
+    FileBuffer image;
+    ASSERT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_OK) << size;
+    ASSERT_EQ(image.size, size);
+    EXPECT_EQ(std::string(image.data.get(), size), content) << size;
+    EXPECT_EQ(image.data[size], '\0') << size;
+  }
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+TEST_F(FirmwareTest, ReadWholeFileOfAMissingFileHandsOutNothing) {
+  SimPanel sim(kFamilyQZ600);
+  FileBuffer image;
+  EXPECT_EQ(ReadWholeFile(sim.Panel(), dir_.Missing("ldr.s19"), image), UPD_FILE_OPEN_FAILED);
+  EXPECT_EQ(image.data, nullptr);
+  ASSERT_EQ(boxes_.Boxes().size(), 1u);
+  EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+  EXPECT_EQ(boxes_.Boxes()[0].text, "ReadWholeFile : CreateFile");
+}
+
+TEST_F(FirmwareTest, AFileThatEndsBeforeItsSizeIsAFailedReadWithoutAMessage) {
+  SimPanel sim(kFamilyQZ600);
+  // The size was read as 500 but the file (it shrank meanwhile) holds 250.
+  const std::string path = dir_.Write("ldr.s19", Pattern(250));
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  FileBuffer image;
+  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 500, image), UPD_READ_FAILED);
+  std::fclose(file);
+  EXPECT_EQ(image.data, nullptr);
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("ldr.s19", Pattern(250));
+  // A stream opened only for writing fails every read with EBADF.
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(file, nullptr);
+  FileBuffer image;
+  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 250, image), UPD_READ_FAILED);
+  std::fclose(file);
+  EXPECT_EQ(image.data, nullptr);
+  ASSERT_EQ(boxes_.Boxes().size(), 1u);
+  EXPECT_EQ(boxes_.Boxes()[0].text, "Cannot read from file: <" + path +
+                                        "> error 9  readtimes 0 dwTotRead 0\n");
+}
+
+// ---- the header tag ----
+
+struct HeaderCase {
+  const char* name;
+  std::string text;
+  size_t capacity;
+  bool decoded;
+  std::vector<int> bytes;  // with the terminating zero
+};
+
+class HeaderTag : public FirmwareTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(HeaderTag, DecodesTheFirstRecordUpToTheNextOne) {
+  const HeaderCase& c = GetParam();
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("rcp.s19", c.text);
+  std::vector<uint8_t> header(std::max<size_t>(256, c.capacity + 1), 0xEE);
+
+  const UpdateStatus result = ReadHdrStr(sim.Panel(), path, header.data(), c.capacity);
+
+  EXPECT_EQ(result, c.decoded ? UPD_OK : UPD_NO_HEADER);
+  if (c.decoded) {
+    EXPECT_THAT(fwtest::Bytes(header.data(), c.bytes.size()), ElementsAreArray(c.bytes));
+    EXPECT_EQ(header[c.bytes.size()], 0xEE) << "written beyond the tag";
+  }
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+const char kDataRecord[] = "S3150001FFF8000102030405060708090A0B0C0D0E0F7A\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeaderTag,
+    ::testing::Values(
+        // Two zero address bytes, the text HDR, the checksum, 0 for CR LF, terminator.
+        HeaderCase{"Standard", std::string("S00600004844521B\r\n") + kDataRecord, 256, true,
+                   {0x00, 0x00, 0x48, 0x44, 0x52, 0x1B, 0x00, 0x00}},
+        // Exactly room for the seven bytes and the terminator.
+        HeaderCase{"FitsExactly", std::string("S00600004844521B\r\n") + kDataRecord, 8, true,
+                   {0x00, 0x00, 0x48, 0x44, 0x52, 0x1B, 0x00, 0x00}},
+        HeaderCase{"OneByteShort", std::string("S00600004844521B\r\n") + kDataRecord, 7, false, {}},
+        HeaderCase{"SingleLine", "S00600004844521B\r\n", 256, false, {}},
+        HeaderCase{"Empty", "", 256, false, {}},
+        HeaderCase{"NoRoomAtAll", std::string("S00600004844521B\r\n") + kDataRecord, 0, false, {}},
+        // The next record beyond the first 4096 bytes is never seen.
+        HeaderCase{"FirstRecordTooLong", "S0FF" + std::string(4100, '0') + "\r\n" + kDataRecord,
+                   8192, false, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
+  SimPanel sim(kFamilyQZ600);
+  uint8_t header[256];
+  EXPECT_EQ(ReadHdrStr(sim.Panel(), dir_.Missing("rcp.s19"), header, sizeof header),
+            UPD_FILE_OPEN_FAILED);
+  ASSERT_EQ(boxes_.Boxes().size(), 1u);
+  EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+  EXPECT_EQ(boxes_.Boxes()[0].text, "ReadHdrStr : CreateFile");
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// Helpers for the firmware file and image record tests: a scratch folder with
+// files written into it, and a port panel on an in-memory line whose far end
+// shows what reached the scanner, with the message boxes recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/programmer_dlg.h"
+#include "link/comm_dialog.h"
+#include "platform/message_recorder.h"
+#include "platform/serial_port.h"
+#include "platform/sim/sim_line.h"
+
+namespace fwtest {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static std::atomic<int> counter{0};
+    std::random_device rd;
+    path_ = fs::temp_directory_path() /
+            ("vt_fw_" + std::to_string(rd()) + "_" + std::to_string(counter++));
+    fs::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string Path() const { return path_.string(); }
+  // Writes content into a file of that name and returns its path.
+  std::string Write(const std::string& name, const std::string& content) const {
+    const std::string path = (path_ / name).string();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    return path;
+  }
+  std::string Missing(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// A panel on an in-memory line named portName, its scanner switched on, its
+// port open; status lines and progress positions are collected as they are
+// set.
+class SimPanel {
+ public:
+  explicit SimPanel(int family, const char* portName = "COM9", uint16_t portNumber = 9)
+      : name_(portName) {
+    line_ = platform::sim::SimLine::Create();
+    platform::sim::SimPortRegistry::Instance().Add(name_, line_);
+    platform::sim::SimPortRegistry::Instance().InstallAsOpener();
+    line_->SetPower(true);
+    dlg_ = std::make_unique<CProgrammerDlg>();
+    dlg_->m_nFamily = family;
+    panel_ = std::make_unique<CCommDialog>(portNumber, portName, dlg_.get());
+    panel_->OpenPort();
+    panel_->m_strStatus.SetObserver([this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      statuses_.push_back(text);
+    });
+    panel_->m_progress.SetObserver([this](int pos) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      positions_.push_back(pos);
+    });
+  }
+  ~SimPanel() {
+    panel_.reset();
+    platform::sim::SimPortRegistry::Instance().Remove(name_);
+  }
+  SimPanel(const SimPanel&) = delete;
+  SimPanel& operator=(const SimPanel&) = delete;
+
+  CCommDialog* Panel() { return panel_.get(); }
+  CProgrammerDlg& Dlg() { return *dlg_; }
+  platform::sim::SimLine& Line() { return *line_; }
+
+  // Everything the program wrote to the scanner.
+  std::string Received() const {
+    const std::vector<uint8_t> bytes = line_->FarReceivedAll();
+    return std::string(bytes.begin(), bytes.end());
+  }
+  std::vector<std::string> Statuses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return statuses_;
+  }
+  std::vector<int> Positions() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return positions_;
+  }
+
+ private:
+  std::string name_;
+  std::shared_ptr<platform::sim::SimLine> line_;
+  std::unique_ptr<CProgrammerDlg> dlg_;
+  std::unique_ptr<CCommDialog> panel_;
+  mutable std::mutex mutex_;  // guards statuses_ and positions_
+  std::vector<std::string> statuses_;
+  std::vector<int> positions_;
+};
+
+// A test with recorded boxes, a scratch folder and a panel of family 6.
+class FirmwareTest : public ::testing::Test {
+ protected:
+  platform::ScopedMessageRecorder boxes_;
+  ScratchDir dir_;
+};
+
+// The byte values of a text, for readable comparisons of decoded bytes.
+inline std::vector<int> Bytes(const uint8_t* data, size_t n) {
+  return std::vector<int>(data, data + n);
+}
+
+}  // namespace fwtest
