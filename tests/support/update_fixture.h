@@ -1,0 +1,219 @@
+// Test helpers for the update engines and the programming sequence: firmware
+// files made with srec_cat in a scratch folder, and a rig that puts the
+// scanner loader simulator on the far end of a panel's sim line and acts as
+// the operator of a whole run (power on when asked, power cycle when asked,
+// power off at the end), recording every status text the run shows.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link_fixture.h"
+#include "scanner_sim.h"
+#include "srecord_check.h"
+
+namespace updtest {
+
+namespace fs = std::filesystem;
+
+// Long enough for a whole run with every component under ThreadSanitizer on
+// a loaded machine; never part of what a test asserts.
+constexpr int kRunPatienceMs = 120000;
+
+inline constexpr const char* kDoneText =
+    "Programming Done. Please exit Vantorel before turning scanner power off.";
+inline constexpr const char* kFailedText = "Programming sequence failed!";
+inline constexpr const char* kCycleText = "Please cycle scanner power to continue!";
+
+// Bytes of a pseudo-random pattern. Raw firmware files are made without 0xFF:
+// the simulated loader ends a raw transfer at a 0xFF followed by a pause, and
+// a loaded test machine could pause there.
+inline std::vector<uint8_t> Pattern(size_t n, uint32_t seed, bool withFF = true) {
+  std::vector<uint8_t> bytes(n);
+  for (auto& b : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(seed >> 16);
+    if (!withFF && b == 0xFF) b = 0x5A;
+  }
+  return bytes;
+}
+
+// A fresh folder of firmware files, removed at the end.
+class FirmwareDir {
+ public:
+  FirmwareDir() {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("vt_upd_" + std::to_string(std::random_device{}()) + "_" + std::to_string(counter++));
+    fs::create_directories(path_);
+  }
+  ~FirmwareDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  FirmwareDir(const FirmwareDir&) = delete;
+  FirmwareDir& operator=(const FirmwareDir&) = delete;
+
+  std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
+
+  std::string Write(const std::string& name, const std::string& content) const {
+    const std::string path = PathOf(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    return path;
+  }
+  std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    return Write(name, std::string(bytes.begin(), bytes.end()));
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // An S-record image of bytes at address: header record, S3 records of 32
+  // bytes packed from address on (so a record straddles every 64 KB boundary
+  // that address and 32-byte steps do not meet), the count record and an S7
+  // record, lines ending in CR LF.
+  std::string SRecords(const std::string& name, const std::vector<uint8_t>& bytes, uint32_t address,
+                       const std::string& header) const {
+    const std::string bin = WriteBytes(name + ".bin", bytes);
+    const std::string path = PathOf(name);
+    char offset[32];
+    std::snprintf(offset, sizeof offset, "0x%X", address);
+    const std::string command = "srec_cat '" + bin + "' -binary -offset " + offset + " -o '" +
+                                path +
+                                "' -motorola -address-length=4 -obs=32 -output-block-packing "
+                                "-execution-start-address=0 -crlf -header '" +
+                                header + "'";
+    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "srec_cat failed: " << command;
+    return path;
+  }
+
+  // True when the data of the two S-record files is the same (srec_cmp).
+  static bool SameData(const std::string& a, const std::string& b) {
+    const std::string command = "srec_cmp '" + a + "' -motorola '" + b + "' -motorola 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+  }
+
+  // Writes the memory the scanner assembled for a component as S-records.
+  std::string Assembled(const scanner::ScannerSim& sim, scanner::Component component,
+                        const std::string& name) const {
+    return Write(name, scanner::FormatSRecords(sim.Memory(component), "sim"));
+  }
+
+ private:
+  fs::path path_;
+};
+
+// A panel on a sim line with the scanner loader simulator behind it.
+class UpdateRig : public linktest::LinkRig {
+ public:
+  explicit UpdateRig(const scanner::ScannerConfig& config) : sim(line, config) {
+    CreatePanel();
+    panel->m_strStatus.SetObserver([this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      statuses_.push_back(text);
+      if (text == kCycleText) ++cycleRequests_;
+    });
+  }
+  ~UpdateRig() {
+    // The panel's threads may still write the status; they end here, before
+    // the history they write into goes.
+    DestroyPanel();
+  }
+
+  // One press of the port button, with the test as the operator: switches
+  // the scanner on when asked, cycles its power when asked, and stops at the
+  // run's outcome text, which it returns ("" when none came in time). When
+  // abortWhen becomes true, the panel's Reset is used instead and "Reset" is
+  // returned once the port's threads have ended.
+  std::string Run(const std::function<bool()>& abortWhen = {}, int patienceMs = kRunPatienceMs) {
+    panel->Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
+    int cyclesDone = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!everOn_ && StatusSeen("Turn scanner power on")) {
+        sim.PowerOn();
+        everOn_ = true;
+      }
+      if (CycleRequests() > cyclesDone) {
+        sim.PowerOff();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        sim.PowerOn();
+        ++cyclesDone;
+      }
+      if (abortWhen && abortWhen()) {
+        panel->Reset();
+        if (!linktest::WaitUntil([&] { return panel->ThreadsDone(); }, patienceMs)) return "";
+        return "Reset";
+      }
+      if (StatusSeen(kDoneText)) return kDoneText;
+      if (StatusSeen(kFailedText)) return kFailedText;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return "";
+  }
+
+  // The operator switches the scanner off after the outcome; the panel then
+  // asks for exactly that and gives the port button back.
+  bool SwitchOff() {
+    sim.PowerOff();
+    return linktest::WaitUntil(
+        [&] { return StatusSeen("Turn scanner power off") && panel->m_bButtonEnabled.load(); },
+        kRunPatienceMs);
+  }
+
+  std::vector<std::string> Statuses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return statuses_;
+  }
+  bool StatusSeen(const std::string& text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& s : statuses_) {
+      if (s == text) return true;
+    }
+    return false;
+  }
+  // True when the texts were shown in this order (others may lie between).
+  bool StatusesInOrder(const std::vector<std::string>& texts) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t next = 0;
+    for (const std::string& s : statuses_) {
+      if (next < texts.size() && s == texts[next]) ++next;
+    }
+    return next == texts.size();
+  }
+  int CycleRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cycleRequests_;
+  }
+
+  // Settings of a run: every path empty and the options at their defaults
+  // until a test sets them.
+  CProgrammerDlg& Settings() { return mainDlg; }
+
+  scanner::ScannerSim sim;
+
+ private:
+  mutable std::mutex mutex_;  // guards statuses_ and cycleRequests_
+  std::vector<std::string> statuses_;
+  int cycleRequests_ = 0;
+  bool everOn_ = false;
+};
+
+}  // namespace updtest

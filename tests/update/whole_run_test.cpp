@@ -1,0 +1,155 @@
+// Whole programming runs on a sim line against the scanner loader simulator,
+// one per family with every component configured: what reached the scanner
+// must be the firmware byte for byte, the loader image must carry the
+// scanner's own special block, and the run must show its texts in order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/update_fixture.h"
+#include "update/update_status.h"
+
+namespace {
+
+using scanner::Component;
+using scanner::ScannerConfig;
+using updtest::FirmwareDir;
+using updtest::UpdateRig;
+
+// Image layout: data records of 32 bytes starting 16 bytes off a 32-byte
+// boundary, so records straddle every 64 KB boundary the data crosses.
+constexpr uint32_t kRcpAddress = 0x10;
+constexpr size_t kRcpBytes = 70 * 1024;    // two 64 KB blocks where RCP goes in blocks
+constexpr uint32_t kVtcAddress = 0x8010;
+constexpr size_t kVtcBytes = 150 * 1024;   // 0x8010..0x2E010: three blocks
+constexpr uint32_t kLdrAddressMV2 = 0x10000;
+constexpr uint32_t kLdrAddressFirstGen = 0x4000;
+constexpr size_t kLdrBytes = 40 * 1024;
+
+struct WholeRun {
+  const char* name;
+  ScannerConfig config;
+  const char* rcpHeader;
+  size_t rcpBlocks;
+  std::string keys;  // every key typed at the loader, wake-ups aside
+  std::vector<std::string> statuses;  // shown in this order
+  int powerCycles;
+  bool keepsBlock;
+};
+
+class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
+
+TEST_P(WholeRunTest, WritesEveryComponentAndKeepsTheSpecialBlock) {
+  const WholeRun& c = GetParam();
+  FirmwareDir dir;
+  UpdateRig rig(c.config);
+  CProgrammerDlg& settings = rig.Settings();
+  const bool mv2 = c.config.IsMv2();
+
+  const auto rcpBytes = updtest::Pattern(kRcpBytes, 1);
+  const auto vtcBytes = updtest::Pattern(kVtcBytes, 2);
+  const auto ldrBytes = updtest::Pattern(kLdrBytes, 3);
+  const uint32_t ldrAddress = mv2 ? kLdrAddressMV2 : kLdrAddressFirstGen;
+  const std::string rcp = dir.SRecords("app.rcp", rcpBytes, kRcpAddress, c.rcpHeader);
+  const std::string vtc = dir.SRecords("data.vtc", vtcBytes, kVtcAddress, "VTC image");
+  const std::string ldr = dir.SRecords("boot.ldr", ldrBytes, ldrAddress, "LDR");
+  const auto fpga = updtest::Pattern(20000, 4, false);
+  const auto uim = updtest::Pattern(12000, 5, false);
+  const auto cpld = updtest::Pattern(8000, 6, false);
+  const auto dsp = updtest::Pattern(16000, 7, false);
+
+  settings.m_bPermitLoaderOverwrite = true;
+  if (mv2) {
+    settings.m_strRcpFileMV2.Set(rcp);
+    settings.m_strVtcFileMV2.Set(vtc);
+    settings.m_strFpgaFileMV2.Set(dir.WriteBytes("logic.fpga", fpga));
+    settings.m_strUimFileMV2.Set(dir.WriteBytes("agent.uim", uim));
+    settings.m_strLdrFileMV2.Set(ldr);
+  } else {
+    settings.m_strRcpFileQZ6.Set(rcp);
+    settings.m_strVtcFileQZ6.Set(vtc);
+    settings.m_strLdrFileQZ6.Set(ldr);
+    if (c.powerCycles > 0) {
+      settings.m_strCpldFileQZ6.Set(dir.WriteBytes("logic.pld", cpld));
+      settings.m_strDspFileQZ6.Set(dir.WriteBytes("code.dsp", dsp));
+    }
+  }
+
+  ASSERT_EQ(rig.Run(), updtest::kDoneText);
+  EXPECT_TRUE(rig.boxes.Boxes().empty()) << rig.boxes.Boxes().front().text;
+  EXPECT_EQ(rig.sim.KeysTyped(), c.keys);
+  EXPECT_TRUE(rig.StatusesInOrder(c.statuses));
+  EXPECT_EQ(rig.CycleRequests(), c.powerCycles);
+  EXPECT_TRUE(rig.sim.RecordErrors().empty()) << rig.sim.RecordErrors().front().text;
+
+  // The images as the scanner assembled them, and the blocks they came in.
+  EXPECT_EQ(rig.sim.BlockCount(Component::kRcp), c.rcpBlocks);
+  EXPECT_EQ(rig.sim.BlockCount(Component::kVtc), 3u);
+  EXPECT_EQ(rig.sim.RewrittenBytes(Component::kVtc), 0u);
+  EXPECT_TRUE(FirmwareDir::SameData(rcp, dir.Assembled(rig.sim, Component::kRcp, "rcp.sim")));
+  EXPECT_TRUE(FirmwareDir::SameData(vtc, dir.Assembled(rig.sim, Component::kVtc, "vtc.sim")));
+
+  // Raw files arrive unchanged.
+  if (mv2) {
+    ASSERT_EQ(rig.sim.BlockCount(Component::kFpga), 1u);
+    EXPECT_EQ(rig.sim.Transfers(Component::kFpga)[0], fpga);
+    ASSERT_EQ(rig.sim.BlockCount(Component::kUim), 1u);
+    EXPECT_EQ(rig.sim.Transfers(Component::kUim)[0], uim);
+  } else if (c.powerCycles > 0) {
+    ASSERT_EQ(rig.sim.BlockCount(Component::kCpld), 1u);
+    EXPECT_EQ(rig.sim.Transfers(Component::kCpld)[0], cpld);
+    ASSERT_EQ(rig.sim.BlockCount(Component::kDsp), 1u);
+    EXPECT_EQ(rig.sim.Transfers(Component::kDsp)[0], dsp);
+  }
+
+  // The new loader, and the scanner's own 64 bytes at the top of its range
+  // (QZ600 and MV2), or the file exactly as it is (QZ500).
+  bool complete = false;
+  EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, ldrAddress, kLdrBytes, &complete), ldrBytes);
+  EXPECT_TRUE(complete);
+  if (c.keepsBlock) {
+    const uint32_t blockAddress = mv2 ? 0x1FFC0 : 0xFFC0;
+    const std::vector<uint8_t> own(c.config.specialBlock.begin(), c.config.specialBlock.end());
+    EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, blockAddress, 64, &complete), own);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(rig.sim.Memory(Component::kLdr).Size(), kLdrBytes + 64);
+  } else {
+    ASSERT_EQ(rig.sim.BlockCount(Component::kLdr), 1u);
+    const std::vector<uint8_t> sent = rig.sim.Transfers(Component::kLdr)[0];
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), FirmwareDir::Read(ldr));
+    EXPECT_EQ(rig.sim.DumpCount(), 0);
+  }
+  EXPECT_EQ(rig.panel->m_progress.GetPos(), 0);
+
+  // The operator switches the scanner off; the panel is handed back.
+  ASSERT_TRUE(rig.SwitchOff());
+  EXPECT_GE(rig.boxes.BeepCount(), 1);
+  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+}
+
+std::vector<WholeRun> WholeRuns() {
+  return {
+      {"MV2", ScannerConfig::MV2(), "RCPMV2 application", 1,
+       "1" "111" "3" "8" "7" "1FFC0\r" "20000\r" "a",
+       {"Connected", "RCP file read complete.", "RCP Download Complete", "VTC file read complete.",
+        "VTC Download Complete", "FPGA Programming...", "UIM Done", "LDR Done", updtest::kDoneText},
+       0, true},
+      {"QZ600", ScannerConfig::QZ600(), "QZ6 application", 1,
+       "1" "111" "31" "9y" "7" "FFC0\r" "10000\r" "a",
+       {"Connected", "RCP Download Complete", "VTC Download Complete", "PLD Done",
+        "PLD programming!  Wait for auto-connect", updtest::kCycleText, "Connected", "DSP Done",
+        "LDR Done", updtest::kDoneText},
+       1, true},
+      {"QZ500", ScannerConfig::QZ500(), "QZ500 application", 2,
+       "11" "111" "a",
+       {"Connected", "RCP Download Complete", "VTC Download Complete", "LDR Done",
+        updtest::kDoneText},
+       0, false},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, WholeRunTest, ::testing::ValuesIn(WholeRuns()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
