@@ -6,21 +6,36 @@
 
 namespace vtcli {
 
+Bench::Bench(bool oneAtATime, size_t operators) : oneAtATime_(oneAtATime) {
+  for (size_t i = 0; i < operators; ++i) pending_.insert(i);
+}
+
 bool Bench::Acquire(size_t who) {
   if (!oneAtATime_) return true;
   std::unique_lock<std::mutex> lock(mutex_);
-  waiting_.insert(who);
-  changed_.wait(lock, [&] { return shutdown_ || (!busy_ && *waiting_.begin() == who); });
-  waiting_.erase(who);
+  changed_.wait(lock, [&] {
+    if (shutdown_) return true;
+    if (busy_) return false;
+    // An operator whose turn is over comes again only after everyone else.
+    return pending_.count(who) ? *pending_.begin() == who : pending_.empty();
+  });
   if (shutdown_) return false;
   busy_ = true;
   return true;
 }
 
-void Bench::Release() {
+void Bench::Release(size_t who) {
   if (!oneAtATime_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   busy_ = false;
+  pending_.erase(who);
+  changed_.notify_all();
+}
+
+void Bench::Leave(size_t who) {
+  if (!oneAtATime_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_.erase(who);
   changed_.notify_all();
 }
 
@@ -62,6 +77,8 @@ void BenchOperator::OnStatus(const std::string& status) {
     action = Action::kCycle;
   } else if (status == kDoneText || status == kFailedText) {
     action = Action::kPowerOff;
+  } else if (status == "Reset") {
+    action = Action::kLeave;
   } else {
     return;
   }
@@ -117,7 +134,21 @@ void BenchOperator::Loop() {
         on_ = false;
         if (holdsBench_) {
           holdsBench_ = false;
-          bench_.Release();
+          bench_.Release(index_);
+        }
+        break;
+      case Action::kLeave:
+        // The panel was reset: the run is over, switched on or not.
+        if (on_) {
+          Say("switches the " + model_ + " off");
+          power_(false);
+          on_ = false;
+        }
+        if (holdsBench_) {
+          holdsBench_ = false;
+          bench_.Release(index_);
+        } else {
+          bench_.Leave(index_);
         }
         break;
     }

@@ -23,21 +23,27 @@ inline constexpr const char* kPowerOnText = "Turn scanner power on";
 inline constexpr const char* kCycleText = "Please cycle scanner power to continue!";
 
 // Who may have a scanner switched on. With one-at-a-time the operators take
-// turns, the lowest port first among those waiting.
+// turns in the order of their index: an operator waits until every operator
+// before them has had their turn (switched their scanner off, or left).
 class Bench {
  public:
-  explicit Bench(bool oneAtATime) : oneAtATime_(oneAtATime) {}
+  // operators: how many take turns (indices 0..operators-1).
+  Bench(bool oneAtATime, size_t operators);
   // Waits for the bench; false once the bench is shut down.
   bool Acquire(size_t who);
-  void Release();
+  // The holder's turn is over.
+  void Release(size_t who);
+  // An operator gives up their turn without taking it (their run ended
+  // without asking for power).
+  void Leave(size_t who);
   // Ends every wait for good.
   void Shutdown();
 
  private:
   const bool oneAtATime_;
-  std::mutex mutex_;  // guards waiting_, busy_ and shutdown_
+  std::mutex mutex_;  // guards pending_, busy_ and shutdown_
   std::condition_variable changed_;
-  std::set<size_t> waiting_;
+  std::set<size_t> pending_;  // operators whose turn has not yet been
   bool busy_ = false;
   bool shutdown_ = false;
 };
@@ -62,7 +68,7 @@ class BenchOperator {
   void OnStatus(const std::string& status);
 
  private:
-  enum class Action { kPowerOn, kCycle, kPowerOff };
+  enum class Action { kPowerOn, kCycle, kPowerOff, kLeave };
   // Waits real time; false when the operator is told to stop.
   bool Pause(int ms);
   void Say(const std::string& what);

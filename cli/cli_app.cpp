@@ -297,6 +297,8 @@ void Station::OnStatus(size_t index, const std::string& status) {
       port.outcome = status == kDoneText ? 1 : 2;
       // The programming thread ends only when CTS or DSR drops.
       console_.Line(port.spec.name + ": waiting for the scanner to be switched off");
+    } else if (status == kReleasedText && port.outcome.load() != 0) {
+      port.released = true;
     }
   }
   if (listener_) listener_(index, status);
@@ -305,6 +307,7 @@ void Station::OnStatus(size_t index, const std::string& status) {
 void Station::Press(Port& port) {
   port.phase = Phase::kRunning;
   port.outcome = 0;
+  port.released = false;
   port.panel->Start();
 }
 
@@ -354,7 +357,10 @@ int Station::Run(const std::atomic<int>* interrupts) {
           }
           break;
         case Phase::kRunning:
-          if (panel.m_bSendDone.load()) {
+          // The run is over once the panel is given back to the operator: the
+          // closing key that follows is held while the switched-off scanner
+          // holds CTS low, until the teardown closes the port.
+          if (panel.m_bSendDone.load() || port.released.load()) {
             port.phase = Phase::kEnded;
             if (port.outcome.load() != 1 || port.reset) failed = true;
           }

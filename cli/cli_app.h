@@ -124,6 +124,8 @@ class ScopedMessageSink {
 inline constexpr const char* kDoneText =
     "Programming Done. Please exit Vantorel before turning scanner power off.";
 inline constexpr const char* kFailedText = "Programming sequence failed!";
+// The status with which a run gives the panel back once the scanner is off.
+inline constexpr const char* kReleasedText = "Turn scanner power off";
 
 // Prepares the main window's settings as its initialisation does: the program
 // folder, cleared port table rows, the pre-load values, g_bClosing cleared,
@@ -176,6 +178,8 @@ class Station {
     Phase phase = Phase::kRunning;
     // The outcome text seen on the status line: 0 none, 1 done, 2 failed.
     std::atomic<int> outcome{0};
+    // The panel was given back after the outcome ("Turn scanner power off").
+    std::atomic<bool> released{false};
     std::mutex lastMutex;  // guards last
     std::string last;      // the status line printed last
     bool printedAny = false;

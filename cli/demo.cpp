@@ -114,7 +114,7 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
     CProgrammerDlg dlg;
     LoadStationSettings(dlg, folder.string());
 
-    Bench bench(options.oneAtATime);
+    Bench bench(options.oneAtATime, std::size(kScanners));
     std::vector<std::unique_ptr<BenchOperator>> operators;
     for (size_t i = 0; i < std::size(kScanners); ++i) {
       const DemoScanner& demo = kScanners[i];

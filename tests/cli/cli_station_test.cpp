@@ -1,0 +1,165 @@
+// The station of vantorel-cli on simulated scanners: one panel per named
+// port, every button pressed at once, every status change and box printed,
+// the exit code from the runs' outcomes, and the operator's INI left alone.
+#include <gtest/gtest.h>
+
+#include "link/comm_dialog.h"
+#include "ports/comm_sport.h"
+#include "support/cli_station.h"
+
+namespace clitest {
+namespace {
+
+using vtcli::kDoneText;
+using vtcli::kExitFailed;
+using vtcli::kExitOk;
+using vtcli::kFailedText;
+
+class CliStation : public StationFixture {};
+
+TEST_F(CliStation, ProgramsAQz600ThroughEveryStep) {
+  AddScanner("COM1", "QZ600", scanner::ScannerConfig::QZ600());
+  const std::string iniBefore = ReadFile(files.ini);
+  ASSERT_EQ(RunStation({"COM1"}), kExitOk) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_TRUE(InOrder(lines, {
+                                 "COM1: Turn scanner power off",
+                                 "COM1: Turn scanner power on",
+                                 "COM1: operator switches the QZ600 on",
+                                 "COM1: Connected",
+                                 "COM1: RCP Download Complete",
+                                 "COM1: VTC Download Complete",
+                                 "COM1: PLD programming!  Wait for auto-connect",
+                                 "COM1: Please cycle scanner power to continue!",
+                                 "COM1: LDR Done",
+                                 std::string("COM1: ") + kDoneText,
+                                 "COM1: waiting for the scanner to be switched off",
+                                 "COM1: operator switches the QZ600 off",
+                                 "COM1: Turn scanner power off",
+                             }))
+      << out.Text();
+  // A batch run leaves the operator's settings file as it was.
+  EXPECT_EQ(ReadFile(files.ini), iniBefore);
+}
+
+TEST_F(CliStation, ProgramsAnMv2) {
+  AddScanner("COM2", "MV2", scanner::ScannerConfig::MV2());
+  ASSERT_EQ(RunStation({"COM2"}), kExitOk) << out.Text();
+  EXPECT_TRUE(InOrder(out.Lines(), {
+                                       "COM2: Connected",
+                                       "COM2: RCP Download Complete",
+                                       "COM2: VTC Download Complete",
+                                       "COM2: LDR Done",
+                                       std::string("COM2: ") + kDoneText,
+                                   }))
+      << out.Text();
+}
+
+// A QZ500 takes no RCP image with the QZ6 tag: the refusal is a failed run.
+TEST_F(CliStation, RefusedFirmwareFailsTheRun) {
+  AddScanner("COM1", "QZ500", scanner::ScannerConfig::QZ500());
+  ASSERT_EQ(RunStation({"COM1"}), kExitFailed) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_TRUE(InOrder(lines, {
+                                 "COM1: Warning: ZEV QZ600/700 Vantorel cannot update an QZ500 "
+                                 "scanner with this firmware.",
+                                 std::string("COM1: ") + kFailedText,
+                                 "COM1: waiting for the scanner to be switched off",
+                                 "COM1: operator switches the QZ500 off",
+                             }))
+      << out.Text();
+  EXPECT_EQ(IndexOf(lines, std::string("COM1: ") + kDoneText), -1);
+}
+
+TEST_F(CliStation, OneFailedPortFailsTheWholeRun) {
+  AddScanner("COM1", "QZ600", scanner::ScannerConfig::QZ600());
+  AddScanner("COM2", "QZ500", scanner::ScannerConfig::QZ500());
+  ASSERT_EQ(RunStation({"COM1", "COM2"}), kExitFailed) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_NE(IndexOf(lines, std::string("COM1: ") + kDoneText), -1) << out.Text();
+  EXPECT_NE(IndexOf(lines, std::string("COM2: ") + kFailedText), -1) << out.Text();
+}
+
+TEST_F(CliStation, MissingPermissionForTheLoaderFailsTheRun) {
+  WriteIni("[MV2]\nLDR=" + files.mv2Ldr + "\n");
+  AddScanner("COM1", "MV2", scanner::ScannerConfig::MV2());
+  ASSERT_EQ(RunStation({"COM1"}), kExitFailed) << out.Text();
+  EXPECT_TRUE(InOrder(out.Lines(), {
+                                       "COM1: Connected",
+                                       "COM1: Warning: Missing permission to overwrite Loader",
+                                       std::string("COM1: ") + kFailedText,
+                                   }))
+      << out.Text();
+}
+
+// A USB scanner is identified by its panel's connect thread first; the
+// station presses the button once that has found the scanner.
+TEST_F(CliStation, UsbPortConnectsThenPrograms) {
+  AddScanner("ZEV0", "MV2", scanner::ScannerConfig::MV2());
+  ASSERT_EQ(RunStation({"ZEV0"}), kExitOk) << out.Text();
+  EXPECT_TRUE(InOrder(out.Lines(), {
+                                       "ZEV0: Turn scanner power on",
+                                       "ZEV0: Connected",
+                                       "ZEV0: Click USB COM button to start programming.",
+                                       "ZEV0: RCP Download Complete",
+                                       std::string("ZEV0: ") + kDoneText,
+                                   }))
+      << out.Text();
+}
+
+TEST_F(CliStation, InterruptResetsTheWaitingPorts) {
+  AddScanner("COM1", "QZ600", scanner::ScannerConfig::QZ600());
+  AddScanner("COM3", "QZ600", scanner::ScannerConfig::QZ600());
+  std::atomic<int> interrupts{1};
+  // Nobody switches the scanners on: both panels wait for power when the
+  // interrupt is seen, and both are busy.
+  ASSERT_EQ(RunStation({"COM1", "COM3"}, false, &interrupts), kExitFailed) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_NE(IndexOf(lines, "interrupted: resetting every busy port"), -1) << out.Text();
+  for (const char* port : {"COM1", "COM3"}) {
+    SCOPED_TRACE(port);
+    EXPECT_TRUE(InOrder(lines, {std::string(port) + ": Reset",
+                                std::string(port) + ": Turn scanner power off"}))
+        << out.Text();
+  }
+}
+
+TEST_F(CliStation, PanelsLeaveThePortTable) {
+  AddScanner("COM5", "MV2", scanner::ScannerConfig::MV2());
+  WriteIni("");
+  ASSERT_EQ(RunStation({"COM5"}), kExitOk) << out.Text();
+  // Nothing configured: the run connects and reports success.
+  EXPECT_NE(IndexOf(out.Lines(), std::string("COM5: ") + kDoneText), -1) << out.Text();
+  for (const COMM_SPORT& row : g_portTable) {
+    EXPECT_EQ(row.pPanel, nullptr);
+    EXPECT_EQ(row.bInUse, 0);
+  }
+  EXPECT_TRUE(g_bClosing.load());
+}
+
+// The settings are prepared as the main window's initialisation prepares
+// them, whatever an earlier station left behind.
+TEST(CliSettings, LoadedLikeTheMainWindow) {
+  ScratchDir dir;
+  WriteFile(dir / "ZANDRIC.INI", "[Common]\nPermitLoaderOverwrite=y\nCOM2=LOG\n");
+  g_portTable[5].bInUse = 1;
+  g_portTable[5].bLog = 1;
+  g_bClosing = true;
+  CProgrammerDlg dlg;
+  dlg.m_bPreserveSerialNumber = false;
+  dlg.m_strRcpFileMV2.Set("left over");
+  vtcli::LoadStationSettings(dlg, dir.Path() + "/");
+  EXPECT_EQ(std::string(dlg.m_szAppDir), dir.Path());
+  EXPECT_TRUE(dlg.m_bPermitLoaderOverwrite.load());
+  EXPECT_TRUE(dlg.m_bPreserveSerialNumber.load());
+  EXPECT_EQ(dlg.m_strRcpFileMV2.Get(), "");
+  EXPECT_EQ(dlg.m_nBaudQZ6.load(), 57600);
+  EXPECT_EQ(g_portTable[1].bLog, 1);
+  EXPECT_EQ(g_portTable[5].bInUse, 0);
+  EXPECT_EQ(g_portTable[5].bLog, 0);
+  EXPECT_FALSE(g_bClosing.load());
+  for (COMM_SPORT& row : g_portTable) row = COMM_SPORT{};
+}
+
+}  // namespace
+}  // namespace clitest
