@@ -46,7 +46,9 @@ class Receiver {
     while (!done_) {
       const int gate = platform::WaitForAny(
           {panel_->m_hReceiveEvent.get(), panel_->m_hExitEvent.get()}, platform::kInfinite);
-      if (gate == 1) {
+      // With the gate open the wait reports the gate, so the exit event is
+      // looked at on its own as well: it ends the receiver either way.
+      if (gate == 1 || Exiting()) {
         done_ = true;
         continue;
       }

@@ -1,0 +1,212 @@
+#include "link/handshake.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/link_fixture.h"
+
+namespace {
+
+using linktest::LinkFixture;
+using linktest::WakeUpResponder;
+
+class HandshakeTest : public LinkFixture {
+ protected:
+  void SetUp() override {
+    rig.CreatePanel();
+    rig.line->SetPower(true);
+    // The handshake opens the receiver's gate itself.
+    rig.StartReceiverOnly(/*gateOpen=*/false);
+  }
+};
+
+struct BannerCase {
+  const char* what;
+  int familyBefore;
+  std::vector<std::string> replies;
+  int family;
+  int loaderVersion;
+  int boardVersion;  // the panel starts with 7, so an unchanged one shows
+  int wakeUps;
+  std::vector<std::string> boxes;
+};
+
+class BannerTest : public HandshakeTest, public testing::WithParamInterface<BannerCase> {};
+
+TEST_P(BannerTest, SetsFamilyAndVersions) {
+  const BannerCase& c = GetParam();
+  rig.mainDlg.m_nFamily.store(c.familyBefore);
+  rig.panel->m_nBoardVersion.store(7);
+  UpdateStatus result;
+  {
+    WakeUpResponder scanner(rig.line, c.replies);
+    result = IdentifyScanner(rig.panel.get());
+    EXPECT_EQ(scanner.WakeUps(), c.wakeUps);
+  }
+  EXPECT_EQ(result, UPD_OK);
+  EXPECT_EQ(rig.mainDlg.m_nFamily.load(), c.family);
+  EXPECT_EQ(rig.panel->m_nLoaderVersion.load(), c.loaderVersion);
+  EXPECT_EQ(rig.panel->m_nBoardVersion.load(), c.boardVersion);
+  EXPECT_TRUE(rig.panel->m_dwStatusFlags.load() & kScannerIdentified);
+  EXPECT_EQ(rig.panel->m_strStatus.Get(), "Connected");
+  EXPECT_EQ(rig.boxes.Texts(), c.boxes);
+  EXPECT_EQ(rig.panel->m_bCts.load(), platform::MS_CTS_ON);
+  EXPECT_EQ(rig.panel->m_bDsr.load(), platform::MS_DSR_ON);
+  EXPECT_EQ(rig.FarReceived(), std::string(4 * c.wakeUps, '*'));
+}
+
+const char kBoardMissing[] = "Board ID not found - error: 2";
+
+INSTANTIATE_TEST_SUITE_P(
+    Banners, BannerTest,
+    testing::Values(
+        BannerCase{"QZ600 loader 2.3.4", 0, {"\r\nZEV QZ600 Loader version 2.3.4 Build 1203\r\n"},
+                   6, 20304, 7, 1, {}},
+        BannerCase{"loader 3.x is MV2 whatever the digit; board 4.9 reads 49", 6,
+                   {"QZ6 Loader version 3.0.1 Build 77\r\nBoard: MV2 version 4.9 Loader menu\r\n"},
+                   2, 30001, 49, 1, {}},
+        BannerCase{"QZ500 with several spaces after version", 0, {"QZ5 version    1.1.1 Build"},
+                   5, 10101, 7, 1, {}},
+        BannerCase{"an unknown digit below 3.0.0 leaves the family", 5, {"QZ9 version 2.0.0 Build"},
+                   5, 20000, 7, 1, {}},
+        BannerCase{"numbers read as %i reads them", 0, {"QZ6 version 010.0x10.9 Build"}, 2, 81609,
+                   7, 1, {kBoardMissing}},
+        BannerCase{"numbers the banner does not give are 0", 0, {"QZ6 version 2 Build"}, 6, 20000,
+                   7, 1, {}},
+        BannerCase{"a banner without version: next attempt", 0,
+                   {"QZ6 Build", "QZ6 version 2.3.4 Build"}, 6, 20304, 7, 2, {}},
+        BannerCase{"garbage, then a banner", 0,
+                   {std::string("\xff\x00 garbage QZ", 13), "QZ5 version 1.0.0 Build"}, 5, 10000, 7,
+                   2, {}},
+        BannerCase{"MV2 board text without version: next attempt", 0,
+                   {"QZ6 version 3.0.1 Build Board id Loader",
+                    "QZ6 version 3.0.1 Build Board version 5.1 Loader"},
+                   2, 30001, 51, 2, {}},
+        BannerCase{"MV2 board text that never comes", 0, {"QZ6 version 3.2.1 Build"}, 2, 30201, 7,
+                   1, {kBoardMissing}}),
+    [](const testing::TestParamInfo<BannerCase>& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(HandshakeTest, BoardIdBoxCarriesThePortName) {
+  WakeUpResponder scanner(rig.line, {"QZ6 version 3.0.1 Build"});
+  ASSERT_EQ(IdentifyScanner(rig.panel.get()), UPD_OK);
+  const auto boxes = rig.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "COM3: Error");
+  EXPECT_EQ(boxes[0].kind, platform::BoxKind::kError);
+}
+
+TEST_F(HandshakeTest, ShowsTheTextOfTheReconnectPhase) {
+  struct Case {
+    int phase;
+    int family;
+    const char* status;
+  };
+  const Case cases[] = {
+      {0, 6, "Turn scanner power on"},
+      {1, 6, "PLD programming!  Wait for auto-connect"},
+      {1, 5, "FPGA programming!  Wait for auto-connect"},
+      {1, 2, "FPGA programming!  Wait for auto-connect"},
+      {3, 6, "Please cycle scanner power to continue!"},
+      {2, 6, "unchanged"},
+  };
+  // With the abort request set, the attempt ends before anything is typed.
+  rig.panel->m_bAbort.store(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    g_nReconnectPhase.store(c.phase);
+    rig.mainDlg.m_nFamily.store(c.family);
+    rig.panel->m_strStatus.Set("unchanged");
+    EXPECT_EQ(IdentifyScanner(rig.panel.get()), UPD_ABORTED);
+    EXPECT_EQ(rig.panel->m_strStatus.Get(), c.status);
+  }
+  EXPECT_EQ(rig.FarReceived(), "");
+}
+
+TEST_F(HandshakeTest, WaitsForTheScannerToBeSwitchedOn) {
+  rig.line->SetPower(false);
+  WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
+  UpdateStatus result = UPD_ABORTED;
+  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+  EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get() == "Turn scanner power on"; }));
+  // The first wake-up character is held back while CTS is low.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(rig.line->FarReceivedCount(), 0u);
+  rig.line->SetPower(true);
+  handshake.Join();
+  EXPECT_EQ(result, UPD_OK);
+  EXPECT_EQ(rig.panel->m_strStatus.Get(), "Connected");
+}
+
+TEST_F(HandshakeTest, SilentScannerIsTriedUntilThePortIsToldToStop) {
+  linktest::ScopedTimeScale fast(0.2);
+  WakeUpResponder scanner(rig.line, {""});
+  UpdateStatus result = UPD_OK;
+  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+  EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 3; }));
+  EXPECT_EQ(rig.panel->m_dwStatusFlags.load() & kScannerIdentified, 0u);
+  rig.panel->m_bAbort.store(true);
+  rig.panel->m_hExitEvent->Set();
+  handshake.Join();
+  EXPECT_EQ(result, UPD_ABORTED);
+  EXPECT_TRUE(rig.boxes.Texts().empty());
+}
+
+TEST_F(HandshakeTest, AbortDuringTheBoardWaitIsQuiet) {
+  // An MV2 loader that starts its board text and then trickles on without
+  // ever ending it: the port is told to stop while the board text is awaited.
+  WakeUpResponder scanner(rig.line, {"QZ6 version 3.0.1 Build Board"});
+  std::atomic<bool> stop{false};
+  linktest::Background trickle([&] {
+    while (!stop.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      if (scanner.WakeUps() > 0) rig.line->FarWrite(".");
+    }
+  });
+  UpdateStatus result = UPD_OK;
+  {
+    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+    EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get() == "Connected"; }));
+    rig.panel->m_hExitEvent->Set();
+  }
+  stop.store(true);
+  EXPECT_EQ(result, UPD_ABORTED);
+  EXPECT_TRUE(rig.boxes.Texts().empty());
+}
+
+// ---- the connect thread of a USB panel ----
+
+TEST(ConnectProc, IdentifiesTheScannerOnceAndGivesThePanelBack) {
+  linktest::LinkRig rig;
+  rig.line->SetPower(true);
+  WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
+  CCommDialog& panel = rig.CreatePanel(/*usb=*/true);
+  EXPECT_EQ(panel.m_strButtonCaption.Get(), "USB COM3");
+  ASSERT_TRUE(linktest::WaitUntil([&] { return panel.m_bSendDone.load() && panel.m_bRecvDone.load(); }));
+  EXPECT_EQ(panel.m_strStatus.Get(), "Click USB COM button to start programming.");
+  EXPECT_TRUE(panel.m_bButtonEnabled.load());
+  EXPECT_TRUE(panel.m_bAbort.load());
+  EXPECT_FALSE(panel.m_bRxActive.load());
+  EXPECT_FALSE(panel.m_bBusy.load());
+  EXPECT_TRUE(panel.m_hPort.IsOpen()) << "the port stays open for the next Start";
+  EXPECT_TRUE(panel.m_dwStatusFlags.load() & kScannerIdentified);
+  EXPECT_EQ(rig.boxes.BeepCount(), 1);
+  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+}
+
+TEST(ConnectProc, ResetWhileConnectingEndsWithTheFailureText) {
+  linktest::LinkRig rig;
+  CCommDialog& panel = rig.CreatePanel(/*usb=*/true);  // the scanner stays off
+  ASSERT_TRUE(linktest::WaitUntil([&] { return panel.m_strStatus.Get() == "Turn scanner power on"; }));
+  panel.Reset();
+  ASSERT_TRUE(linktest::WaitUntil([&] { return panel.m_bSendDone.load() && panel.m_bRecvDone.load(); }));
+  EXPECT_EQ(panel.m_strStatus.Get(), "Failed to connect scanner!");
+  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  const auto boxes = rig.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "\\\\.\\COM3: ");
+  EXPECT_EQ(boxes[0].text, "Turn scanner power off");
+}
+
+}  // namespace
