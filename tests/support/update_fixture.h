@@ -120,10 +120,48 @@ class FirmwareDir {
   fs::path path_;
 };
 
+// Small firmware files for the runs of the failure cases: images laid out so
+// that VTC goes in two blocks, raw files without 0xFF, loaders below the
+// special block of their family.
+class FirmwareKit {
+ public:
+  std::string Rcp(const std::string& header) const {
+    return dir.SRecords("app" + std::to_string(++serial_) + ".rcp", Pattern(6000, 11), 0x10, header);
+  }
+  std::string Vtc() const {
+    return dir.SRecords("data" + std::to_string(++serial_) + ".vtc", Pattern(6000, 12), 0xF010,
+                        "VTC image");
+  }
+  std::string Raw(const std::string& name, size_t size = 6000) const {
+    return dir.WriteBytes(name, Pattern(size, 13, false));
+  }
+  std::string Ldr(bool mv2) const {
+    return dir.SRecords("boot" + std::to_string(++serial_) + ".ldr", Pattern(4000, 14),
+                        mv2 ? 0x10000 : 0x4000, "LDR");
+  }
+  std::string Missing(const std::string& name) const { return dir.PathOf("missing_" + name); }
+  // A copy of an S-record file without its records of one type.
+  std::string Without(const std::string& path, char type) const {
+    std::istringstream in(FirmwareDir::Read(path));
+    std::string out, line;
+    while (std::getline(in, line)) {
+      if (line.size() >= 2 && line[0] == 'S' && line[1] == type) continue;
+      out += line + "\n";
+    }
+    return dir.Write("without" + std::to_string(++serial_), out);
+  }
+
+  FirmwareDir dir;
+
+ private:
+  mutable int serial_ = 0;
+};
+
 // A panel on a sim line with the scanner loader simulator behind it.
 class UpdateRig : public linktest::LinkRig {
  public:
-  explicit UpdateRig(const scanner::ScannerConfig& config) : sim(line, config) {
+  explicit UpdateRig(const scanner::ScannerConfig& config)
+      : sim(line, config), previousScale_(platform::TimeScale()) {
     CreatePanel();
     panel->m_strStatus.SetObserver([this](const std::string& text) {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -135,6 +173,7 @@ class UpdateRig : public linktest::LinkRig {
     // The panel's threads may still write the status; they end here, before
     // the history they write into goes.
     DestroyPanel();
+    platform::SetTimeScale(previousScale_);
   }
 
   // One press of the port button, with the test as the operator: switches
@@ -146,10 +185,17 @@ class UpdateRig : public linktest::LinkRig {
     panel->Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
     int cyclesDone = 0;
+    bool scaled = false;
     while (std::chrono::steady_clock::now() < deadline) {
       if (!everOn_ && StatusSeen("Turn scanner power on")) {
         sim.PowerOn();
         everOn_ = true;
+      }
+      // The handshake keeps its own pace; the steps after it run on the
+      // step time scale, so their long silences pass quickly.
+      if (!scaled && stepTimeScale != 1.0 && StatusSeen("Connected")) {
+        platform::SetTimeScale(stepTimeScale);
+        scaled = true;
       }
       if (CycleRequests() > cyclesDone) {
         sim.PowerOff();
@@ -208,8 +254,12 @@ class UpdateRig : public linktest::LinkRig {
   CProgrammerDlg& Settings() { return mainDlg; }
 
   scanner::ScannerSim sim;
+  // The process time scale for the steps of a run (set once the scanner is
+  // connected, restored when the rig goes).
+  double stepTimeScale = 1.0;
 
  private:
+  double previousScale_;
   mutable std::mutex mutex_;  // guards statuses_ and cycleRequests_
   std::vector<std::string> statuses_;
   int cycleRequests_ = 0;
