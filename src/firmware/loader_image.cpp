@@ -185,8 +185,12 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, FileBuffer& image, const uin
       }
     }
     // An image without an end record has no place where the block is sure to
-    // be taken before the loader stops reading.
-    if (insertAt == lines.size()) return UPD_NO_IMAGE_END;
+    // be taken before the loader stops reading. The MV2 image is refused
+    // rather than given the block at its end.
+    if (insertAt == lines.size()) {
+      if (mv2) ShowError(panel->m_szPortName, "Loader image: no place for the special block");
+      return UPD_NO_IMAGE_END;
+    }
     if (mv2 && !dataBefore) return UPD_NO_IMAGE_DATA;
 
     std::optional<uint32_t> oldCount;

@@ -25,12 +25,14 @@ uint32_t SpecialBlockBase(int family);
 // released); on failure it is unchanged.
 //   UPD_NO_MEMORY      no room for the spliced image
 //   UPD_NO_IMAGE_END   no place for the block: neither an S5 nor an S7 record
-//                      (MV2: nor an S3 record above the block's base)
+//                      (MV2: nor an S3 record above the block's base, before
+//                      the first line that is not a record; shown in an
+//                      error box)
 //   UPD_NO_IMAGE_DATA  MV2: no S3 record ahead of the block's place
 //   UPD_BAD_IMAGE      a count record, or on MV2 a data record address that
 //                      decides the place, is not readable hex text; shown in
 //                      an error box
-// The defined results show no message; the loader update reports them.
+// The other results show no message; the loader update reports them.
 UpdateStatus InsertSpecialBlock(CCommDialog* panel, FileBuffer& image, const uint8_t* block,
                                 size_t blockLength);
 

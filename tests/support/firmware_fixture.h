@@ -114,7 +114,7 @@ class SimPanel {
   std::vector<int> positions_;
 };
 
-// A test with recorded boxes, a scratch folder and a panel of family 6.
+// A test with its message boxes recorded and a scratch folder for its files.
 class FirmwareTest : public ::testing::Test {
  protected:
   platform::ScopedMessageRecorder boxes_;
