@@ -175,5 +175,5 @@ bool CFileOpenPropSheet::OnOK() {
 }
 
 std::vector<SheetButton> CFileOpenPropSheet::Buttons() {
-  return {{IDOK, "OK", 1, true}, {IDCANCEL, "Cancel", 2, true}, {IDHELP, "Help", 2, false}};
+  return {{kSheetOkId, "OK", 1, true}, {kSheetCancelId, "Cancel", 2, true}, {kSheetHelpId, "Help", 2, false}};
 }

@@ -32,10 +32,10 @@ constexpr int IDC_BROWSE_UIM = 1023;
 constexpr int IDC_BROWSE_VTC = 1026;
 constexpr int IDC_BROWSE_CPLD = 1039;
 constexpr int IDC_BROWSE_DSP = 1040;
-// The sheet's buttons.
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDHELP = 9;
+// The sheet's buttons (the system's OK, Cancel and Help ids).
+constexpr int kSheetOkId = 1;
+constexpr int kSheetCancelId = 2;
+constexpr int kSheetHelpId = 9;
 
 // Every text field and the baud combo take at most this many characters.
 constexpr size_t kMaxFieldChars = 260;

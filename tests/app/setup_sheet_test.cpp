@@ -266,13 +266,13 @@ TEST(SetupSheetLayout, BrowseButtonsOpenTheirDialogsWithTheirFiltersAndNames) {
 TEST(SetupSheetLayout, OkAndCancelMoveOnePlaceRightAndHelpIsHidden) {
   std::vector<SheetButton> buttons = CFileOpenPropSheet::Buttons();
   ASSERT_EQ(buttons.size(), 3u);
-  EXPECT_EQ(buttons[0].id, IDOK);
+  EXPECT_EQ(buttons[0].id, kSheetOkId);
   EXPECT_EQ(buttons[0].place, 1);
   EXPECT_TRUE(buttons[0].visible);
-  EXPECT_EQ(buttons[1].id, IDCANCEL);
+  EXPECT_EQ(buttons[1].id, kSheetCancelId);
   EXPECT_EQ(buttons[1].place, 2);
   EXPECT_TRUE(buttons[1].visible);
-  EXPECT_EQ(buttons[2].id, IDHELP);
+  EXPECT_EQ(buttons[2].id, kSheetHelpId);
   EXPECT_FALSE(buttons[2].visible);
 }
 
