@@ -640,10 +640,17 @@ void ScannerSim::PowerOn() {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->state != LoaderState::kOff) return;
   impl_->now = Clock::now();
-  impl_->state = LoaderState::kBooting;
   ++impl_->generation;
   impl_->lastTraffic = impl_->now;
-  impl_->SetDeadline(impl_->config.timing.bootMs);
+  if (impl_->transport->HasModemLines()) {
+    impl_->state = LoaderState::kBooting;
+    impl_->SetDeadline(impl_->config.timing.bootMs);
+  } else {
+    // No CTS to hold the program's wake-up back while the scanner boots:
+    // the loader listens at once.
+    impl_->state = LoaderState::kAwaitingWakeUp;
+    impl_->wakeFresh = true;
+  }
 }
 
 void ScannerSim::PowerOff() {
