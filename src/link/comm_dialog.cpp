@@ -249,8 +249,10 @@ void CCommDialog::EndEarlierRun() {
 }
 
 void CCommDialog::Start() {
-  EnablePortButton(false);
+  // The threads of an earlier run end first: a connect thread that is told to
+  // stop gives the button back as it ends, and the button must end disabled.
   EndEarlierRun();
+  EnablePortButton(false);
 
   m_bBusy.store(true);
   m_bAbort.store(false);

@@ -143,7 +143,9 @@ TEST_P(OpenFailureTest, IsReportedAndThePanelIsGivenBack) {
   EXPECT_TRUE(panel.m_bButtonEnabled.load());
   EXPECT_FALSE(panel.m_bBusy.load());
   EXPECT_TRUE(panel.ThreadsDone());
-  if (c.usb) EXPECT_EQ(panel.m_strStatus.Get(), "Failed to connect scanner!");
+  if (c.usb) {
+    EXPECT_EQ(panel.m_strStatus.Get(), "Failed to connect scanner!");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,6 +165,20 @@ TEST(PortName, TooLongForItsMemberIsNeverOpenedCut) {
   EXPECT_FALSE(rig.line->IsNearOpen());
   EXPECT_EQ(rig.boxes.Texts().size(), 1u);
   EXPECT_TRUE(panel.ThreadsDone());
+}
+
+TEST_F(LinkFixture, StartWhileTheConnectThreadStillWaitsTakesThePortOver) {
+  WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
+  CCommDialog& panel = rig.CreatePanel(/*usb=*/true);  // the scanner is still off
+  ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == "Turn scanner power on"; }));
+  panel.Start();
+  EXPECT_FALSE(panel.m_bButtonEnabled.load());
+  EXPECT_TRUE(panel.m_bBusy.load());
+  EXPECT_FALSE(panel.m_bAbort.load());
+  rig.line->SetPower(true);
+  ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
+  EXPECT_FALSE(panel.m_bButtonEnabled.load());
+  EXPECT_EQ(scanner.WakeUps(), 1);
 }
 
 // ---- Reset ----
@@ -242,7 +258,7 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
 TEST_F(LinkFixture, TeardownWhileTheApplicationClosesShowsNothing) {
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {""});
-  CCommDialog& panel = rig.CreatePanel(/*usb=*/true);
+  rig.CreatePanel(/*usb=*/true);
   ASSERT_TRUE(WaitUntil([&] { return scanner.WakeUps() >= 1; }));
   g_bClosing.store(true);
   rig.DestroyPanel();
