@@ -1,7 +1,5 @@
 // vantorel-cli: hands the command line, the standard streams and Ctrl-C over
 // to the front end in cli_app.cpp.
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "cli_app.h"
+#include "terminal.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ int main(int argc, char** argv) {
   vtcli::Environment env;
   env.out = stdout;
   env.err = stderr;
-  env.terminal = isatty(fileno(stdout)) != 0;
+  env.terminal = vtcli::StdoutIsTerminal();
   env.interrupts = &g_interrupts;
   std::error_code ec;
   env.currentDir = std::filesystem::current_path(ec).string();

@@ -96,6 +96,32 @@ TEST_P(CliPty, ProgramsTheScannerOnAPseudoTerminal) {
   }
 }
 
+// Ctrl-C while the station waits for a scanner that never answers: the busy
+// panel is reset and the program ends with a failure.
+TEST(CliPtyInterrupt, CtrlCResetsTheBusyPort) {
+  ScratchDir dir;
+  ChildProcess scanner({kSimPty, "--family", "qz600", "--silent", "--idle-off-ms", "0"},
+                       dir.Path());
+  ASSERT_TRUE(scanner.Started());
+  std::string ptyPath;
+  ASSERT_TRUE(scanner.ReadLine(ptyPath, 30)) << scanner.err;
+  WriteFile(dir / "ZANDRIC.INI", "[Ports]\nCOM1=" + ptyPath + "\n");
+
+  ChildProcess cli({kCli, "COM1"}, dir.Path());
+  ASSERT_TRUE(cli.Started());
+  std::string line;
+  do {
+    ASSERT_TRUE(cli.ReadLine(line, 30)) << cli.out << cli.err;
+  } while (line != "COM1: Turn scanner power on");
+  cli.Signal(SIGINT);
+  ASSERT_TRUE(cli.Finish(60)) << cli.out << cli.err;
+  EXPECT_EQ(cli.exitCode, 1) << cli.out << cli.err;
+  EXPECT_TRUE(InOrder(SplitLines(cli.out), {"interrupted: resetting every busy port",
+                                            "COM1: Reset", "COM1: Turn scanner power off"}))
+      << cli.out;
+  scanner.Terminate();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Families, CliPty,
     ::testing::Values(

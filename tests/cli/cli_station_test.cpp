@@ -137,6 +137,30 @@ TEST_F(CliStation, PanelsLeaveThePortTable) {
   EXPECT_TRUE(g_bClosing.load());
 }
 
+// The program's own path: settings from the folder, boxes and status lines
+// on the given stream. Without ZANDRIC.INI nothing is configured, which is
+// said on the error stream.
+TEST_F(CliStation, RunPortsWarnsWithoutASettingsFile) {
+  AddScanner("COM2", "QZ600", scanner::ScannerConfig::QZ600());
+  ScratchDir empty;
+  CapturedStream err;
+  std::atomic<int> interrupts{1};
+  vtcli::Environment env;
+  env.out = out.File();
+  env.err = err.File();
+  env.currentDir = empty.Path();
+  env.interrupts = &interrupts;
+  vtcli::PortSpec spec;
+  ASSERT_TRUE(vtcli::ParsePortName("COM2", spec));
+  EXPECT_EQ(vtcli::RunPorts({spec}, env), kExitFailed);
+  EXPECT_EQ(err.Text(), "vantorel-cli: no ZANDRIC.INI in " + empty.Path() +
+                            ": no firmware is configured\n");
+  EXPECT_TRUE(InOrder(out.Lines(), {"COM2: Turn scanner power off", "COM2: Reset",
+                                    "COM2: Turn scanner power off"}))
+      << out.Text();
+  EXPECT_FALSE(fs::exists(empty / "ZANDRIC.INI"));
+}
+
 // The settings are prepared as the main window's initialisation prepares
 // them, whatever an earlier station left behind.
 TEST(CliSettings, LoadedLikeTheMainWindow) {

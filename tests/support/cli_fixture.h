@@ -191,6 +191,10 @@ class ChildProcess {
     return true;
   }
 
+  void Signal(int signal) {
+    if (pid_ > 0 && !reaped_) kill(pid_, signal);
+  }
+
   // Asks the process to end (SIGTERM) and reaps it.
   void Terminate() {
     if (pid_ <= 0 || reaped_) return;
