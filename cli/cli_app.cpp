@@ -217,12 +217,15 @@ ScopedMessageSink::~ScopedMessageSink() { platform::InstallMessageSink(previous_
 
 void LoadStationSettings(CProgrammerDlg& dlg, const std::string& appDir) {
   std::string dir = appDir;
-  // The folder is kept without a trailing separator; the INI name is appended.
-  if (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
-  const size_t n = std::min(dir.size(), sizeof(dlg.m_szAppDir) - 1);
-  std::copy_n(dir.data(), n, dlg.m_szAppDir);
-  dlg.m_szAppDir[n] = '\0';
+  // As the main window keeps it: one trailing separator goes, and a folder
+  // name that does not fit would be cut into another folder's name, where
+  // "." names the same folder.
+  if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+  if (dir.size() >= sizeof dlg.m_szAppDir) dir = ".";
+  std::snprintf(dlg.m_szAppDir, sizeof dlg.m_szAppDir, "%s", dir.c_str());
   for (COMM_SPORT& row : g_portTable) row = COMM_SPORT{};
+  g_nPortCount = 0;
+  g_nStartPortCount = 0;
   dlg.SetPreloadDefaults();
   g_bClosing = false;
   dlg.LoadSettings();
@@ -264,6 +267,7 @@ void Station::AddPort(const PortSpec& spec) {
   raw->panel = std::make_unique<CCommDialog>(static_cast<uint16_t>(spec.row + 1),
                                              spec.panelName.c_str(), &dlg_);
   row.pPanel = raw->panel.get();
+  ++g_nPortCount;
   CCommDialog* panel = raw->panel.get();
   panel->m_strStatus.SetObserver([this, index](const std::string& s) { OnStatus(index, s); });
   panel->m_progress.SetObserver([this, raw, panel](int pos) {
