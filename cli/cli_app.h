@@ -136,7 +136,11 @@ void LoadStationSettings(CProgrammerDlg& dlg, const std::string& appDir);
 //
 // Each panel's status line is printed on every change; when a run reports its
 // outcome the station notes whether it succeeded and prints that it now waits
-// for the scanner to be switched off (the programming thread ends only then).
+// for the scanner to be switched off. A run is over when its programming
+// thread has ended, or when it has given the panel back after the scanner
+// went off ("Turn scanner power off"): the closing key it then types is held
+// by the switched-off scanner's CTS until the station's teardown closes the
+// port.
 class Station {
  public:
   // Called on the writing thread after a status line was printed.
