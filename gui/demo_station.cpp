@@ -1,0 +1,185 @@
+#include "demo_station.h"
+
+#include <QTimer>
+
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#include "app/ini_file.h"
+#include "demo_firmware.h"
+#include "link/comm_dialog.h"
+#include "main_window_view.h"
+#include "platform/device_map.h"
+#include "platform/serial_port.h"
+#include "platform/sim/device_map_sim.h"
+#include "platform/sim/sim_line.h"
+#include "scanner_sim.h"
+#include "sim_operator.h"
+
+namespace vtgui {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+
+// The scanners of the bench: MV2 boards of two board versions (before 5.0
+// they take the older loader) and two loader versions.
+scanner::ScannerConfig BoardConfig(int loaderMinor, int boardMajor, int boardMinor) {
+  scanner::ScannerConfig config = scanner::ScannerConfig::MV2();
+  config.minor = loaderMinor;
+  config.boardMajor = boardMajor;
+  config.boardMinor = boardMinor;
+  return config;
+}
+
+fs::path MakeStationFolder() {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "vantorel-desktop-demo-%08x", static_cast<unsigned>(random()));
+    std::error_code ec;
+    fs::path folder = fs::temp_directory_path(ec) / name;
+    if (!ec && fs::create_directory(folder, ec)) return folder;
+  }
+  return {};
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  const bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (file != nullptr && std::fclose(file) != 0) return false;
+  if (!ok) error = "cannot write " + path;
+  return ok;
+}
+
+std::string Raw(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+platform::sim::SimPortRegistry& Registry() { return platform::sim::SimPortRegistry::Instance(); }
+platform::sim::SimDeviceMap& DeviceMap() { return platform::sim::SimDeviceMap::Instance(); }
+
+}  // namespace
+
+DemoStation::DemoStation(const DemoOptions& options) : options_(options) {}
+
+DemoStation::~DemoStation() {
+  StepBack();
+  scanners_.clear();
+  if (!prepared_) return;
+  platform::InstallDeviceMap(nullptr);
+  DeviceMap().Clear();
+  platform::InstallPortOpener({});
+  Registry().Clear();
+  std::error_code ec;
+  if (!previousDir_.empty()) fs::current_path(previousDir_, ec);
+  if (!folder_.empty()) fs::remove_all(folder_, ec);
+}
+
+std::string DemoStation::PanelName(size_t index) const {
+  const Bench& bench = scanners_[index];
+  return bench.usb ? kDevicePrefix + bench.port : bench.port;
+}
+
+bool DemoStation::Prepare(std::string& error) {
+  const fs::path folder = MakeStationFolder();
+  if (folder.empty()) {
+    error = "cannot make a station folder under the temporary folder";
+    return false;
+  }
+  folder_ = folder.string();
+  prepared_ = true;
+  if (!WriteFirmware(error)) return false;
+
+  std::error_code ec;
+  previousDir_ = fs::current_path(ec).string();
+  fs::current_path(folder, ec);
+  if (ec) {
+    error = "cannot change to " + folder_;
+    return false;
+  }
+
+  Registry().Clear();
+  DeviceMap().Clear();
+  const struct {
+    const char* port;
+    bool usb;
+    scanner::ScannerConfig config;
+  } kBench[] = {
+      {"COM1", false, BoardConfig(1, 4, 9)},
+      {"COM2", false, BoardConfig(2, 5, 1)},
+      {kUsbPort, true, BoardConfig(1, 5, 0)},
+  };
+  for (const auto& place : kBench) {
+    Bench bench;
+    bench.port = place.port;
+    bench.usb = place.usb;
+    bench.line = platform::sim::SimLine::Create();
+    bench.line->SetPacing(options_.lineBitsPerSecond);
+    Registry().Add(place.port, bench.line);
+    bench.sim = std::make_unique<scanner::ScannerSim>(bench.line, place.config);
+    bench.person = std::make_unique<SimOperator>(*bench.sim, options_.reactionMs);
+    scanners_.push_back(std::move(bench));
+  }
+  Registry().InstallAsOpener();
+  // The machine's own serial ports are in the device map, as on any PC; the
+  // USB scanner is still switched off, so its driver lists nothing yet.
+  DeviceMap().AddValue("\\Device\\Serial0", "COM1");
+  DeviceMap().AddValue("\\Device\\Serial1", "COM2");
+  DeviceMap().InstallAsDeviceMap();
+  return true;
+}
+
+bool DemoStation::WriteFirmware(std::string& error) {
+  vtcli::demo::DemoFiles files;
+  if (!vtcli::demo::WriteDemoFiles(folder_, files, error)) return false;
+  // Firmware large enough for the transfers to take a while at the line
+  // rate, with the header records the loader and the station expect.
+  using vtcli::demo::SampleBytes;
+  using vtcli::demo::SRecordImage;
+  const size_t n = options_.firmwareBytes;
+  if (!WriteBytes(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
+      !WriteBytes(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
+      !WriteBytes(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
+      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error)) {
+    return false;
+  }
+  CIniFile ini(files.ini);
+  ini.WriteString("Common", "IncludeSetupMenu", "y");
+  ini.WriteString("Common", "LogPath", folder_);
+  for (const char* port : {"COM1", "COM2", "COM3"}) ini.WriteString("Common", port, "LOG");
+  return true;
+}
+
+void DemoStation::Attach(MainWindowView& view) {
+  connect(&view, &MainWindowView::panelCreated, this, &DemoStation::OnPanelCreated);
+  connect(&view, &MainWindowView::usbSearchStarted, this, [this] {
+    // The operator switches the USB scanner on as the prompt asks; its
+    // driver then lists it.
+    QTimer::singleShot(options_.reactionMs, this, &DemoStation::PlugUsbScanner);
+  });
+  connect(&view, &MainWindowView::aboutToShutDown, this, &DemoStation::StepBack);
+}
+
+void DemoStation::OnPanelCreated(CCommDialog* panel) {
+  for (size_t i = 0; i < scanners_.size(); ++i) {
+    if (PanelName(i) == panel->m_szPortName) scanners_[i].person->Attach(panel);
+  }
+}
+
+void DemoStation::PlugUsbScanner() {
+  for (Bench& bench : scanners_) {
+    if (!bench.usb || bench.sim->IsPoweredOn()) continue;
+    bench.sim->PowerOn();
+    DeviceMap().PlugScanner(bench.port, bench.line);
+  }
+}
+
+void DemoStation::StepBack() {
+  for (Bench& bench : scanners_) {
+    if (bench.person) bench.person->Detach();
+  }
+}
+
+}  // namespace vtgui

@@ -1,0 +1,96 @@
+// The demonstration station of vantorel-demo and of the screenshots: the
+// desktop program with simulated scanners in place of the machine's ports.
+// Two MV2 scanners hang on the RS-232 ports COM1 and COM2 and a third waits
+// on the USB driver's port ZEV2; it is switched on and appears in the device
+// map once the operator has pressed the USB button. Sample firmware and a
+// ZANDRIC.INI that names it (Setup menu on, COM1 to COM3 logging) are made
+// in a fresh folder, which becomes the program folder. The lines are paced
+// at the line rate, so transfers take as long as on the wire, and a
+// simulated operator per scanner works its power switch as its panel asks.
+//
+// All three scanners are of one family: the main window keeps one family
+// value for all ports (the scanner identified last), so scanners of
+// different families cannot be programmed side by side.
+#pragma once
+
+#include <QObject>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CCommDialog;
+
+namespace platform::sim {
+class SimLine;
+}
+namespace scanner {
+class ScannerSim;
+}
+
+namespace vtgui {
+
+class MainWindowView;
+class SimOperator;
+
+struct DemoOptions {
+  // Line rate of the simulated lines in bit/s; 0 sends as fast as the threads go.
+  uint32_t lineBitsPerSecond = 57600;
+  // Data bytes of each generated image and raw file of the MV2 platform.
+  size_t firmwareBytes = 16 * 1024;
+  // Real milliseconds an operator takes to react to the panel.
+  int reactionMs = 800;
+};
+
+class DemoStation : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DemoStation(const DemoOptions& options);
+  // Puts the machine back: the current directory, the port opener and the
+  // device map; removes the station folder.
+  ~DemoStation() override;
+
+  // Writes the firmware and ZANDRIC.INI into a fresh folder, makes it the
+  // current directory and plugs the simulated scanners in. False with the
+  // reason when that fails.
+  bool Prepare(std::string& error);
+  // Puts the bench in front of the main window (before its initialisation):
+  // operators take their places as the panels appear, the USB scanner is
+  // switched on and plugged in when the USB search starts, and everyone
+  // steps back before the ports are closed.
+  void Attach(MainWindowView& view);
+
+  const std::string& Folder() const { return folder_; }
+  size_t ScannerCount() const { return scanners_.size(); }
+  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].sim; }
+  // The port name of a scanner's panel: COM1, COM2, \\.\ZEV2.
+  std::string PanelName(size_t index) const;
+
+  // The USB scanner's port.
+  static constexpr const char* kUsbPort = "ZEV2";
+
+ private:
+  struct Bench {
+    std::string port;  // COM1, ZEV2
+    bool usb = false;
+    std::shared_ptr<platform::sim::SimLine> line;
+    std::unique_ptr<scanner::ScannerSim> sim;
+    std::unique_ptr<SimOperator> person;
+  };
+
+  bool WriteFirmware(std::string& error);
+  void OnPanelCreated(CCommDialog* panel);
+  void PlugUsbScanner();
+  void StepBack();
+
+  DemoOptions options_;
+  std::string folder_;
+  std::string previousDir_;
+  std::vector<Bench> scanners_;
+  bool prepared_ = false;
+};
+
+}  // namespace vtgui

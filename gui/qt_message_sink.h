@@ -1,0 +1,86 @@
+// The desktop program's message boxes: every box of the program (ShowError,
+// ShowWarning, ShowNotice, ...) becomes a real box with an OK button, kept on
+// top of other windows.
+//
+// A box asked for on a port thread blocks only that thread: the box is made
+// on the window thread, which stays responsive, and the port thread waits
+// until the operator presses OK. Several ports may each have a box open at
+// the same time. A box asked for on the window thread itself runs modally
+// there. When the program closes, Shutdown closes every open box and
+// releases every waiting thread, and boxes asked for afterwards by port
+// threads are dropped, so the teardown of the ports never waits for a box.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/message_box.h"
+
+class QMessageBox;
+
+namespace vtgui {
+
+class QtMessageSink : public QObject, public platform::MessageSink {
+  Q_OBJECT
+
+ public:
+  // Lives on the window thread, where it is made.
+  explicit QtMessageSink(QObject* parent = nullptr);
+  ~QtMessageSink() override;
+
+  void Show(platform::BoxKind kind, const std::string& caption, const std::string& text) override;
+  void Beep(uint32_t type) override;
+
+  // Window thread: closes every open box and releases every waiting port
+  // thread; from now on boxes of port threads are dropped at once.
+  void Shutdown();
+  bool IsShutDown() const;
+
+  // Window thread: the boxes of port threads that are open now.
+  QList<QMessageBox*> OpenBoxes() const;
+
+  // A box as every caller gets it: the caption, the text, an OK button, the
+  // icon of its kind, always on top. Not shown yet.
+  static QMessageBox* MakeBox(platform::BoxKind kind, const std::string& caption,
+                              const std::string& text, Qt::WindowModality modality,
+                              QWidget* parent = nullptr);
+
+ signals:
+  // A port thread's box has just been shown (window thread).
+  void boxOpened(QMessageBox* box);
+
+ private:
+  // One port thread waiting for its box.
+  class Waiter {
+   public:
+    void Release();
+    void Wait();
+    bool Released();
+
+   private:
+    std::mutex mutex_;  // guards released_
+    std::condition_variable changed_;
+    bool released_ = false;
+  };
+
+  // Window thread: shows the box of a waiting port thread.
+  void Open(const std::shared_ptr<Waiter>& waiter, platform::BoxKind kind,
+            const std::string& caption, const std::string& text);
+  bool OnWindowThread() const;
+
+  mutable std::mutex mutex_;  // guards waiters_ and closing_
+  std::vector<std::shared_ptr<Waiter>> waiters_;
+  bool closing_ = false;
+
+  QList<QPointer<QMessageBox>> boxes_;  // window thread only
+};
+
+}  // namespace vtgui
