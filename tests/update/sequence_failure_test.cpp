@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ struct FailureCase {
   std::string keys;
   double stepTimeScale = 1.0;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 ScannerConfig With(ScannerConfig config, const std::function<void(ScannerConfig&)>& change) {
   change(config);

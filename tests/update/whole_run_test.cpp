@@ -4,6 +4,7 @@
 // scanner's own special block, and the run must show its texts in order.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct WholeRun {
   int powerCycles;
   bool keepsBlock;
 };
+
+void PrintTo(const WholeRun& c, std::ostream* os) { *os << c.name; }
 
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
 

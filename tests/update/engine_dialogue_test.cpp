@@ -1,0 +1,348 @@
+// Single engine dialogues against a scripted loader: the download menu with
+// the Image Store Area question, the memory dump that reads the special
+// block, and the engine frame's reaction to a link that is down or a port
+// that is gone. Each runs on the test's thread with the port's receiver
+// feeding the ring.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "link/comm_dialog.h"
+#include "platform/message_box.h"
+#include "support/link_fixture.h"
+#include "support/update_scripted_loader.h"
+#include "update/engine_frame.h"
+#include "update/engines.h"
+
+namespace {
+
+using platform::BoxKind;
+using updtest::ScriptedLoader;
+
+// A panel whose receiver runs, its scanner switched on and identified.
+class EngineDialogueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    panel = &rig.CreatePanel();
+    rig.line->SetPower(true);
+    rig.StartReceiverOnly();
+    panel->m_bBusy = true;
+    rig.mainDlg.m_nFamily = 6;
+    panel->m_nLoaderVersion = 20304;
+  }
+
+  std::vector<std::pair<BoxKind, std::string>> Boxes() const {
+    std::vector<std::pair<BoxKind, std::string>> boxes;
+    for (const auto& box : rig.boxes.Boxes()) boxes.emplace_back(box.kind, box.text);
+    return boxes;
+  }
+
+  linktest::LinkRig rig;
+  CCommDialog* panel = nullptr;
+};
+
+// ---- the download menu ----
+
+const char kQuestion[] = "\r\nThe Image Store Area holds data; it will be lost. Proceed (y/n)? ";
+const char kPrompt[] = "\r\nReady to receive: send the S-records now\r\n";
+const char kAborted[] = "\r\nDownload aborted\r\n=== Loader menu ===\r\n> ";
+const char kRcpStore[] =
+    "Data has been detected in the Image Store Area.\r\nYou must delete the data before the rcp "
+    "file can be downloaded.";
+const char kVtcStore[] =
+    "Data has been detected in the Image Store Area.\r\nYou must delete the data before the vtc "
+    "file can be downloaded.";
+
+struct DownloadCase {
+  const char* name;
+  bool vtc;
+  bool firstBlock;
+  bool leaveImages;
+  std::deque<ScriptedLoader::Step> script;
+  std::string keys;
+  UpdateStatus result;
+  std::vector<std::pair<BoxKind, std::string>> boxes;
+  bool collectingAfter;  // m_bRxActive when the dialogue is over
+};
+
+void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
+
+class DownloadMenuTest : public EngineDialogueTest,
+                         public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadMenuTest, AnswersTheStoreQuestion) {
+  const DownloadCase& c = GetParam();
+  linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
+  rig.mainDlg.m_bLeaveImages = c.leaveImages;
+  ScriptedLoader loader(rig.line, c.script);
+
+  const UpdateStatus result =
+      c.vtc ? StartVTCDownload(panel, c.firstBlock) : StartRCPDownload(panel, c.firstBlock);
+  EXPECT_EQ(result, c.result);
+  EXPECT_EQ(rig.FarReceived(), c.keys);
+  EXPECT_EQ(Boxes(), c.boxes);
+  EXPECT_EQ(panel->m_bRxActive.load(), c.collectingAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DownloadMenuTest,
+    ::testing::Values(
+        DownloadCase{"EmptyStore", false, true, false, {{'1', kPrompt}}, "1", UPD_OK, {}, false},
+        DownloadCase{"FirstBlockDeclined",
+                     false,
+                     true,
+                     false,
+                     {{'1', kQuestion}, {'n', kAborted}},
+                     "1n",
+                     UPD_IMAGE_STORE_NOT_EMPTY,
+                     {{BoxKind::kWarning, kRcpStore}},
+                     true},
+        DownloadCase{"FirstVtcBlockDeclined",
+                     true,
+                     true,
+                     false,
+                     {{'1', kQuestion}, {'n', kAborted}},
+                     "1n",
+                     UPD_IMAGE_STORE_NOT_EMPTY,
+                     {{BoxKind::kWarning, kVtcStore}},
+                     true},
+        DownloadCase{"LeaveImages", false, true, true, {{'1', kQuestion}, {'y', kPrompt}}, "1y",
+                     UPD_OK, {}, false},
+        // A later block of a download the loader accepted is always let in.
+        DownloadCase{"LaterBlock", true, false, false, {{'1', kQuestion}, {'y', kPrompt}}, "1y",
+                     UPD_OK, {}, false},
+        DownloadCase{"NoAnswer", false, true, false, {}, "1", UPD_TIMEOUT,
+                     {{BoxKind::kError, "No response"}}, true},
+        DownloadCase{"NoAnswerAfterN",
+                     false,
+                     true,
+                     false,
+                     {{'1', kQuestion}},
+                     "1n",
+                     UPD_TIMEOUT,
+                     {{BoxKind::kWarning, kRcpStore}, {BoxKind::kError, "No response"}},
+                     true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the memory dump ----
+
+std::deque<ScriptedLoader::Step> DumpScript(char key, const std::string& text, int replies = 3) {
+  std::deque<ScriptedLoader::Step> script = {
+      {key, "\r\nDump memory. Start address (0x1234abcd format): "},
+      {'\r', "\r\nEnd Address (0xabcd1234 format): "},
+      {'\r', text},
+  };
+  script.resize(static_cast<size_t>(replies));
+  return script;
+}
+
+// The loader's dump of bytes from start: 16 to a line, each a piece between
+// blanks, then the end address.
+std::string DumpText(uint32_t start, const std::vector<uint8_t>& bytes, const char* end) {
+  std::string text = "\r\n";
+  char piece[16];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i % 16 == 0) {
+      std::snprintf(piece, sizeof piece, "%08x ", static_cast<unsigned>(start + i));
+      text += piece;
+    }
+    std::snprintf(piece, sizeof piece, "%02x ", bytes[i]);
+    text += piece;
+    if (i % 16 == 15) text += "\r\n";
+  }
+  return text + "end " + end + "\r\n> ";
+}
+
+std::vector<uint8_t> Counting(size_t n, uint8_t from = 0) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(from + i);
+  return bytes;
+}
+
+struct DumpCase {
+  const char* name;
+  int family;
+  int loaderVersion;
+  std::deque<ScriptedLoader::Step> script;
+  unsigned limit;
+  UpdateStatus result;
+  std::vector<uint8_t> bytes;
+  std::string keys;
+  std::vector<std::string> errors;
+};
+
+void PrintTo(const DumpCase& c, std::ostream* os) { *os << c.name; }
+
+class SpecialBlockTest : public EngineDialogueTest, public ::testing::WithParamInterface<DumpCase> {};
+
+TEST_P(SpecialBlockTest, ReadsTheBytesBetweenTheAddresses) {
+  const DumpCase& c = GetParam();
+  linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
+  rig.mainDlg.m_nFamily = c.family;
+  panel->m_nLoaderVersion = c.loaderVersion;
+  ScriptedLoader loader(rig.line, c.script);
+
+  uint8_t bytes[100] = {};
+  unsigned count = 999;
+  EXPECT_EQ(GetSpecialBlock(panel, bytes, c.limit, &count), c.result);
+  if (c.result == UPD_OK) {
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + count), c.bytes);
+  }
+  EXPECT_EQ(rig.FarReceived(), c.keys);
+  std::vector<std::string> errors;
+  for (const auto& box : Boxes()) {
+    EXPECT_EQ(box.first, BoxKind::kError);
+    errors.push_back(box.second);
+  }
+  EXPECT_EQ(errors, c.errors);
+}
+
+const char kFirstGenKeys[] = "7FFC0\r10000\r";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpecialBlockTest,
+    ::testing::Values(
+        DumpCase{"FirstGeneration", 6, 20304,
+                 DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
+                 Counting(64), kFirstGenKeys, {}},
+        // Loaders before 1.1.1 have the dump under "4".
+        DumpCase{"LoaderBefore111", 6, 10100,
+                 DumpScript('4', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
+                 Counting(64), "4FFC0\r10000\r", {}},
+        DumpCase{"Loader111", 5, 10101,
+                 DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
+                 Counting(64), kFirstGenKeys, {}},
+        DumpCase{"Mv2", 2, 30100, DumpScript('7', DumpText(0x1FFC0, Counting(64, 9), "00020000")),
+                 100, UPD_OK, Counting(64, 9), "71FFC0\r20000\r", {}},
+        DumpCase{"LimitCutsTheBlock", 6, 20304,
+                 DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 4, UPD_OK,
+                 Counting(4), kFirstGenKeys, {}},
+        // The markers are lower case: an upper-case echo is not the dump.
+        DumpCase{"UpperCaseEchoIsNoMarker", 6, 20304,
+                 DumpScript('7', "10000\r\nFFC0 aa bb\r\n0000ffc0 05 06 \r\nend 00010000\r\n"),
+                 100, UPD_OK, {5, 6}, kFirstGenKeys, {}},
+        DumpCase{"FirstPieceNotAByte", 6, 20304,
+                 DumpScript('7', "\r\n0000ffc0 012 02 03 \r\nend 00010000\r\n"), 100, UPD_BAD_DUMP,
+                 {}, kFirstGenKeys, {}},
+        DumpCase{"NothingBetweenTheAddresses", 6, 20304,
+                 DumpScript('7', "\r\n0000ffc000010000\r\n"), 100, UPD_BAD_DUMP, {}, kFirstGenKeys,
+                 {}},
+        // A line end standing alone between blanks is no byte: read as 0 it
+        // would put a false byte into the scanner's own data.
+        DumpCase{"StrayLineEndIsNoByte", 6, 20304,
+                 DumpScript('7', "\r\n0000ffc0 01 \r\n 02 \r\nend 00010000\r\n"), 100, UPD_OK,
+                 {1, 2}, kFirstGenKeys, {}},
+        DumpCase{"NoDumpPrompt", 6, 20304, {}, 100, UPD_TIMEOUT, {}, "7",
+                 {"GetSpecialBlock: No response Dump"}},
+        DumpCase{"NoEndAddressPrompt", 6, 20304, DumpScript('7', "", 1), 100, UPD_TIMEOUT, {},
+                 "7FFC0\r", {"GetSpecialBlock: No response End Address"}},
+        DumpCase{"NoDumpText", 6, 20304, DumpScript('7', "", 2), 100, UPD_TIMEOUT, {},
+                 kFirstGenKeys,
+                 {"GetSpecialBlock: No response Memory Data",
+                  "Dump Memory. addr1: ffc0  addr2: 00010000 "}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- every engine refuses a link that is down ----
+
+using Engine = UpdateStatus (*)(CCommDialog*);
+
+struct LinkCase {
+  const char* name;
+  Engine engine;
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkDownTest : public EngineDialogueTest,
+                     public ::testing::WithParamInterface<std::tuple<LinkCase, bool>> {};
+
+TEST_P(LinkDownTest, SendsNothing) {
+  const auto& [c, unplugged] = GetParam();
+  rig.mainDlg.m_bPreserveSerialNumber = true;
+  if (unplugged) {
+    rig.line->Unplug();
+  } else {
+    rig.line->SetDsr(false);
+  }
+  const size_t before = rig.line->FarReceivedCount();
+
+  EXPECT_EQ(c.engine(panel), unplugged ? UPD_MODEM_STATUS_ERROR : UPD_LINK_DOWN);
+  EXPECT_EQ(rig.line->FarReceivedCount(), before);
+  const std::vector<std::pair<BoxKind, std::string>> expected = {
+      {BoxKind::kError, unplugged ? "GetCommModemStatus error" : "Link down (CTS and DSR)"}};
+  // The receiver of a port that went may report its failed read besides.
+  std::vector<std::pair<BoxKind, std::string>> boxes;
+  for (const auto& box : Boxes()) {
+    if (box.first != BoxKind::kApiError) boxes.push_back(box);
+  }
+  EXPECT_EQ(boxes, expected);
+  if (!unplugged) {
+    EXPECT_EQ(panel->m_bCts.load(), platform::MS_CTS_ON);
+    EXPECT_EQ(panel->m_bDsr.load(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, LinkDownTest,
+    ::testing::Combine(::testing::Values(LinkCase{"RCP", UpdateRCP}, LinkCase{"VTC", UpdateVTC},
+                                         LinkCase{"FPGA", UpdateFPGA}, LinkCase{"UIM", UpdateUIM},
+                                         LinkCase{"CPLD", UpdateCPLD}, LinkCase{"DSP", UpdateDSP},
+                                         LinkCase{"LDR", UpdateLDR}),
+                       ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) ? "Unplugged" : "DsrOff");
+    });
+
+// ---- keys that cannot be written ----
+
+struct WriteCase {
+  const char* name;
+  bool abort;
+  UpdateStatus result;
+  std::vector<std::string> errors;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyWriteTest : public EngineDialogueTest, public ::testing::WithParamInterface<WriteCase> {};
+
+// A port that is gone (or closed by Reset) cannot take the end byte: the
+// transfer has not ended at the loader, so it must not count as done, and
+// Reset must be available again since no flash is being written.
+TEST_P(KeyWriteTest, EndByteOnAPortThatIsGone) {
+  const WriteCase& c = GetParam();
+  panel->m_bAbort = c.abort;
+  rig.line->Unplug();
+  EXPECT_EQ(EngineEndByte(panel), c.result);
+  EXPECT_TRUE(panel->m_bBusy.load());
+  std::vector<std::string> errors;
+  for (const auto& box : Boxes()) {
+    if (box.first == BoxKind::kError) errors.push_back(box.second);
+  }
+  EXPECT_EQ(errors, c.errors);
+}
+
+TEST_P(KeyWriteTest, MenuKeyOnAPortThatIsGone) {
+  const WriteCase& c = GetParam();
+  panel->m_bAbort = c.abort;
+  rig.line->Unplug();
+  const MenuPrompt prompt{"3", 2000, "FPGA Update", "abort", nullptr, nullptr};
+  EXPECT_EQ(EngineMenuStep(panel, prompt, true), c.result);
+  std::vector<std::string> errors;
+  for (const auto& box : Boxes()) {
+    if (box.first == BoxKind::kError) errors.push_back(box.second);
+  }
+  EXPECT_EQ(errors, c.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyWriteTest,
+    ::testing::Values(WriteCase{"ScannerGone", false, UPD_LINK_DOWN, {"Link down (CTS and DSR)"}},
+                      WriteCase{"PortReset", true, UPD_ABORTED, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
