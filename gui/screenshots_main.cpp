@@ -4,6 +4,7 @@
 // while all three panels are programming, then the Setup sheet and the log
 // window of COM1. Usage: vantorel-screenshots <output folder>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(vtgui::ApplicationIcon());
   QApplication::setFont(vtgui::DialogFont());
-  const QString folder = QString::fromLocal8Bit(argv[1]);
+  // Made absolute now: the station works in a folder of its own.
+  const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
   return MakeScreenshots(folder) ? 0 : 1;
 }

@@ -144,6 +144,8 @@ void SetupSheetView::ShowPage(int index) {
   for (auto& [editId, edit] : controls.edits) {
     if (const CPropertyPage::FileRow* row = model.FindRowByEdit(editId)) {
       edit->setText(FromModel(row->text));
+      // A long path shows from its start, as a fresh edit box does.
+      edit->setCursorPosition(0);
     }
   }
   const ComboBoxState& combo = model.Combo();
