@@ -17,6 +17,13 @@ size_t PacingChunk(uint32_t bitsPerSecond) {
   return std::max<size_t>(1, bitsPerSecond / 10 / 1000);
 }
 
+// The near end's transmit buffer, in bytes: that of a 16550 UART.
+constexpr uint64_t kTransmitBufferBytes = 16;
+
+std::chrono::nanoseconds TransmitBufferTime(uint32_t bitsPerSecond) {
+  return std::chrono::nanoseconds(kTransmitBufferBytes * 10u * 1'000'000'000u / bitsPerSecond);
+}
+
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
 std::string RegistryKey(const std::string& name) {
@@ -86,7 +93,13 @@ class SimPort : public SerialPort {
       size_t chunk = length - done;
       if (line_->pacingBps_ != 0) {
         chunk = std::min(chunk, PacingChunk(line_->pacingBps_));
-        const auto onWire = line_->Reserve(line_->toFarWireFree_, chunk);
+        // The port's transmit buffer takes the chunk while the wire is still
+        // busy with the bytes ahead of it, as a UART FIFO does. Waiting until
+        // the chunk itself had left would let the wire fall idle for every
+        // late wake-up and every pause between two writes, and cost a tenth
+        // of the line rate.
+        const auto onWire = line_->Reserve(line_->toFarWireFree_, chunk) -
+                            TransmitBufferTime(line_->pacingBps_);
         if (!line_->WaitUntil(lock, onWire, [&] { return Dead(); })) {
           Alive();  // records why
           return false;
