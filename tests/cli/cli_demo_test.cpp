@@ -144,6 +144,7 @@ TEST(CliDemo, ProgramsAllThreeScannersOneAtATime) {
   EXPECT_EQ(err.Text(), "");
 }
 
+#if !defined(_WIN32)
 TEST(CliDemo, TheProgramRunsTheDemoAtTheLineRate) {
   ScratchDir cwd;
   ChildProcess demo({std::string(VT_BINARY_DIR) + "/cli/vantorel-cli", "--demo"}, cwd.Path());
@@ -159,6 +160,7 @@ TEST(CliDemo, TheProgramRunsTheDemoAtTheLineRate) {
   // The demo cleans up after itself and writes nothing where it was started.
   EXPECT_TRUE(fs::is_empty(cwd.Path()));
 }
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace clitest

@@ -3,6 +3,9 @@
 // program started in a folder whose ZANDRIC.INI maps COM1 to that terminal.
 #include <gtest/gtest.h>
 
+// Pseudo-terminals and child processes: POSIX systems only.
+#if !defined(_WIN32)
+
 #include <map>
 #include <ostream>
 
@@ -151,3 +154,5 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace clitest
+
+#endif  // !_WIN32

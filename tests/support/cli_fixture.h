@@ -3,11 +3,13 @@
 // pseudo-terminal scanner) run with a generous safety limit.
 #pragma once
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -116,7 +118,9 @@ class CapturedStream {
   std::FILE* file_;
 };
 
-// A child process with its standard output and error on pipes.
+#if !defined(_WIN32)
+// A child process with its standard output and error on pipes (fork and
+// exec: POSIX only).
 class ChildProcess {
  public:
   // Starts argv[0] (a path) with the arguments in folder cwd.
@@ -240,5 +244,6 @@ class ChildProcess {
   bool reaped_ = false;
   size_t lineStart_ = 0;
 };
+#endif  // !_WIN32
 
 }  // namespace clitest
