@@ -1,5 +1,11 @@
 #include "desktop_app.h"
 
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <csignal>
+
 #include "about_box.h"
 #include "app/programmer_app.h"
 #include "app/programmer_dlg.h"
@@ -8,6 +14,20 @@
 #include "platform/message_box.h"
 
 namespace vtgui {
+
+namespace {
+
+// Set by an interrupt or termination request; the window thread closes the
+// main window in order when it sees it, so the settings are saved and every
+// port ends as on a close by the operator.
+std::atomic<bool> g_closeRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnCloseSignal(int) { g_closeRequested.store(true); }
+
+constexpr int kCloseRequestPollMs = 200;
+
+}  // namespace
 
 DesktopApp::DesktopApp(int& argc, char** argv) : app_(argc, argv) {
   QApplication::setApplicationName("Vantorel");
@@ -39,7 +59,26 @@ int DesktopApp::Run(const std::function<void(MainWindowView&)>& prepare) {
     if (prepare) prepare(view);
     view.Initialise();
     view.show();
+
+    g_closeRequested = false;
+    std::signal(SIGINT, OnCloseSignal);
+    std::signal(SIGTERM, OnCloseSignal);
+    QTimer closeRequests;
+    QObject::connect(&closeRequests, &QTimer::timeout, &view, [&view] {
+      if (!g_closeRequested.load() || view.IsShutDown()) return;
+      // A modal window of a running command goes first (a box as by OK, the
+      // sheet as by Cancel); the main window follows at a later tick.
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+      } else {
+        view.close();
+      }
+    });
+    closeRequests.start(kCloseRequestPollMs);
+
     result = QApplication::exec();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     // Ended from outside (the session is closing): close in order all the same.
     view.ShutDown();
   }

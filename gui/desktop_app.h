@@ -2,7 +2,9 @@
 // templates' font and the program's icon, the message-box sink, the
 // application object (the USB port list) and the main window's model and
 // view, run until the main window has closed. vantorel and vantorel-demo
-// both run through it; the demo attaches its simulated bench first.
+// both run through it; the demo attaches its simulated bench first. An
+// interrupt (Ctrl-C) or a termination request closes the main window the
+// way the operator closes it: settings saved, every port ended.
 #pragma once
 
 #include <QApplication>

@@ -47,10 +47,10 @@ PortPanelView::PortPanelView(CCommDialog& model, SetupRunner runSetup, QWidget* 
   status_->setGeometry(DluRect(61, 17, 250, 10).translated(inside));
   status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  progressRelay_ = UiRelay::Create(this, [this] { RefreshProgress(); });
-  buttonRelay_ = UiRelay::Create(this, [this] { RefreshButton(); });
-  model.m_progress.SetObserver([relay = progressRelay_](int) { relay->Post(); });
-  model.SetButtonObserver([relay = buttonRelay_](bool) { relay->Post(); });
+  progressRelay_ = new UiRelay(this, [this] { RefreshProgress(); });
+  buttonRelay_ = new UiRelay(this, [this] { RefreshButton(); });
+  model.m_progress.SetObserver([post = progressRelay_->Poster()](int) { post(); });
+  model.SetButtonObserver([post = buttonRelay_->Poster()](bool) { post(); });
 
   RefreshProgress();
   RefreshButton();

@@ -79,8 +79,8 @@ class PortPanelView : public QFrame {
   QLabel* status_;
   QTimer timer_;
   QPointer<LogWindowView> logView_;
-  std::shared_ptr<UiRelay> progressRelay_;
-  std::shared_ptr<UiRelay> buttonRelay_;
+  UiRelay* progressRelay_;  // children of the view
+  UiRelay* buttonRelay_;
 };
 
 }  // namespace vtgui

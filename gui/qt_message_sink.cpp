@@ -40,11 +40,6 @@ void QtMessageSink::Waiter::Wait() {
   changed_.wait(lock, [this] { return released_; });
 }
 
-bool QtMessageSink::Waiter::Released() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return released_;
-}
-
 QtMessageSink::QtMessageSink(QObject* parent) : QObject(parent) {}
 
 QtMessageSink::~QtMessageSink() { Shutdown(); }
@@ -81,30 +76,36 @@ void QtMessageSink::Show(platform::BoxKind kind, const std::string& caption,
     std::lock_guard<std::mutex> lock(mutex_);
     if (closing_) return;
     waiters_.push_back(waiter);
+    requests_.push_back(Request{waiter, kind, caption, text});
   }
-  QMetaObject::invokeMethod(
-      this, [this, waiter, kind, caption, text] { Open(waiter, kind, caption, text); },
-      Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "OpenRequested", Qt::QueuedConnection);
   waiter->Wait();
   std::lock_guard<std::mutex> lock(mutex_);
   waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
 }
 
-void QtMessageSink::Open(const std::shared_ptr<Waiter>& waiter, platform::BoxKind kind,
-                         const std::string& caption, const std::string& text) {
-  // Released while the request was on its way: the program is closing.
-  if (waiter->Released()) return;
-  QMessageBox* box = MakeBox(kind, caption, text, Qt::NonModal);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  // Every way the box goes (OK, Escape, close box, deletion) releases its
-  // thread; releasing twice does no harm.
-  connect(box, &QMessageBox::finished, this, [waiter] { waiter->Release(); });
-  connect(box, &QObject::destroyed, this, [waiter] { waiter->Release(); });
-  boxes_.removeAll(nullptr);
-  boxes_.append(box);
-  box->show();
-  box->raise();
-  emit boxOpened(box);
+void QtMessageSink::OpenRequested() {
+  std::vector<Request> requests;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Released already when the program is closing.
+    if (closing_) return;
+    requests.swap(requests_);
+  }
+  for (const Request& request : requests) {
+    QMessageBox* box = MakeBox(request.kind, request.caption, request.text, Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Every way the box goes (OK, Escape, close box, deletion) releases its
+    // thread; releasing twice does no harm.
+    const std::shared_ptr<Waiter> waiter = request.waiter;
+    connect(box, &QMessageBox::finished, this, [waiter] { waiter->Release(); });
+    connect(box, &QObject::destroyed, this, [waiter] { waiter->Release(); });
+    boxes_.removeAll(nullptr);
+    boxes_.append(box);
+    box->show();
+    box->raise();
+    emit boxOpened(box);
+  }
 }
 
 void QtMessageSink::Beep(uint32_t /*type*/) {
@@ -112,8 +113,10 @@ void QtMessageSink::Beep(uint32_t /*type*/) {
     QApplication::beep();
     return;
   }
-  QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "BeepNow", Qt::QueuedConnection);
 }
+
+void QtMessageSink::BeepNow() { QApplication::beep(); }
 
 void QtMessageSink::Shutdown() {
   std::vector<std::shared_ptr<Waiter>> waiting;
@@ -121,6 +124,7 @@ void QtMessageSink::Shutdown() {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
     waiting = waiters_;
+    requests_.clear();
   }
   for (const auto& waiter : waiting) waiter->Release();
   if (!OnWindowThread()) return;

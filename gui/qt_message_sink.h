@@ -57,13 +57,18 @@ class QtMessageSink : public QObject, public platform::MessageSink {
   // A port thread's box has just been shown (window thread).
   void boxOpened(QMessageBox* box);
 
+ private slots:
+  // Window thread: shows the boxes port threads have asked for. Queued by
+  // name, so that the requests pass only through this sink's lock.
+  void OpenRequested();
+  void BeepNow();
+
  private:
   // One port thread waiting for its box.
   class Waiter {
    public:
     void Release();
     void Wait();
-    bool Released();
 
    private:
     std::mutex mutex_;  // guards released_
@@ -71,13 +76,19 @@ class QtMessageSink : public QObject, public platform::MessageSink {
     bool released_ = false;
   };
 
-  // Window thread: shows the box of a waiting port thread.
-  void Open(const std::shared_ptr<Waiter>& waiter, platform::BoxKind kind,
-            const std::string& caption, const std::string& text);
+  // A box a port thread asked for, not shown yet.
+  struct Request {
+    std::shared_ptr<Waiter> waiter;
+    platform::BoxKind kind;
+    std::string caption;
+    std::string text;
+  };
+
   bool OnWindowThread() const;
 
-  mutable std::mutex mutex_;  // guards waiters_ and closing_
+  mutable std::mutex mutex_;  // guards waiters_, requests_ and closing_
   std::vector<std::shared_ptr<Waiter>> waiters_;
+  std::vector<Request> requests_;
   bool closing_ = false;
 
   QList<QPointer<QMessageBox>> boxes_;  // window thread only

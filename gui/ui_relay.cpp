@@ -2,32 +2,38 @@
 
 namespace vtgui {
 
-std::shared_ptr<UiRelay> UiRelay::Create(QObject* target, std::function<void()> refresh) {
-  return std::shared_ptr<UiRelay>(new UiRelay(target, std::move(refresh)));
+UiRelay::UiRelay(QObject* parent, std::function<void()> refresh)
+    : QObject(parent), gate_(std::make_shared<Gate>()), refresh_(std::move(refresh)) {
+  gate_->relay = this;
 }
 
-void UiRelay::Post() {
-  if (pending_.exchange(true)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (target_ == nullptr) return;
+UiRelay::~UiRelay() { Detach(); }
+
+std::function<void()> UiRelay::Poster() const {
+  return [gate = gate_] { gate->Post(); };
+}
+
+void UiRelay::Gate::Post() {
+  if (pending.exchange(true)) return;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (relay == nullptr) return;
   // Posting only queues an event: the lock is never held while waiting for
   // the window thread.
-  QMetaObject::invokeMethod(
-      target_, [self = shared_from_this()] { self->Run(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(relay, "Run", Qt::QueuedConnection);
 }
 
 void UiRelay::Detach() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  target_ = nullptr;
+  std::lock_guard<std::mutex> lock(gate_->mutex);
+  gate_->relay = nullptr;
 }
 
 void UiRelay::Run() {
   // Cleared first: a change made while the refresh reads the model posts
   // again and is not lost.
-  pending_.store(false);
+  gate_->pending.store(false);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (target_ == nullptr) return;
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    if (gate_->relay == nullptr) return;
   }
   refresh_();
 }
