@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/srec_tools.h"
+#include "support/sim_srecords.h"
 #include "support/update_fixture.h"
 #include "update/update_status.h"
 
@@ -44,6 +46,7 @@ void PrintTo(const WholeRun& c, std::ostream* os) { *os << c.name; }
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
 
 TEST_P(WholeRunTest, WritesEveryComponentAndKeepsTheSpecialBlock) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   const WholeRun& c = GetParam();
   FirmwareDir dir;
   UpdateRig rig(c.config);
@@ -91,6 +94,12 @@ TEST_P(WholeRunTest, WritesEveryComponentAndKeepsTheSpecialBlock) {
   EXPECT_EQ(rig.sim.BlockCount(Component::kVtc), 3u);
   EXPECT_EQ(rig.sim.RewrittenBytes(Component::kVtc), 0u);
   EXPECT_TRUE(FirmwareDir::SameData(rcp, dir.Assembled(rig.sim, Component::kRcp, "rcp.sim")));
+  if (c.rcpBlocks == 1) {
+    // One pass sends the file's own records as they stand, the count record
+    // included: for a file in address order, the file itself.
+    const std::vector<uint8_t> sent = rig.sim.Transfers(Component::kRcp)[0];
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), FirmwareDir::Read(rcp));
+  }
   EXPECT_TRUE(FirmwareDir::SameData(vtc, dir.Assembled(rig.sim, Component::kVtc, "vtc.sim")));
 
   // Raw files arrive unchanged.
@@ -150,6 +159,34 @@ std::vector<WholeRun> WholeRuns() {
         updtest::kDoneText},
        0, false},
   };
+}
+
+// A record that runs over a 64 KB boundary ends the first block with its
+// first part; the second block starts with the rest. Each block is framed
+// with the header, a count record of its own and the termination record.
+TEST(VtcBlocksTest, RecordAcrossABoundaryGoesInTwoBlocks) {
+  FirmwareDir dir;
+  UpdateRig rig(ScannerConfig::MV2());
+  const std::string header = simtest::Record('0', 0, 2, {'V', 'T', 'C'});
+  const std::string termination = simtest::Record('7', 0, 4, {});
+  std::vector<uint8_t> data(16);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 + i);
+  rig.Settings().m_strVtcFileMV2.Set(dir.Write(
+      "one.vtc", header + simtest::Record('3', 0xFFF8, 4, data) + simtest::CountRecord(1) +
+                     termination));
+
+  ASSERT_EQ(rig.Run(), updtest::kDoneText);
+  const auto blocks = rig.sim.Transfers(Component::kVtc);
+  ASSERT_EQ(blocks.size(), 2u);
+  const std::vector<uint8_t> first(data.begin(), data.begin() + 8);
+  const std::vector<uint8_t> second(data.begin() + 8, data.end());
+  EXPECT_EQ(std::string(blocks[0].begin(), blocks[0].end()),
+            header + simtest::Record('3', 0xFFF8, 4, first) + "S50500000001F9\r\n" + termination);
+  EXPECT_EQ(std::string(blocks[1].begin(), blocks[1].end()),
+            header + simtest::Record('3', 0x10000, 4, second) + "S50500000001F9\r\n" +
+                termination);
+  EXPECT_EQ(rig.sim.KeysTyped(), "11");
+  EXPECT_TRUE(rig.SwitchOff());
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, WholeRunTest, ::testing::ValuesIn(WholeRuns()),
