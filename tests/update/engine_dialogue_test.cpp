@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "support/link_fixture.h"
+#include "support/update_fixture.h"
 #include "support/update_scripted_loader.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
@@ -244,6 +246,158 @@ INSTANTIATE_TEST_SUITE_P(
                  {"GetSpecialBlock: No response Memory Data",
                   "Dump Memory. addr1: ffc0  addr2: 00010000 "}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- engine results the sequence only passes on ----
+
+const char kDumpOf48[] = "\r\n0000ffc0 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \r\n"
+                         "0000ffd0 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f \r\n"
+                         "0000ffe0 20 21 22 23 24 25 26 27 28 29 2a 2b 2c 2d 2e 2f \r\n"
+                         "end 00010000\r\n> ";
+
+struct ResultCase {
+  const char* name;
+  int family;
+  UpdateStatus (*engine)(CCommDialog*);
+  // Sets the engine's file; returns the path of a raw file it streams, or "".
+  std::function<std::string(CProgrammerDlg&, const updtest::FirmwareKit&)> configure;
+  std::deque<ScriptedLoader::Step> script;
+  std::string keys;  // typed before anything streamed
+  UpdateStatus result;
+  std::vector<std::string> errors;
+  std::string status;  // the status text at the end ("" for any)
+};
+
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << c.name; }
+
+class EngineResultTest : public EngineDialogueTest,
+                         public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(EngineResultTest, ReturnsItsOwnCode) {
+  const ResultCase& c = GetParam();
+  linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
+  updtest::FirmwareKit kit;
+  rig.mainDlg.m_nFamily = c.family;
+  const std::string streamed = c.configure(rig.mainDlg, kit);
+  ScriptedLoader loader(rig.line, c.script);
+
+  EXPECT_EQ(c.engine(panel), c.result);
+  std::string expected = c.keys;
+  if (!streamed.empty()) expected += updtest::FirmwareDir::Read(streamed) + "\xFF";
+  EXPECT_EQ(rig.FarReceived(), expected);
+  std::vector<std::string> errors;
+  for (const auto& box : Boxes()) {
+    if (box.first == BoxKind::kError) errors.push_back(box.second);
+  }
+  EXPECT_EQ(errors, c.errors);
+  if (!c.status.empty()) {
+    EXPECT_EQ(panel->m_strStatus.Get(), c.status);
+  }
+}
+
+std::vector<ResultCase> ResultCases() {
+  using Dlg = CProgrammerDlg;
+  using Kit = updtest::FirmwareKit;
+  const std::deque<ScriptedLoader::Step> declined = {{'1', kQuestion}, {'n', kAborted}};
+  return {
+      // A declined single-pass RCP download stops the run; a declined block
+      // download lets it go on.
+      {"RcpDeclinedInOnePass", 6, UpdateRCP,
+       [](Dlg& d, const Kit& k) {
+         d.m_strRcpFileQZ6.Set(k.Rcp("QZ6 app"));
+         return std::string();
+       },
+       declined, "1n", UPD_RCP_STORE_NOT_EMPTY, {}, "RCP file read complete."},
+      {"RcpDeclinedInBlocks", 5, UpdateRCP,
+       [](Dlg& d, const Kit& k) {
+         d.m_strRcpFileQZ6.Set(k.Rcp("QZ500 app"));
+         return std::string();
+       },
+       declined, "1n", UPD_OK, {}, "RCP file read complete."},
+      {"VtcDeclined", 2, UpdateVTC,
+       [](Dlg& d, const Kit& k) {
+         d.m_strVtcFileMV2.Set(k.Vtc());
+         return std::string();
+       },
+       declined, "1n", UPD_OK, {}, "VTC file read complete."},
+      {"DspRamError", 6, UpdateDSP,
+       [](Dlg& d, const Kit& k) {
+         d.m_strDspFileQZ6.Set(k.Raw("code.dsp"));
+         return std::string();
+       },
+       {{'9', "\r\nProgramming DSP Flash\r\nErase the DSP flash first (y/n)? "}, {'y', "\r\nDSP RAM Error\r\n> "}},
+       "9y", UPD_DSP_RAM_ERROR, {}, ""},
+      {"DspReadyWithoutReceive", 6, UpdateDSP,
+       [](Dlg& d, const Kit& k) {
+         d.m_strDspFileQZ6.Set(k.Raw("code.dsp"));
+         return std::string();
+       },
+       {{'9', "\r\nProgramming DSP Flash\r\nErase the DSP flash first (y/n)? "}, {'y', "\r\nDSP flash Ready...\r\n"}},
+       "9y", UPD_TIMEOUT, {"No response"}, ""},
+      {"ShortSpecialBlockThreeTimes", 6, UpdateLDR,
+       [](Dlg& d, const Kit& k) {
+         d.m_strLdrFileQZ6.Set(k.Ldr(false));
+         return std::string();
+       },
+       [] {
+         std::deque<ScriptedLoader::Step> script;
+         for (int i = 0; i < 3; ++i) {
+           for (const auto& step : DumpScript('7', kDumpOf48)) script.push_back(step);
+         }
+         return script;
+       }(),
+       std::string(kFirstGenKeys) + kFirstGenKeys + kFirstGenKeys, UPD_SHORT_BLOCK,
+       {"Link or Receive error"}, ""},
+      // The CPLD engine waits for nothing after its end byte: the scanner
+      // restarts by itself.
+      {"CpldDone", 6, UpdateCPLD,
+       [](Dlg& d, const Kit& k) {
+         const std::string path = k.Raw("logic.pld", 500);
+         d.m_strCpldFileQZ6.Set(path);
+         return path;
+       },
+       {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"}, {'1', "\r\nExecute: receive the file\r\n"}},
+       "31", UPD_OK, {}, "PLD Done"},
+      {"CpldMenuWithoutExecute", 6, UpdateCPLD,
+       [](Dlg& d, const Kit& k) {
+         d.m_strCpldFileQZ6.Set(k.Raw("logic.pld", 500));
+         return std::string();
+       },
+       {{'3', "\r\nCPLD update menu\r\n"}}, "3", UPD_TIMEOUT, {"No response"}, ""},
+      {"FpgaMenuWithoutAbort", 2, UpdateFPGA,
+       [](Dlg& d, const Kit& k) {
+         d.m_strFpgaFileMV2.Set(k.Raw("logic.fpga", 500));
+         return std::string();
+       },
+       {{'3', "\r\nFPGA Update: waiting for the file\r\n"}}, "3", UPD_TIMEOUT, {"No response"}, ""},
+      {"UimDone", 2, UpdateUIM,
+       [](Dlg& d, const Kit& k) {
+         const std::string path = k.Raw("agent.uim", 500);
+         d.m_strUimFileMV2.Set(path);
+         return path;
+       },
+       {{'8', "\r\nUIM Agent Update: send the file (ESC to abort)\r\n"},
+        {'\xFF', "\r\nUIM agent stored.\r\n=== Loader menu ===\r\n> "}},
+       "8", UPD_OK, {}, "UIM Done"},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineResultTest, ::testing::ValuesIn(ResultCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineDialogueTest, CpldDoneLeavesTheScannerToRestart) {
+  updtest::FirmwareKit kit;
+  rig.mainDlg.m_strCpldFileQZ6.Set(kit.Raw("logic.pld", 500));
+  ScriptedLoader loader(rig.line, {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"},
+                                   {'1', "\r\nExecute: receive the file\r\n"}});
+  g_nReconnectPhase = 0;
+  ASSERT_EQ(UpdateCPLD(panel), UPD_OK);
+  EXPECT_EQ(g_nReconnectPhase.load(), 1);
+  EXPECT_EQ(panel->m_progress.GetPos(), 0);
+  // Reset stays unavailable and the receiver collects again.
+  EXPECT_FALSE(panel->m_bBusy.load());
+  EXPECT_TRUE(panel->m_bRxActive.load());
+  g_nReconnectPhase = 0;
+}
 
 // ---- every engine refuses a link that is down ----
 
