@@ -163,5 +163,9 @@ int main(int argc, char** argv) {
   QApplication::setFont(vtgui::DialogFont());
   // Made absolute now: the station works in a folder of its own.
   const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  if (!QDir().mkpath(folder)) {
+    std::fprintf(stderr, "vantorel-screenshots: cannot make %s\n", argv[1]);
+    return 1;
+  }
   return MakeScreenshots(folder) ? 0 : 1;
 }

@@ -166,6 +166,35 @@ TEST_F(MainWindowViewTest, AboutBoxNamesTheProductAndVersion) {
   EXPECT_TRUE(texts.contains("ZEV QZ600/QZ700 Vantorel  Version 4.1.1.2"));
 }
 
+// The demonstration bench end to end: the USB scanner comes in after the
+// USB button, every port button is pressed, and the operators switch the
+// scanners on and off as the panels ask until each run has given its panel
+// back.
+TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
+  OpenStation(FastBench(), /*withOperators=*/true);
+  view->UsbButton()->click();
+  ASSERT_TRUE(WaitUntil([&] { return view->Panels().size() == 3; }));
+  vtgui::PortPanelView* usb = view->Panels().back();
+  ASSERT_TRUE(WaitUntil([&] { return usb->PortButton()->isEnabled(); }));
+  for (vtgui::PortPanelView* panel : view->Panels()) panel->PortButton()->click();
+
+  for (size_t i = 0; i < station->ScannerCount(); ++i) {
+    SCOPED_TRACE(station->PanelName(i));
+    vtgui::PortPanelView* panel = PanelNamed(station->PanelName(i));
+    ASSERT_NE(panel, nullptr);
+    scanner::ScannerSim& scanner = station->Scanner(i);
+    ASSERT_TRUE(WaitUntil([&] {
+      return scanner.BlockCount(scanner::Component::kLdr) == 1 && !scanner.IsPoweredOn() &&
+             panel->PortButton()->isEnabled() &&
+             panel->Model()->m_strStatus.Get() == vtcli::kReleasedText;
+    })) << panel->Model()->m_strStatus.Get();
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kFpga), 1u);
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kUim), 1u);
+    EXPECT_TRUE(scanner.RecordErrors().empty());
+  }
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
 // Every panel programming, one port thread waiting for its box, and the
 // window closes: the boxes are released, the settings saved, every port
 // ended, and the close returns.
