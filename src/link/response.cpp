@@ -79,6 +79,21 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
 
   uint8_t window[kWindowBytes];
   size_t held = 0;
+  // Bytes at the front of the window that an earlier search has already seen.
+  size_t searched = 0;
+  // Marks the texts found in the window; UPD_OK or UPD_FAIL_MATCH once a pair
+  // is complete, UPD_TIMEOUT (meaning: not yet) otherwise.
+  auto search = [&]() -> UpdateStatus {
+    for (Text& t : texts) {
+      if (t.lookedFor && !t.seen && FindBytes(window, held, t.text) != nullptr) t.seen = true;
+    }
+    searched = held;
+    // Success is tested first: when both pairs complete in the same search,
+    // the success pair wins.
+    if (texts[0].seen && texts[1].seen) return UPD_OK;
+    if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
+    return UPD_TIMEOUT;
+  };
   for (;;) {
     unsigned count = 0;
     panel->m_rxBuffer.Read(nullptr, count);
@@ -87,7 +102,17 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
       panel->m_rxBuffer.Read(nullptr, count);
       // Bytes that arrived with the exit event or just at the time-out are
       // still examined; only an empty ring lets the wait's result decide.
-      if (count == 0 && waited != 0) return WaitResultToStatus(waited);
+      if (count == 0 && waited != 0) {
+        // The loader fell silent. A short answer, or the tail of one whose
+        // last burst was shorter than the longest text, has not been
+        // searched yet: look at it before calling the scanner silent, or a
+        // prompt that did arrive would be reported as "No response".
+        if (waited == platform::kWaitTimeout && held > searched) {
+          const UpdateStatus found = search();
+          if (found != UPD_TIMEOUT) return found;
+        }
+        return WaitResultToStatus(waited);
+      }
     }
 
     unsigned take = static_cast<unsigned>(kWindowBytes - held);
@@ -95,15 +120,11 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
     held += take;
 
     if (held >= examineAt) {
-      for (Text& t : texts) {
-        if (t.lookedFor && !t.seen && FindBytes(window, held, t.text) != nullptr) t.seen = true;
-      }
-      // Success is tested first: when both pairs complete in the same search,
-      // the success pair wins.
-      if (texts[0].seen && texts[1].seen) return UPD_OK;
-      if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
+      const UpdateStatus found = search();
+      if (found != UPD_TIMEOUT) return found;
       std::memmove(window, window + (held - keep), keep);
       held = keep;
+      searched = keep;
     }
     ResetDataEvent(panel);
   }

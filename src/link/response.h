@@ -16,7 +16,10 @@ const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text);
 
 // Waits until both texts of the success pair (successB may be null) or both of
 // the failure pair have been seen. UPD_OK, UPD_FAIL_MATCH, UPD_TIMEOUT,
-// UPD_WAIT_FAILED or UPD_ABORTED. timeoutMs is a silence limit.
+// UPD_WAIT_FAILED or UPD_ABORTED. timeoutMs is a silence limit. While bytes
+// keep coming the window is searched each time it holds twice the longest
+// text (L), keeping the last L bytes; when the loader falls silent, bytes not
+// yet searched are searched before the wait reports UPD_TIMEOUT.
 UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
                          const char* successB, const char* failureA, const char* failureB);
 
