@@ -34,22 +34,27 @@ std::string Menu(bool mv2, char dumpKey) {
   return menu;
 }
 
-const char kCpldMenu[] = "\r\nCPLD update menu\r\n1  Execute programming\r\nq  Quit\r\n> ";
-const char kCpldExecute[] = "\r\nExecute: waiting to receive the CPLD file\r\n";
-const char kFpgaPrompt[] = "\r\nFPGA Update: waiting for the file (ESC to abort)\r\n";
+const char kCpldMenu[] = "\r\nCPLD update menu\r\n1  Execute programming\r\nq  Quit to the main menu\r\n> ";
+const char kCpldExecute[] =
+    "\r\nExecute: waiting to receive the CPLD file\r\nThe scanner restarts when it is written\r\n";
+const char kFpgaPrompt[] = "\r\nFPGA Update: ESC to abort\r\nWaiting for the configuration file\r\n";
 const char kDspQuestion[] = "\r\nProgramming DSP Flash\r\nErase the DSP flash (y/n)? ";
-const char kDspReady[] = "\r\nDSP flash erased. Ready to receive\r\n";
+const char kDspReady[] = "\r\nDSP flash erased. Ready to receive\r\nWaiting for the DSP code file\r\n";
 const char kDspRamError[] = "\r\nRAM Error\r\n";
 const char kDspCancelled[] = "\r\nCancelled\r\n";
-const char kUimPrompt[] = "\r\nUIM Agent Update: waiting for the file (ESC to abort)\r\n";
-const char kImagePrompt[] = "\r\nImage download: waiting to receive, send the records\r\n";
+const char kUimPrompt[] = "\r\nUIM Agent Update: ESC to abort\r\nWaiting for the agent file\r\n";
+const char kImagePrompt[] =
+    "\r\nImage download: waiting to receive, send the records\r\nThe byte 0xFF ends the block\r\n";
 const char kStoreQuestion[] =
-    "\r\nThe Image Store Area holds data, which will be lost.\r\nProceed (y/n)? ";
+    "\r\nThe Image Store Area holds data, which will be lost.\r\nProceed and erase the Image Store "
+    "Area (y/n)? ";
 const char kStoreErased[] = "\r\nImage Store Area erased.";
 const char kDownloadAborted[] = "\r\nDownload aborted\r\n";
-const char kLoaderPrompt[] = "\r\nLoader update (the Special block is kept): waiting to receive the image\r\n";
-const char kDumpPrompt[] = "\r\nMemory Dump\r\nStart Address (0x1234abcd): ";
-const char kEndAddressPrompt[] = "\r\nEnd Address (0xabcd1234): ";
+const char kLoaderPrompt[] =
+    "\r\nLoader update (the Special block is kept): waiting to receive the image\r\nThe byte 0xFF "
+    "ends it\r\n";
+const char kDumpPrompt[] = "\r\nMemory Dump, addresses in hex like 0x1234abcd\r\nStart Address: ";
+const char kEndAddressPrompt[] = "\r\nEnd Address (hex like 0xabcd1234), not shown itself\r\nEnd: ";
 const char kBadAddress[] = "\r\nBad address\r\n";
 const char kFpgaDone[] = "\r\nFPGA configured. Done!\r\n";
 const char kFpgaFailed[] = "\r\nFPGA configuration failed\r\n";

@@ -3,8 +3,11 @@
 // the completion texts. The program recognises the loader's answers by texts
 // found anywhere in its output, so each text here carries the words of its
 // own step and none of another step's (the menu, for one, says "Memory
-// display" rather than the dump prompt's word). Used by ScannerSim and by the
-// tests that check exactly that.
+// display" rather than the dump prompt's word). The program examines what it
+// has received only after every so many new bytes (as many as its longest
+// awaited text), so every answer goes on for a line after its last awaited
+// text; an answer that stopped right behind it could go unseen. Used by
+// ScannerSim and by the tests that check exactly that.
 #pragma once
 
 #include <cstdint>

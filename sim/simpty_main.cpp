@@ -272,8 +272,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   scanner::ScannerSim sim(std::move(transport), config);
-  std::cout << slavePath << std::endl;  // one line, flushed: the caller waits for it
+  // Switched on before the path is told: the caller may type at once.
   sim.PowerOn();
+  std::cout << slavePath << std::endl;  // one line, flushed: the caller waits for it
 
   for (;;) {
     if (g_stop) break;

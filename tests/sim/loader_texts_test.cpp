@@ -69,6 +69,67 @@ TEST(LoaderTexts, EachAnswerCarriesOnlyItsOwnAwaitedTexts) {
   }
 }
 
+struct AnswerCase {
+  const char* name;
+  std::string answer;  // all the loader says in answer to the key (or the end byte)
+  const char* successA;
+  const char* successB;
+  const char* failureA;
+  const char* failureB;
+  simtest::PairResult expected;
+};
+
+// However the answer is cut into bursts, and however much of the loader's
+// earlier output is still ahead of it, the program's wait sees it.
+TEST(LoaderTexts, EveryAnswerIsSeenWhateverTheBursts) {
+  namespace t = scanner::texts;
+  using simtest::PairResult;
+  const std::string menu = t::Menu(false, '7');
+  const AnswerCase cases[] = {
+      {"CPLD menu", t::kCpldMenu, "CPLD update menu", "Execute", nullptr, nullptr, PairResult::kSuccess},
+      {"CPLD execute", t::kCpldExecute, "Execute", "receive", nullptr, nullptr, PairResult::kSuccess},
+      {"FPGA prompt", t::kFpgaPrompt, "FPGA Update", "abort", nullptr, nullptr, PairResult::kSuccess},
+      {"DSP question", t::kDspQuestion, "Programming DSP Flash", nullptr, nullptr, nullptr, PairResult::kSuccess},
+      {"DSP ready", t::kDspReady, "Ready", "receive", "RAM Error", nullptr, PairResult::kSuccess},
+      {"DSP RAM error", t::kDspRamError + menu, "Ready", "receive", "RAM Error", nullptr, PairResult::kFailure},
+      {"UIM prompt", t::kUimPrompt, "UIM Agent Update", "abort", nullptr, nullptr, PairResult::kSuccess},
+      {"image prompt", t::kImagePrompt, "receive", "send", "lost", "Proceed", PairResult::kSuccess},
+      {"store question", t::kStoreQuestion, "receive", "send", "lost", "Proceed", PairResult::kFailure},
+      {"store erased", t::kStoreErased + std::string(t::kImagePrompt), "receive", "send", nullptr, nullptr,
+       PairResult::kSuccess},
+      {"download aborted", t::kDownloadAborted + menu, "aborted", "Loader menu", nullptr, nullptr,
+       PairResult::kSuccess},
+      {"loader prompt", t::kLoaderPrompt, "Special", "receive", nullptr, nullptr, PairResult::kSuccess},
+      {"dump prompt", t::kDumpPrompt, "Dump", "0x1234abcd", nullptr, nullptr, PairResult::kSuccess},
+      {"end address prompt", std::string("FFC0") + t::kEndAddressPrompt, "End Address", "0xabcd1234", nullptr,
+       nullptr, PairResult::kSuccess},
+      {"FPGA done", t::kFpgaDone + t::Menu(true, '7'), "Done!", nullptr, nullptr, nullptr, PairResult::kSuccess},
+      {"DSP done", t::kDspDone + menu, "DONE", nullptr, nullptr, nullptr, PairResult::kSuccess},
+      {"UIM stored", t::kUimStored + t::Menu(true, '7'), "Loader menu", nullptr, nullptr, nullptr,
+       PairResult::kSuccess},
+      {"flash complete", t::kFlashComplete + menu, "Write flash complete", nullptr, nullptr, nullptr,
+       PairResult::kSuccess},
+  };
+  for (const AnswerCase& c : cases) {
+    for (size_t ahead = 0; ahead <= 48; ++ahead) {
+      const std::string stream = std::string(ahead, '.') + c.answer;
+      for (size_t size = 1; size <= stream.size(); ++size) {
+        ASSERT_EQ(simtest::ReadPair(simtest::Bursts(stream, size), c.successA, c.successB, c.failureA,
+                                    c.failureB),
+                  c.expected)
+            << c.name << ", " << ahead << " bytes ahead, bursts of " << size;
+      }
+    }
+  }
+}
+
+// The restated wait itself: the answer that once went unseen.
+TEST(LoaderTexts, PairWaitMissesATextRightBeforeSilence) {
+  const std::string answer = "\r\nMemory Dump\r\nStart Address (0x1234abcd): ";
+  EXPECT_EQ(simtest::ReadPair({answer.substr(0, 35), answer.substr(35)}, "Dump", "0x1234abcd", nullptr, nullptr),
+            simtest::PairResult::kSilence);
+}
+
 TEST(LoaderTexts, BannerReadsAsFamilyAndVersion) {
   const auto reading = simtest::ReadBanner(scanner::texts::Banner('5', 1, 10, 0, 7));
   EXPECT_EQ(reading.familyDigit, '5');

@@ -9,6 +9,7 @@
 
 #include "sim_fixture.h"
 #include "support/sim_srecords.h"
+#include "support/srec_tools.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ class ImageTransferTest : public ScannerSimTest {
 };
 
 TEST_F(ImageTransferTest, SinglePassImageIsReassembledIntoMemory) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   SwitchOn(ScannerConfig::QZ600());
   WakeUp();
   const std::vector<uint8_t> bytes = simtest::Pattern(5000, 11);
@@ -99,6 +101,7 @@ TEST_F(ImageTransferTest, SinglePassImageIsReassembledIntoMemory) {
 }
 
 TEST_F(ImageTransferTest, FramedBlocksWithTheirOwnCountRecordsMakeOneImage) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   SwitchOn(ScannerConfig::MV2());
   WakeUp();
   const std::vector<uint8_t> bytes = simtest::Pattern(2048, 5);
@@ -119,6 +122,7 @@ TEST_F(ImageTransferTest, FramedBlocksWithTheirOwnCountRecordsMakeOneImage) {
 }
 
 TEST_F(ImageTransferTest, RecordFaultsAreReportedAndFaultyDataIsNotWritten) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   SwitchOn(ScannerConfig::QZ500());
   WakeUp();
   const std::vector<uint8_t> bytes = simtest::Pattern(256, 3);
@@ -203,6 +207,7 @@ struct LoaderCase {
 };
 
 TEST_F(ScannerSimTest, SplicedLoaderImageCarriesTheSpecialBlockIntoTheScanner) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   const LoaderCase cases[] = {
       {"QZ600", ScannerConfig::QZ600(), 0x8000},
       {"MV2", ScannerConfig::MV2(), 0x18000},
@@ -232,6 +237,7 @@ TEST_F(ScannerSimTest, SplicedLoaderImageCarriesTheSpecialBlockIntoTheScanner) {
 }
 
 TEST_F(ScannerSimTest, LoaderImageWithoutTheSpecialBlockErasesIt) {
+  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   SwitchOn(ScannerConfig::QZ600());
   WakeUp();
   const auto image = simtest::MakeImage(simtest::Pattern(512, 2), 0x8000, "LDR");

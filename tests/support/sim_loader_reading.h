@@ -6,6 +6,7 @@
 // that what the simulator prints reads right this way.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -65,6 +66,51 @@ inline BannerReading ReadBanner(const std::string& received) {
     reading.boardMinor = b[1];
   }
   return reading;
+}
+
+enum class PairResult { kSuccess, kFailure, kSilence };
+
+// The program's wait for a pair of texts, given the loader's answer as the
+// bursts it arrives in, followed by silence. The program takes each burst
+// whole, examines its window only once it holds twice its longest text, and
+// keeps that many bytes after each look, so a text that arrives right before
+// the loader falls silent can go unseen.
+inline PairResult ReadPair(const std::vector<std::string>& bursts, const char* successA,
+                           const char* successB, const char* failureA, const char* failureB) {
+  auto given = [](const char* text) { return text != nullptr && text[0] != 0; };
+  struct Text {
+    std::string text;
+    bool lookedFor;
+    bool seen;
+  };
+  Text texts[4] = {{successA, true, false},
+                   {given(successB) ? successB : "", given(successB), !given(successB)},
+                   {given(failureA) ? failureA : "", given(failureA), false},
+                   {given(failureB) ? failureB : "", given(failureA) && given(failureB),
+                    given(failureA) && !given(failureB)}};
+  size_t longest = 0;
+  for (const Text& t : texts) {
+    if (t.lookedFor) longest = std::max(longest, t.text.size());
+  }
+  std::string window;
+  for (const std::string& burst : bursts) {
+    window += burst;
+    if (window.size() < 2 * longest) continue;
+    for (Text& t : texts) {
+      if (t.lookedFor && window.find(t.text) != std::string::npos) t.seen = true;
+    }
+    if (texts[0].seen && texts[1].seen) return PairResult::kSuccess;
+    if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return PairResult::kFailure;
+    window.erase(0, window.size() - longest);
+  }
+  return PairResult::kSilence;
+}
+
+// text cut into bursts of size bytes (the last one shorter).
+inline std::vector<std::string> Bursts(const std::string& text, size_t size) {
+  std::vector<std::string> bursts;
+  for (size_t at = 0; at < text.size(); at += size) bursts.push_back(text.substr(at, size));
+  return bursts;
 }
 
 // The bytes of a dump text as the program decodes them: pieces between
