@@ -149,7 +149,8 @@ class ScannerSim {
   bool IsPoweredOn() const;
   // Pulls the scanner's line out (for good).
   void Unplug();
-  // Changes the faults from now on (e.g. a dump that fails only later).
+  // Changes the faults from now on (e.g. a dump that fails only later); the
+  // count of short dumps starts again.
   void SetFaults(const ScannerFaults& faults);
 
   LoaderState State() const;

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <fstream>
 
 #include "sim_fixture.h"
+#include "srecord_check.h"
 #include "support/sim_srecords.h"
 #include "support/srec_tools.h"
 
@@ -98,6 +101,13 @@ TEST_F(ImageTransferTest, SinglePassImageIsReassembledIntoMemory) {
   EXPECT_TRUE(complete);
   EXPECT_EQ(sim_->Memory(Component::kRcp).Size(), bytes.size());
   EXPECT_EQ(sim_->BlockCount(Component::kVtc), 0u);
+
+  // The memory image written back out holds the same data as the file.
+  const std::string sent = ::testing::TempDir() + "sim_sent.srec";
+  const std::string held = ::testing::TempDir() + "sim_held.srec";
+  std::ofstream(sent, std::ios::binary) << image;
+  std::ofstream(held, std::ios::binary) << scanner::FormatSRecords(sim_->Memory(Component::kRcp), "held");
+  EXPECT_EQ(std::system(("srec_cmp '" + sent + "' -motorola '" + held + "' -motorola").c_str()), 0);
 }
 
 TEST_F(ImageTransferTest, FramedBlocksWithTheirOwnCountRecordsMakeOneImage) {
