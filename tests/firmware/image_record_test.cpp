@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "support/firmware_fixture.h"
+#include "support/regex_match.h"
 #include "update/image_record.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::MatchesRegex;
+using vttest::MatchesRegex;
 
 namespace {
 

@@ -8,10 +8,11 @@
 
 #include "firmware/loader_image.h"
 #include "support/firmware_fixture.h"
+#include "support/regex_match.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
-using ::testing::MatchesRegex;
+using vttest::MatchesRegex;
 
 namespace {
 

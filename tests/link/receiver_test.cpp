@@ -67,6 +67,7 @@ TEST_F(ReceiverTest, LogsDeliveredBlocksButNotDroppedOnes) {
   const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(logged.find("streaming echo"), std::string::npos);
   EXPECT_NE(logged.find("Done!"), std::string::npos);
+  in.close();  // an open file keeps its folder from being removed on Windows
   std::filesystem::remove_all(folder);
 }
 

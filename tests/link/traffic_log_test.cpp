@@ -16,6 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The folder separator the log file paths are built with.
+const std::string kSep(1, static_cast<char>(fs::path::preferred_separator));
+
 // A fresh folder for one test's log files.
 class TempFolder {
  public:
@@ -127,7 +130,7 @@ TEST_F(TrafficLogTest, FolderThatCannotBeWrittenLeavesThePortWithoutLog) {
   const std::string missing = folder.str() + "/no/such/folder";
   rig.mainDlg.m_strLogPath.Set(missing);
   CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
-  const std::string path = missing + "/LOGCOM3.000";
+  const std::string path = missing + kSep + "LOGCOM3.000";
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "COM3: Error");
@@ -157,7 +160,7 @@ TEST_F(TrafficLogTest, PathTooLongForItsMemberIsNeverCut) {
     if (c.fits) fs::create_directories(sub);
     rig.mainDlg.m_strLogPath.Set(sub);
     CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
-    const std::string path = sub + "/LOGCOM3.000";
+    const std::string path = sub + kSep + "LOGCOM3.000";
     if (c.fits) {
       EXPECT_TRUE(rig.boxes.Texts().empty());
       EXPECT_EQ(panel.GetLogFilePath(), path);
@@ -177,7 +180,7 @@ TEST_F(TrafficLogTest, FailedWriteIsReportedAndLaterBlocksAreTriedAgain) {
   CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
   // A file that refuses writes stands in for a full disk.
   std::fclose(panel.m_hLogFile);
-  panel.m_hLogFile = std::fopen(LogFile(0).c_str(), "rb");
+  panel.m_hLogFile = std::fopen(LogFile(0).string().c_str(), "rb");
   ASSERT_NE(panel.m_hLogFile, nullptr);
   EXPECT_FALSE(WriteLog(&panel, "abc", 3));
   EXPECT_FALSE(WriteLog(&panel, "abc", 3));

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "srec_tools.h"
+
 namespace simtest {
 
 inline std::string Record(char type, uint32_t address, int addressBytes, const std::vector<uint8_t>& data) {
@@ -52,6 +54,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
 // An S-record file of bytes at address made by srec_cat: header record,
 // S3 records of 32 bytes, a standard count record and an S7 record.
 inline std::string MakeImage(const std::vector<uint8_t>& bytes, uint32_t address, const std::string& header) {
+  if (!vttest::HaveSrecTools()) return vttest::SRecordImage(bytes, address, header, "\n");
   static int serial = 0;
   const std::string base = ::testing::TempDir() + "sim_image_" + std::to_string(++serial);
   {

@@ -24,6 +24,7 @@
 #include "link_fixture.h"
 #include "scanner_sim.h"
 #include "srecord_check.h"
+#include "srec_tools.h"
 
 namespace updtest {
 
@@ -91,6 +92,7 @@ class FirmwareDir {
   // record, lines ending in CR LF.
   std::string SRecords(const std::string& name, const std::vector<uint8_t>& bytes, uint32_t address,
                        const std::string& header) const {
+    if (!vttest::HaveSrecTools()) return Write(name, vttest::SRecordImage(bytes, address, header, "\r\n"));
     const std::string bin = WriteBytes(name + ".bin", bytes);
     const std::string path = PathOf(name);
     char offset[32];
@@ -105,10 +107,7 @@ class FirmwareDir {
   }
 
   // True when the data of the two S-record files is the same (srec_cmp).
-  static bool SameData(const std::string& a, const std::string& b) {
-    const std::string command = "srec_cmp '" + a + "' -motorola '" + b + "' -motorola 2>/dev/null";
-    return std::system(command.c_str()) == 0;
-  }
+  static bool SameData(const std::string& a, const std::string& b) { return vttest::SameSRecordData(a, b); }
 
   // Writes the memory the scanner assembled for a component as S-records.
   std::string Assembled(const scanner::ScannerSim& sim, scanner::Component component,

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "support/srec_tools.h"
 #include "support/sim_srecords.h"
 #include "support/update_fixture.h"
 #include "update/update_status.h"
@@ -46,7 +45,6 @@ void PrintTo(const WholeRun& c, std::ostream* os) { *os << c.name; }
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
 
 TEST_P(WholeRunTest, WritesEveryComponentAndKeepsTheSpecialBlock) {
-  if (!vttest::HaveSrecTools()) GTEST_SKIP() << vttest::kNoSrecTools;
   const WholeRun& c = GetParam();
   FirmwareDir dir;
   UpdateRig rig(c.config);
