@@ -3,6 +3,8 @@
 // scratch folder, with message boxes recorded and the port table cleared.
 #pragma once
 
+#include "support/scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,41 +26,9 @@ namespace fs = std::filesystem;
 
 inline const char kSep = static_cast<char>(fs::path::preferred_separator);
 
-// A fresh folder under the system's temporary folder, removed with everything
-// in it at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    static std::atomic<int> counter{0};
-    std::random_device rd;
-    path_ = (fs::temp_directory_path() /
-             ("vt_app_" + std::to_string(rd()) + "_" + std::to_string(counter++)))
-                .string();
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + kSep + name; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using ScratchDir = testsupport::ScratchDir;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 inline void ClearPortTable() {
   for (COMM_SPORT& row : g_portTable) row = COMM_SPORT{};

@@ -3,6 +3,8 @@
 // pseudo-terminal scanner) run with a generous safety limit.
 #pragma once
 
+#include "support/scratch_dir.h"
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
@@ -26,39 +28,9 @@ namespace clitest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    static std::atomic<int> counter{0};
-    std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            ("vt_cli_" + std::to_string(rd()) + "_" + std::to_string(counter++));
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using ScratchDir = testsupport::ScratchDir;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 inline std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

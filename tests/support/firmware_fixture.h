@@ -3,6 +3,8 @@
 // shows what reached the scanner, with the message boxes recorded.
 #pragma once
 
+#include "support/scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,36 +26,7 @@ namespace fwtest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    static std::atomic<int> counter{0};
-    std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            ("vt_fw_" + std::to_string(rd()) + "_" + std::to_string(counter++));
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  // Writes content into a file of that name and returns its path.
-  std::string Write(const std::string& name, const std::string& content) const {
-    const std::string path = (path_ / name).string();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    return path;
-  }
-  std::string Missing(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using ScratchDir = testsupport::ScratchDir;
 
 // A panel on an in-memory line named portName, its scanner switched on, its
 // port open; status lines and progress positions are collected as they are
