@@ -54,16 +54,18 @@ void RingBuffer::Read(uint8_t* buffer, unsigned& count) {
   count = take;
 }
 
-void RingBuffer::PutByte(uint8_t byte) {
-  const uint32_t write = write_.load(std::memory_order_relaxed);
-  data_[write % kSize] = byte;
-  write_.store(Advance(write, 1), std::memory_order_release);
-}
-
 bool RingBuffer::Write(const uint8_t* data, unsigned count) {
   // Only the consumer shrinks the count, so room seen here can only grow
   // before the bytes are stored.
   if (count > kSize - Count()) return false;
-  for (unsigned i = 0; i < count; ++i) PutByte(data[i]);
+  if (count == 0) return true;
+  // Copy the block in at most two runs and publish the new write position
+  // once: a block is stored whole, and a wait never sees half of it.
+  const uint32_t write = write_.load(std::memory_order_relaxed);
+  const size_t offset = write % kSize;
+  const size_t first = std::min<size_t>(count, kSize - offset);
+  std::memcpy(data_ + offset, data, first);
+  std::memcpy(data_, data + first, count - first);
+  write_.store(Advance(write, count), std::memory_order_release);
   return true;
 }

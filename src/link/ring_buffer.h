@@ -27,7 +27,6 @@ class RingBuffer {
   bool Write(const uint8_t* data, unsigned count);
 
  private:
-  void PutByte(uint8_t byte);
   // Positions run over 0..2*kSize-1 so that a full ring differs from an empty one.
   std::atomic<uint32_t> write_{0};
   std::atomic<uint32_t> read_{0};
