@@ -82,12 +82,18 @@ const char* RecordFault(std::string_view content, int type, uint32_t& byteCount,
   return nullptr;
 }
 
+bool IsLineSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 // A line that holds no record: white space only, or the end-of-file mark
 // (Ctrl-Z) that old DOS tools leave behind.
 bool IsBlank(std::string_view content) {
   return std::all_of(content.begin(), content.end(),
-                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\x1A'; });
+                     [](char c) { return IsLineSpace(c) || c == '\x1A'; });
 }
+
+// Bytes of a line as read from the file: a record of 79 characters and the
+// blanks or tabs that some editors and tools leave after it.
+constexpr size_t kFileLineBytes = 256;
 
 enum class Kind { kRCP, kVTC };
 
@@ -219,7 +225,8 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
   ImageRecord* tail = nullptr;
   bool ordered = true;
   uint32_t total = 0;
-  char line[kRecordTextBytes];
+  char line[kFileLineBytes];
+  const std::string tooLong = Format("longer than %u characters", static_cast<unsigned>(kRecordTextBytes - 1));
   for (unsigned lineNumber = 1;; ++lineNumber) {
     size_t length = 0;
     const LineEnd end = ReadFileLine(file.get(), line, sizeof line, length);
@@ -234,14 +241,20 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
       const bool record = line[0] == 'S' && line[1] >= '0' && line[1] <= '9';
       const int type = record ? line[1] - '0' : -1;
       if (!record || type == 0 || type == 3 || type == 5 || type == 7) {
-        return badImage(Format("Image file line %u: longer than %u characters", lineNumber,
-                               static_cast<unsigned>(kRecordTextBytes - 1)));
+        return badImage(Format("Image file line %u: %s", lineNumber, tooLong.c_str()));
       }
       continue;
     }
-    // The line as the loader reads it, without the carriage return.
+    // The record without its line end: the carriage return and any blanks or
+    // tabs after the record are not part of it, so they are dropped before
+    // the record is checked and are not sent. The record keeps the file's
+    // line end (CR LF when the line had a carriage return).
     std::string_view content(line, length);
-    if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+    bool carriageReturn = false;
+    while (!content.empty() && IsLineSpace(content.back())) {
+      carriageReturn = carriageReturn || content.back() == '\r';
+      content.remove_suffix(1);
+    }
     if (IsBlank(content)) {
       if (end == LineEnd::kEndOfFile) break;
       continue;
@@ -254,14 +267,21 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
       if (end == LineEnd::kEndOfFile) break;
       continue;
     }
+    // A kept record is sent whole in one record text, its line end included.
+    const size_t lineEnd = carriageReturn ? 2 : 1;
+    if (content.size() + lineEnd > kRecordTextBytes) {
+      return badImage(Format("Image file line %u: %s", lineNumber, tooLong.c_str()));
+    }
     uint32_t byteCount = 0, address = 0;
     if (const char* fault = RecordFault(content, type, byteCount, address)) {
       return badImage(Format("Image file line %u: %s", lineNumber, fault));
     }
-    // The line is sent as it was read, with its line feed; a last line
-    // without one is completed so that the loader sees the record end.
-    line[length] = '\n';
-    const int32_t stored = static_cast<int32_t>(length + 1);
+    // The record is sent as it was read, with its line end; a last line
+    // without a line feed is completed so that the loader sees the record end.
+    size_t kept = content.size();
+    if (carriageReturn) line[kept++] = '\r';
+    line[kept] = '\n';
+    const int32_t stored = static_cast<int32_t>(kept + 1);
     total += static_cast<uint32_t>(stored);
 
     ImageRecord* slot = nullptr;

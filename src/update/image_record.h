@@ -46,7 +46,9 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 // come out in ascending address order, equal addresses in file order; header
 // (S0), count (S5) and termination (S7) lines go to their slots, a later one
 // replacing an earlier; other record types are skipped; blank lines are
-// skipped. A last line without a line feed gets one. On failure nothing is
+// skipped. Blanks and tabs after a record are dropped, as its carriage return
+// is for the checks; the record keeps its line end (CR LF or LF). A last line
+// without a line feed gets one. On failure nothing is
 // handed out (the data list stays empty).
 //   UPD_FILE_OPEN_FAILED "ReadRCPFile : CreateFile"
 //   UPD_READ_FAILED      "Cannot read from file\n"

@@ -10,6 +10,7 @@
 
 #include "support/firmware_fixture.h"
 #include "support/regex_match.h"
+#include "support/srec_tools.h"
 #include "update/image_record.h"
 
 using fwtest::FirmwareTest;
@@ -161,6 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
         // Record types that are never sent may be of any length.
         LayoutCase{"LongSkippedLine", H + "S2" + std::string(120, 'F') + "\r\n" + C + T, {}, T,
                    18 + 32},
+        // Blanks and tabs after a record are no part of it: they are not
+        // sent, and each record keeps the line end it had in the file.
+        LayoutCase{"TrailingBlanksAndTabs",
+                   "S00600004844521B  \r\n" "S307000002000202F2\t\n" "S307000001000101F5 \t \r\n" +
+                       C + "S70500000000FA \r \n",
+                   {"S307000001000101F5\r\n", "S307000002000202F2\n"}, T, 18 + 20 + 19 + 16 + 16},
+        // The longest record followed by blanks is longer than a record
+        // text, but what is sent still fits.
+        LayoutCase{"LongestRecordWithBlanks",
+                   H + "S32500000400000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FE6" +
+                       std::string(20, ' ') + "\r\n" + C + T,
+                   {"S32500000400000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FE6\r\n"},
+                   T, 18 + 80 + 32},
         // Lower-case hexadecimal digits are sent as they are.
         LayoutCase{"LowerCaseDigits", H + "S3070000010001ab4b\r\n" + C + T,
                    {"S3070000010001ab4b\r\n"}, T, 18 + 20 + 32}),
@@ -205,6 +219,13 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"BadCountRecord", "S50500000123D7", "Image file line 3: bad checksum"},
         MalformedCase{"TypeOnly", "S3", "Image file line 3: byte count does not match the line"},
         MalformedCase{"NotARecord", "hello", "Image file line 3: not an S-record"},
+        // Only blanks after the record are dropped: not text after them, nor
+        // blanks inside the record.
+        MalformedCase{"TextAfterBlanks", "S307000003000303EF  x",
+                      "Image file line 3: byte count does not match the line"},
+        MalformedCase{"BlankInsideRecord", "S3070000 3000303EF", "Image file line 3: bad hexadecimal digit"},
+        MalformedCase{"BlankBeforeChecksum", "S30700000300030 3EF",
+                      "Image file line 3: byte count does not match the line"},
         MalformedCase{"LeadingSpace", " S307000003000303EF", "Image file line 3: not an S-record"},
         MalformedCase{"NoTypeDigit", "SX07000003000303EF", "Image file line 3: not an S-record"},
         // 33 data bytes: 80 characters before the CR LF.
@@ -212,6 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "S32600000400000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F20C5",
                       "Image file line 3: longer than 79 characters"},
         MalformedCase{"HeaderTooLong", "S0" + std::string(100, '0'),
+                      "Image file line 3: longer than 79 characters"},
+        MalformedCase{"DataLineTooLongBeforeBlanks",
+                      "S32600000400000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F20C5  ",
                       "Image file line 3: longer than 79 characters"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -237,6 +261,36 @@ TEST_F(FirmwareTest, AFileWithoutSomeFrameRecordLeavesThoseSlotsEmpty) {
   EXPECT_EQ(image.header.length, 0);
   EXPECT_EQ(image.count.length, 0);
   EXPECT_EQ(Text(image.termination), T);
+}
+
+// An image whose record lines carry blanks and tabs after them, as some
+// editors leave them: what the reader keeps is the image of the same file
+// without them, as the S-record tools read that.
+TEST_F(FirmwareTest, RecordsWithTrailingBlanksHoldTheImageOfTheCleanFile) {
+  std::vector<uint8_t> bytes(300);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  const std::string clean = vttest::SRecordImage(bytes, 0x10000, "HDR", "\r\n");
+  std::string blanked;
+  for (size_t at = 0, n = 0; at < clean.size(); ++n) {
+    const size_t end = clean.find("\r\n", at);
+    static const char* const kTails[] = {" ", "\t", "   ", " \t "};
+    blanked += clean.substr(at, end - at) + kTails[n % 4] + "\r\n";
+    at = end + 2;
+  }
+
+  SimPanel sim(kFamilyQZ600);
+  LoadedImage image;
+  Load(sim, dir_, blanked, image);
+  ASSERT_EQ(image.result, UPD_OK);
+  EXPECT_TRUE(boxes_.Boxes().empty());
+
+  std::string kept = Text(image.header);
+  for (const std::string& text : image.DataTexts()) kept += text;
+  kept += Text(image.count) + Text(image.termination);
+  // Every record is sent as the clean file has it, line end included.
+  EXPECT_EQ(kept, clean);
+  EXPECT_EQ(image.total, clean.size());
+  EXPECT_TRUE(vttest::SameSRecordData(dir_.Write("kept.s19", kept), dir_.Write("clean.s19", clean)));
 }
 
 TEST(ReadFileLine, EndsALineAtItsLineFeedOrTheEndOfTheFile) {
