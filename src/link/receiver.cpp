@@ -3,7 +3,9 @@
 // The receiver issues reads only while the receive gate (m_hReceiveEvent) is
 // open. Each read waits a short slice for the first byte and completes once
 // the line has been quiet for the port's 1 ms read interval, so blocks are
-// usually one burst of the loader's output. A slice that passes without data
+// usually one burst of the loader's output. A read that fails at once (the
+// port refuses it) ends the reading for good; one that fails when its outcome
+// is collected is reported and the receiver reads on. A slice that passes without data
 // polls the modem lines and clears line errors, and lets the receiver look at
 // the gate and the exit event again. A block read just before the gate closed
 // is held and delivered when the gate opens again, so nothing the scanner
@@ -53,7 +55,7 @@ class Receiver {
         continue;
       }
       if (gate != 0) {
-        Report("WaitForSingleObjects(rcvProc)", 0);
+        ReportError("WaitForSingleObjects(rcvProc)", 0);
         // Without working events the gate cannot park the receiver; pace the
         // loop instead of spinning.
         if (Exiting()) {
@@ -90,13 +92,22 @@ class Receiver {
 
   bool GateOpen() const { return panel_->m_hReceiveEvent && panel_->m_hReceiveEvent->IsSet(); }
 
-  // Every failure of the receiver is shown with the system's description,
-  // except while the application closes, and except when the failure is the
-  // port being closed or the port being told to stop: those are how the
-  // receiver is ended, not faults.
-  void Report(const char* text, int error) {
-    if (g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted) return;
-    ShowApiError(panel_->m_szPortName, text, error);
+  // Failures are not reported while the application closes, nor when the
+  // failure is the port being closed or the port being told to stop: those
+  // are how the receiver is ended, not faults.
+  bool Quiet(int error) const {
+    return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted;
+  }
+
+  // A read the port refuses: shown with the system's description of why.
+  void ReportReadRefused(int error) {
+    if (!Quiet(error)) ShowApiError(panel_->m_szPortName, "ReadFile in rcvProc", error);
+  }
+
+  // Every other failure of the receiver: the error box with the name of the
+  // call that failed.
+  void ReportError(const char* text, int error) {
+    if (!Quiet(error)) ShowError(panel_->m_szPortName, text);
   }
 
   void ReadOnce() {
@@ -106,7 +117,7 @@ class Receiver {
         done_ = true;
         return;
       }
-      Report("ReadFile in rcvProc", platform::kErrorInvalidHandle);
+      ReportReadRefused(platform::kErrorInvalidHandle);
       readFailed_ = true;
       return;
     }
@@ -118,10 +129,25 @@ class Receiver {
         done_ = true;
         return;
       }
-      Report("ReadFile in rcvProc", error);
+      ReportReadRefused(error);
       readFailed_ = true;
       return;
     }
+    if (status == platform::ReadStatus::kCollectFailed) {
+      const int error = port->LastError();
+      if (Exiting()) {
+        done_ = true;
+        return;
+      }
+      // The device is still there: report the failure once, not for every
+      // read that fails the same way, and read on after a pause rather than
+      // spinning on a port that keeps failing.
+      if (!collectReported_) ReportError("GetOverlappedResult (rcvProc)", error);
+      collectReported_ = true;
+      if (WaitExit(kReadSliceMs)) done_ = true;
+      return;
+    }
+    collectReported_ = false;
     if (status == platform::ReadStatus::kTimeout || got == 0) {
       PollLine(*port);
       return;
@@ -143,12 +169,12 @@ class Receiver {
     uint32_t status = 0;
     if (!port.GetCommModemStatus(status)) {
       const int error = port.LastError();
-      if (!modemReported_) Report("GetCommModemStatus", error);
+      if (!modemReported_) ReportError("GetCommModemStatus", error);
       modemReported_ = true;
     }
     if (!port.ClearCommError()) {
       const int error = port.LastError();
-      if (!clearReported_) Report("ClearCommError", error);
+      if (!clearReported_) ReportError("ClearCommError", error);
       clearReported_ = true;
     }
   }
@@ -175,6 +201,7 @@ class Receiver {
   size_t heldBytes_ = 0;
   bool done_ = false;
   bool readFailed_ = false;
+  bool collectReported_ = false;
   bool modemReported_ = false;
   bool clearReported_ = false;
 };

@@ -86,7 +86,14 @@ struct CommTimeouts {
   uint32_t WriteTotalTimeoutConstant = 0;
 };
 
-enum class ReadStatus { kData, kTimeout, kFailed };
+// How a read ended. A failed read failed either at once (kFailed: the port
+// refused it because it is closed or its device is gone; a POSIX line that
+// hangs up while a read waits counts here too, as the system then refuses
+// every read alike) or when its outcome was collected (kCollectFailed: the
+// system reported an error for a read that had been issued and waited). The
+// receiver reports the two in different forms. A read ended by Close is
+// kFailed with kErrorOperationAborted.
+enum class ReadStatus { kData, kTimeout, kFailed, kCollectFailed };
 
 class SerialPort {
  public:
@@ -108,7 +115,8 @@ class SerialPort {
   // Waits up to timeoutMs (real milliseconds, not scaled) for a first byte,
   // then collects bytes until the line has been quiet for the read interval
   // time-out or capacity is reached. kData with got > 0, kTimeout with got 0,
-  // kFailed when the port is closed or fails (LastError tells why).
+  // kFailed or kCollectFailed when the port is closed or fails (LastError
+  // tells why).
   virtual ReadStatus Read(void* buffer, size_t capacity, size_t& got, uint32_t timeoutMs) = 0;
 
   // Ends pending and later calls on every thread with failure

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -151,6 +154,160 @@ TEST_F(ReceiverTest, FailedReadIsReportedOnceUnlessTheApplicationCloses) {
     rig.StopReceiver();
     g_bClosing.store(false);
   }
+}
+
+// A port on the rig's line whose calls can be made to fail the way a serial
+// driver fails them, to see how the receiver reports each failure.
+class FaultyPort : public platform::SerialPort {
+ public:
+  explicit FaultyPort(platform::PortPtr inner) : inner_(std::move(inner)) {}
+
+  std::atomic<int> readRefusals{0};     // reads that fail at once
+  std::atomic<int> collectFailures{0};  // reads that fail when collected
+  std::atomic<int> readError{platform::kErrorGenFailure};
+  std::atomic<bool> modemFails{false};
+  std::atomic<bool> clearFails{false};
+  std::atomic<int> modemCalls{0};
+
+  bool GetCommState(platform::LineSettings& s) override { return Pass(inner_->GetCommState(s)); }
+  bool SetCommState(const platform::LineSettings& s) override { return Pass(inner_->SetCommState(s)); }
+  bool SetCommTimeouts(const platform::CommTimeouts& t) override {
+    return Pass(inner_->SetCommTimeouts(t));
+  }
+  bool GetCommModemStatus(uint32_t& status) override {
+    modemCalls.fetch_add(1);
+    if (modemFails.load()) return Inject(platform::kErrorGenFailure);
+    return Pass(inner_->GetCommModemStatus(status));
+  }
+  bool ClearCommError() override {
+    if (clearFails.load()) return Inject(platform::kErrorGenFailure);
+    return Pass(inner_->ClearCommError());
+  }
+  bool Write(const void* data, size_t length) override { return Pass(inner_->Write(data, length)); }
+  platform::ReadStatus Read(void* buffer, size_t capacity, size_t& got, uint32_t timeoutMs) override {
+    got = 0;
+    if (TakeOne(readRefusals)) {
+      Inject(readError.load());
+      return platform::ReadStatus::kFailed;
+    }
+    if (TakeOne(collectFailures)) {
+      Inject(readError.load());
+      return platform::ReadStatus::kCollectFailed;
+    }
+    t_injected = 0;
+    return inner_->Read(buffer, capacity, got, timeoutMs);
+  }
+  void Close() override { inner_->Close(); }
+  int LastError() const override { return t_injected != 0 ? t_injected : inner_->LastError(); }
+
+ private:
+  static bool TakeOne(std::atomic<int>& count) {
+    int n = count.load();
+    while (n > 0 && !count.compare_exchange_weak(n, n - 1)) {
+    }
+    return n > 0;
+  }
+  bool Inject(int error) {
+    t_injected = error;
+    return false;
+  }
+  bool Pass(bool ok) {
+    t_injected = 0;
+    return ok;
+  }
+
+  static thread_local int t_injected;
+  platform::PortPtr inner_;
+};
+thread_local int FaultyPort::t_injected = 0;
+
+struct BoxCase {
+  const char* name;
+  std::function<void(FaultyPort&)> fault;
+  // Holds once the receiver has met the fault more than once.
+  std::function<bool(const FaultyPort&)> metRepeatedly;
+  platform::BoxKind kind;
+  const char* caption;
+  std::string text;  // empty: no box
+};
+
+// The receiver on a faulty port, parked until the test has set the fault.
+class FaultyReceiverTest : public ReceiverTest {
+ protected:
+  void StartOnFaultyPort() {
+    platform::InstallPortOpener([this](const std::string&, int& error) -> platform::PortPtr {
+      platform::PortPtr inner = rig.line->OpenNear(error);
+      if (!inner) return nullptr;
+      port = std::make_shared<FaultyPort>(inner);
+      return port;
+    });
+    rig.StartReceiverOnly(/*gateOpen=*/false);
+    ASSERT_NE(port, nullptr);
+  }
+
+  std::shared_ptr<FaultyPort> port;
+};
+
+class ReceiverBoxes : public FaultyReceiverTest, public ::testing::WithParamInterface<BoxCase> {};
+
+// Each failure of the receive path is shown in its own form, once, and a
+// receiver whose reads still work goes on delivering.
+TEST_P(ReceiverBoxes, ShowsEachFailureInItsOwnFormOnce) {
+  const BoxCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
+  c.fault(*port);
+  rig.panel->m_hReceiveEvent->Set();
+
+  ASSERT_TRUE(WaitUntil([&] { return c.metRepeatedly(*port); }));
+  ASSERT_TRUE(rig.line->FarWrite("still here"));
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 10; }));
+  EXPECT_EQ(RingText(*rig.panel), "still here");
+
+  const auto boxes = rig.boxes.Boxes();
+  if (c.text.empty()) {
+    EXPECT_TRUE(boxes.empty());
+    return;
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, c.kind);
+  EXPECT_EQ(boxes[0].caption, c.caption);
+  EXPECT_EQ(boxes[0].text, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ReceiverBoxes,
+    ::testing::Values(
+        BoxCase{"ReadFailsWhenCollected", [](FaultyPort& p) { p.collectFailures = 3; },
+                [](const FaultyPort& p) { return p.collectFailures.load() == 0; },
+                platform::BoxKind::kError, "COM3: Error", "GetOverlappedResult (rcvProc)"},
+        // A read ended by the port being closed is how a receiver is ended.
+        BoxCase{"ReadCancelledWhenCollected",
+                [](FaultyPort& p) {
+                  p.readError = platform::kErrorOperationAborted;
+                  p.collectFailures = 2;
+                },
+                [](const FaultyPort& p) { return p.collectFailures.load() == 0; },
+                platform::BoxKind::kError, "", ""},
+        BoxCase{"ModemStatusFails", [](FaultyPort& p) { p.modemFails = true; },
+                [](const FaultyPort& p) { return p.modemCalls.load() >= 4; },
+                platform::BoxKind::kError, "COM3: Error", "GetCommModemStatus"},
+        BoxCase{"ClearCommErrorFails", [](FaultyPort& p) { p.clearFails = true; },
+                [](const FaultyPort& p) { return p.modemCalls.load() >= 4; },
+                platform::BoxKind::kError, "COM3: Error", "ClearCommError"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A read the port refuses is shown with the system's description of why.
+TEST_F(FaultyReceiverTest, AReadRefusedAtOnceIsAnApiErrorBox) {
+  ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
+  port->readRefusals = 1;
+  rig.panel->m_hReceiveEvent->Set();
+  const std::string text =
+      "COM3:ReadFile in rcvProc\nAPI details:" + platform::SystemErrorText(platform::kErrorGenFailure);
+  ASSERT_TRUE(rig.boxes.WaitFor(text, linktest::kPatienceMs));
+  const auto boxes = rig.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, platform::BoxKind::kApiError);
+  EXPECT_EQ(boxes[0].caption, "COM3");
 }
 
 }  // namespace

@@ -273,8 +273,9 @@ class Win32SerialPort : public SerialPort {
     // Windows, with ERROR_TIMEOUT on wine; a read cancelled above for want
     // of a driver time-out is quiet too.
     if (ok || err == ERROR_TIMEOUT || err == ERROR_OPERATION_ABORTED) return ReadStatus::kTimeout;
+    // The read was issued and failed when it was collected.
     FailWith(static_cast<int>(err));
-    return ReadStatus::kFailed;
+    return ReadStatus::kCollectFailed;
   }
 
   void Close() override {
