@@ -6,6 +6,12 @@
 // pending and later poll wakes at once. The device itself is closed only when
 // the last holder drops the port, so no thread ever polls or writes a
 // descriptor number the system has already handed to someone else.
+//
+// A write returns once its bytes have left the driver and CTS lets them out
+// (output_wait.h), so a write made while the scanner is off waits there until
+// it is switched on or the port is closed. Devices without modem-control
+// lines (a pseudo-terminal, a three-wire adapter) cannot tell either: there a
+// write returns once the kernel has taken its bytes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -20,6 +26,7 @@
 #include <climits>
 
 #include "platform/event.h"
+#include "platform/posix/output_wait.h"
 #include "platform/serial_port.h"
 
 namespace platform {
@@ -136,12 +143,26 @@ constexpr tcflag_t kKeptFlags = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
 // of these.
 bool NoModemLines(int err) { return err == EINVAL || err == ENOTTY; }
 
+// Microseconds one character takes on the line with these settings: start
+// bit, data bits, parity and stop bits. 0 when the rate is unknown.
+uint32_t CharacterMicros(const termios& tio) {
+  const uint32_t rate = RateFor(cfgetospeed(&tio));
+  if (rate == 0) return 0;
+  const uint32_t bits = 1 + ByteSizeOf(tio.c_cflag) + ((tio.c_cflag & PARENB) ? 1 : 0) +
+                        ((tio.c_cflag & CSTOPB) ? 2 : 1);
+  return (bits * 1000000 + rate / 2) / rate;
+}
+
 class PosixSerialPort : public SerialPort {
  public:
   static PortPtr Open(const std::string& path, int& error);
 
-  PosixSerialPort(int fd, int wakeRead, int wakeWrite)
-      : fd_(fd), wakeRead_(wakeRead), wakeWrite_(wakeWrite) {}
+  PosixSerialPort(int fd, int wakeRead, int wakeWrite, bool modemLines, uint32_t characterMicros)
+      : fd_(fd),
+        wakeRead_(wakeRead),
+        wakeWrite_(wakeWrite),
+        modemLines_(modemLines),
+        characterMicros_(characterMicros) {}
 
   ~PosixSerialPort() override {
     // Bytes still queued for a line whose CTS is low would make close() wait
@@ -216,6 +237,7 @@ class PosixSerialPort : public SerialPort {
     if (cfgetospeed(&back) != speed || (back.c_cflag & kKeptFlags) != (tio.c_cflag & kKeptFlags)) {
       return FailWith(kErrorInvalidParameter);
     }
+    characterMicros_ = CharacterMicros(back);
 
     const bool dtr = settings.fDtrControl != DTR_CONTROL_DISABLE;
     dtrOn_ = dtr;
@@ -287,9 +309,16 @@ class PosixSerialPort : public SerialPort {
         case Ready::kError: return FailWith(MapErrno(errno));
       }
     }
-    // Deliberately no tcdrain: the write is done once the kernel has the
-    // bytes. Draining after every block would leave the line idle while the
-    // next block is prepared.
+    // Without modem-control lines neither the driver's queue nor CTS tells
+    // when the scanner gets the bytes: the write is done once the kernel has
+    // them.
+    if (!modemLines_) return true;
+    // Not tcdrain: it cannot be ended by a close, and it waits until the
+    // UART itself is empty, which leaves the line idle before every block.
+    DeviceOutput output(*this);
+    if (const int error = posix::WaitUntilSent(output, characterMicros_.load()); error != 0) {
+      return FailWith(error);
+    }
     return true;
   }
 
@@ -316,9 +345,14 @@ class PosixSerialPort : public SerialPort {
           continue;
         case Ready::kClosed: FailWith(kErrorOperationAborted); return ReadStatus::kFailed;
         case Ready::kHangUp: FailWith(kErrorDeviceNotConnected); return ReadStatus::kFailed;
-        case Ready::kError: FailWith(MapErrno(errno)); return ReadStatus::kFailed;
+        case Ready::kError: FailWith(MapErrno(errno)); return ReadStatus::kCollectFailed;
       }
-      if (!ReadSome(out, capacity, got)) return ReadStatus::kFailed;
+      if (!ReadSome(out, capacity, got)) {
+        // A line that hung up is a device gone; any other error came from a
+        // device that is still there, when the bytes were fetched.
+        return t_lastError == kErrorDeviceNotConnected ? ReadStatus::kFailed
+                                                       : ReadStatus::kCollectFailed;
+      }
     }
 
     // The rest of the burst: more bytes until the line has been quiet for
@@ -349,6 +383,50 @@ class PosixSerialPort : public SerialPort {
 
  private:
   enum class Ready { kReady, kTimeout, kClosed, kHangUp, kError };
+
+  // The device as a write's wait for its bytes sees it: the driver's output
+  // queue, CTS, and pauses that a close or a hang-up ends at once.
+  class DeviceOutput : public posix::OutputLine {
+   public:
+    explicit DeviceOutput(PosixSerialPort& port) : port_(port) {}
+
+    bool Read(Sample& sample, int& error) override {
+      int queued = 0;
+      if (ioctl(port_.fd_, TIOCOUTQ, &queued) != 0) {
+        const int err = errno;
+        // A driver that cannot count its queue leaves CTS to tell.
+        if (!NoModemLines(err)) return Failed(err, error);
+        queued = 0;
+      }
+      int lines = 0;
+      if (ioctl(port_.fd_, TIOCMGET, &lines) != 0) return Failed(errno, error);
+      sample.queued = queued > 0 ? static_cast<size_t>(queued) : 0;
+      sample.clearToSend = (lines & TIOCM_CTS) != 0;
+      return true;
+    }
+
+    bool Pause(int ms, int& error) override {
+      // No events asked: only a close, a hang-up or the time ends the poll.
+      switch (port_.WaitFor(0, ms)) {
+        case Ready::kReady:
+        case Ready::kTimeout: return true;
+        case Ready::kClosed: error = kErrorOperationAborted; return false;
+        case Ready::kHangUp: error = kErrorDeviceNotConnected; return false;
+        case Ready::kError: error = MapErrno(errno); return false;
+      }
+      return true;
+    }
+
+   private:
+    bool Failed(int err, int& error) const {
+      error = port_.closed_.load() ? kErrorOperationAborted
+              : port_.HungUp()     ? kErrorDeviceNotConnected
+                                   : MapIoErrno(err);
+      return false;
+    }
+
+    PosixSerialPort& port_;
+  };
 
   bool Closed() const {
     if (!closed_.load()) return false;
@@ -409,6 +487,8 @@ class PosixSerialPort : public SerialPort {
   std::atomic<bool> closed_{false};
   std::atomic<uint32_t> readInterval_{1};  // ms of quiet that end a burst
   std::atomic<bool> dtrOn_{true};          // DTR as last applied, for devices without lines
+  const bool modemLines_;                  // the device has CTS and DSR to read
+  std::atomic<uint32_t> characterMicros_;  // time of one character at the rate in force
 };
 
 PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
@@ -452,8 +532,11 @@ PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
     ::fcntl(end, F_SETFD, FD_CLOEXEC);
     ::fcntl(end, F_SETFL, O_NONBLOCK);
   }
+  // A pseudo-terminal or a three-wire adapter refuses the modem ioctls.
+  int lines = 0;
+  const bool modemLines = ioctl(fd, TIOCMGET, &lines) == 0;
   error = 0;
-  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1]);
+  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1], modemLines, CharacterMicros(tio));
 }
 
 }  // namespace
