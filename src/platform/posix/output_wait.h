@@ -17,7 +17,7 @@ class OutputLine {
 
   struct Sample {
     size_t queued = 0;         // bytes the driver still holds for sending
-    bool clearToSend = false;  // CTS is on: the scanner takes bytes
+    bool clearToSend = false;  // the line may send: CTS is on, or output ignores it
   };
   // False with error set when the device cannot be read (a hung-up line
   // gives kErrorDeviceNotConnected).

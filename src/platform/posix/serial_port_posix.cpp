@@ -157,12 +157,13 @@ class PosixSerialPort : public SerialPort {
  public:
   static PortPtr Open(const std::string& path, int& error);
 
-  PosixSerialPort(int fd, int wakeRead, int wakeWrite, bool modemLines, uint32_t characterMicros)
+  PosixSerialPort(int fd, int wakeRead, int wakeWrite, bool modemLines, const termios& tio)
       : fd_(fd),
         wakeRead_(wakeRead),
         wakeWrite_(wakeWrite),
         modemLines_(modemLines),
-        characterMicros_(characterMicros) {}
+        characterMicros_(CharacterMicros(tio)),
+        ctsFlow_((tio.c_cflag & CRTSCTS) != 0) {}
 
   ~PosixSerialPort() override {
     // Bytes still queued for a line whose CTS is low would make close() wait
@@ -238,6 +239,7 @@ class PosixSerialPort : public SerialPort {
       return FailWith(kErrorInvalidParameter);
     }
     characterMicros_ = CharacterMicros(back);
+    ctsFlow_ = (back.c_cflag & CRTSCTS) != 0;
 
     const bool dtr = settings.fDtrControl != DTR_CONTROL_DISABLE;
     dtrOn_ = dtr;
@@ -401,7 +403,8 @@ class PosixSerialPort : public SerialPort {
       int lines = 0;
       if (ioctl(port_.fd_, TIOCMGET, &lines) != 0) return Failed(errno, error);
       sample.queued = queued > 0 ? static_cast<size_t>(queued) : 0;
-      sample.clearToSend = (lines & TIOCM_CTS) != 0;
+      // Without CTS flow control the line sends whatever CTS says.
+      sample.clearToSend = !port_.ctsFlow_.load() || (lines & TIOCM_CTS) != 0;
       return true;
     }
 
@@ -489,6 +492,7 @@ class PosixSerialPort : public SerialPort {
   std::atomic<bool> dtrOn_{true};          // DTR as last applied, for devices without lines
   const bool modemLines_;                  // the device has CTS and DSR to read
   std::atomic<uint32_t> characterMicros_;  // time of one character at the rate in force
+  std::atomic<bool> ctsFlow_;              // output obeys CTS (RTS/CTS handshake in force)
 };
 
 PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
@@ -536,7 +540,7 @@ PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
   int lines = 0;
   const bool modemLines = ioctl(fd, TIOCMGET, &lines) == 0;
   error = 0;
-  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1], modemLines, CharacterMicros(tio));
+  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1], modemLines, tio);
 }
 
 }  // namespace
