@@ -2,10 +2,11 @@
 //
 // The receiver issues reads only while the receive gate (m_hReceiveEvent) is
 // open. Each read waits a short slice for the first byte and completes once
-// the line has been quiet for the port's 1 ms read interval, so blocks are
-// usually one burst of the loader's output. A read that fails at once (the
-// port refuses it) ends the reading for good; one that fails when its outcome
-// is collected is reported and the receiver reads on. A slice that passes without data
+// the line has been quiet for the port's 1 ms read interval or 16 bytes have
+// come, so a prompt reaches the waiting step while the loader still talks. A
+// read that fails at once (the port refuses it) ends the reading for good;
+// one that fails when its outcome is collected is reported and the receiver
+// reads on. A slice that passes without data
 // polls the modem lines and clears line errors, and lets the receiver look at
 // the gate and the exit event again. A block read just before the gate closed
 // is held and delivered when the gate opens again, so nothing the scanner
@@ -27,7 +28,14 @@
 
 namespace {
 
-constexpr size_t kReadBytes = 4096;
+// The most one read asks for, and the size of a block handed to the ring. A read completes only once the line has been
+// quiet for the read interval, and the loader goes on talking after a prompt
+// (the rest of its menu, a dump), so a read of the whole buffer would hold a
+// prompt back until the loader falls silent: 20 ms and more at the line rate
+// for every step. A read of 16 bytes (a UART's FIFO, under 3 ms at 57600
+// bit/s) hands each piece on while the loader still talks; the loader says
+// little, so the extra reads cost next to nothing.
+constexpr size_t kBlockBytes = 16;
 // How long one read waits for a first byte before the receiver looks at its
 // gate and the exit event again (real milliseconds).
 constexpr uint32_t kReadSliceMs = 100;
@@ -122,7 +130,7 @@ class Receiver {
       return;
     }
     size_t got = 0;
-    const platform::ReadStatus status = port->Read(buffer_, kReadBytes, got, kReadSliceMs);
+    const platform::ReadStatus status = port->Read(buffer_, kBlockBytes, got, kReadSliceMs);
     if (status == platform::ReadStatus::kFailed) {
       const int error = port->LastError();
       if (Exiting()) {
@@ -196,8 +204,8 @@ class Receiver {
   }
 
   CCommDialog* panel_;
-  uint8_t buffer_[kReadBytes] = {};
-  uint8_t held_[kReadBytes] = {};
+  uint8_t buffer_[kBlockBytes] = {};
+  uint8_t held_[kBlockBytes] = {};
   size_t heldBytes_ = 0;
   bool done_ = false;
   bool readFailed_ = false;
@@ -209,7 +217,6 @@ class Receiver {
 }  // namespace
 
 int rcvProc(CCommDialog* panel) {
-  // 8 KB of buffers: kept off the thread's stack.
   std::unique_ptr<Receiver> receiver(new (std::nothrow) Receiver(panel));
   if (receiver) receiver->Run();
   // The last act: after this the panel may be released.

@@ -83,16 +83,20 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
   size_t searched = 0;
   // Marks the texts found in the window; UPD_OK or UPD_FAIL_MATCH once a pair
   // is complete, UPD_TIMEOUT (meaning: not yet) otherwise.
-  auto search = [&]() -> UpdateStatus {
+  auto mark = [&]() -> UpdateStatus {
     for (Text& t : texts) {
       if (t.lookedFor && !t.seen && FindBytes(window, held, t.text) != nullptr) t.seen = true;
     }
-    searched = held;
     // Success is tested first: when both pairs complete in the same search,
     // the success pair wins.
     if (texts[0].seen && texts[1].seen) return UPD_OK;
     if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
     return UPD_TIMEOUT;
+  };
+  // The search that decides: success or failure.
+  auto search = [&]() -> UpdateStatus {
+    searched = held;
+    return mark();
   };
   for (;;) {
     unsigned count = 0;
@@ -125,6 +129,14 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
       std::memmove(window, window + (held - keep), keep);
       held = keep;
       searched = keep;
+    } else if (take > 0 && mark() == UPD_OK) {
+      // A complete success pair is reported as soon as it is in, rather than
+      // once the window is due for its search: the loader often says nothing
+      // more after a prompt until it gets its key, and the due search can
+      // only find the same pair (marks are never cleared, and success is
+      // tested first). A complete failure pair waits for the due search,
+      // where a success pair completed by the same bytes still wins.
+      return UPD_OK;
     }
     ResetDataEvent(panel);
   }

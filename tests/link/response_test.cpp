@@ -132,7 +132,49 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"texts seen long before still count", "receive", "send", nullptr, nullptr,
                  {"receive" + std::string(4000, '-'), std::string(3000, '-'), "send ......."},
                  UPD_OK},
-        PairCase{"nothing at all", "receive", nullptr, nullptr, nullptr, {}, UPD_TIMEOUT}),
+        PairCase{"nothing at all", "receive", nullptr, nullptr, nullptr, {}, UPD_TIMEOUT},
+        PairCase{"a failure pair in a reply shorter than twice the longest text, then silence",
+                 "receive", "send", "lost", "Proceed", {"lost Proceed"}, UPD_FAIL_MATCH, true}),
+    [](const testing::TestParamInfo<PairCase>& info) { return "case" + std::to_string(info.index); });
+
+// A complete success pair ends the wait as soon as it is in, though the
+// window is not yet due for its search and nothing more comes. These waits
+// have no time-out, so only the match can end them with a result; should it
+// never come, the exit event ends the wait with UPD_ABORTED.
+class EarlyMatchTest : public WaitTest, public testing::WithParamInterface<PairCase> {};
+
+TEST_P(EarlyMatchTest, Outcome) {
+  const PairCase& c = GetParam();
+  std::atomic<bool> returned{false};
+  UpdateStatus result = UPD_WAIT_FAILED;
+  {
+    linktest::Background feeder([&] { FeedBursts(c.bursts); });
+    linktest::Background waiter([&] {
+      result = WaitForPair(rig.panel.get(), platform::kInfinite, c.successA, c.successB,
+                           c.failureA, c.failureB);
+      returned = true;
+    });
+    if (!linktest::WaitUntil([&] { return returned.load(); })) rig.panel->m_hExitEvent->Set();
+    waiter.Join();
+    stop_.store(true);
+  }
+  EXPECT_EQ(result, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShortReplies, EarlyMatchTest,
+    testing::Values(
+        PairCase{"success text in a reply shorter than twice its length", "receive", nullptr,
+                 nullptr, nullptr, {"..receive.."}, UPD_OK},
+        PairCase{"success pair over two short bursts", "receive", "send", nullptr, nullptr,
+                 {"send", " receive"}, UPD_OK},
+        PairCase{"a text completed by a short burst after a search", "Write flash complete",
+                 nullptr, nullptr, nullptr, {std::string(40, '.') + "Write flash comp", "lete"},
+                 UPD_OK},
+        // The failure pair is complete first, but it is reported only at the
+        // due search, where the success pair completed by then wins.
+        PairCase{"a failure pair before the due search does not end the wait", "receive", "send",
+                 "lost", "Proceed", {"lost Proceed", "receive send"}, UPD_OK}),
     [](const testing::TestParamInfo<PairCase>& info) { return "case" + std::to_string(info.index); });
 
 TEST_F(WaitTest, PairDataInTheRingIsExaminedAfterTheExitEvent) {

@@ -106,6 +106,7 @@ class SimPort : public SerialPort {
         }
       }
       line_->toFar_.insert(line_->toFar_.end(), bytes + done, bytes + done + chunk);
+      if (line_->monitor_) line_->monitor_(SimLine::Direction::kToFar, bytes + done, chunk, SimLine::Clock::now());
       line_->farLog_.insert(line_->farLog_.end(), bytes + done, bytes + done + chunk);
       done += chunk;
       line_->changed_.notify_all();
@@ -253,6 +254,7 @@ bool SimLine::FarWrite(const void* data, size_t length) {
       if (!WaitUntil(lock, Reserve(toNearWireFree_, chunk), gone)) return false;
     }
     toNear_.insert(toNear_.end(), bytes + done, bytes + done + chunk);
+    if (monitor_) monitor_(Direction::kToNear, bytes + done, chunk, Clock::now());
     done += chunk;
     changed_.notify_all();
   }
@@ -282,6 +284,11 @@ std::vector<uint8_t> SimLine::FarReceivedAll() const {
 size_t SimLine::FarReceivedCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return farLog_.size();
+}
+
+void SimLine::SetMonitor(Monitor monitor) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  monitor_ = std::move(monitor);
 }
 
 void SimLine::SetPacing(uint32_t bitsPerSecond) {

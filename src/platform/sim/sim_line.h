@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,17 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // Everything the program ever wrote on this line, in order.
   std::vector<uint8_t> FarReceivedAll() const;
   size_t FarReceivedCount() const;
+
+  // A watcher of the wire, for benches that time the dialogue: told of every
+  // chunk when it reaches the far side of its wire (toward the program: once
+  // it has arrived at the near end; toward the scanner: when the program's
+  // port takes it into its transmit buffer). Called with the line's lock
+  // held, so it must be quick and must not call the line. An empty monitor
+  // removes it.
+  enum class Direction { kToNear, kToFar };
+  using Monitor = std::function<void(Direction direction, const uint8_t* bytes, size_t length,
+                                     std::chrono::steady_clock::time_point when)>;
+  void SetMonitor(Monitor monitor);
 
   // Pacing at bitsPerSecond with 10 bits per byte; 0 turns pacing off.
   void SetPacing(uint32_t bitsPerSecond);
@@ -91,6 +103,7 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   std::vector<uint8_t> farLog_;
   LineSettings settings_{};
   CommTimeouts timeouts_{};
+  Monitor monitor_;
   // When each direction's wire is free again: the running deadline of pacing,
   // which keeps the average rate exact however the waits overshoot.
   Clock::time_point toFarWireFree_{};
