@@ -109,7 +109,7 @@ class SimPort : public SerialPort {
       if (line_->monitor_) line_->monitor_(SimLine::Direction::kToFar, bytes + done, chunk, SimLine::Clock::now());
       line_->farLog_.insert(line_->farLog_.end(), bytes + done, bytes + done + chunk);
       done += chunk;
-      line_->changed_.notify_all();
+      line_->toFarArrived_.notify_all();
     }
     return true;
   }
@@ -123,8 +123,8 @@ class SimPort : public SerialPort {
 
     auto ready = [&] { return Dead() || !line_->toNear_.empty(); };
     if (timeoutMs == kInfinite) {
-      line_->changed_.wait(lock, ready);
-    } else if (!line_->changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+      line_->toNearArrived_.wait(lock, ready);
+    } else if (!line_->toNearArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
       return ReadStatus::kTimeout;
     }
     if (!Alive()) return ReadStatus::kFailed;
@@ -135,7 +135,7 @@ class SimPort : public SerialPort {
     const uint32_t interval = line_->timeouts_.ReadIntervalTimeout;
     if (interval == 0 || interval == kInfinite) return ReadStatus::kData;
     while (got < capacity) {
-      if (!line_->changed_.wait_for(lock, std::chrono::milliseconds(interval), ready)) break;
+      if (!line_->toNearArrived_.wait_for(lock, std::chrono::milliseconds(interval), ready)) break;
       // A close in mid-burst: the bytes already taken are handed out; the
       // next call fails.
       if (Dead()) break;
@@ -151,7 +151,7 @@ class SimPort : public SerialPort {
       closed_ = true;
       if (line_->nearOpen_ && line_->openGeneration_ == generation_) line_->nearOpen_ = false;
     }
-    line_->changed_.notify_all();
+    line_->NotifyAll();
   }
 
   int LastError() const override { return t_lastError; }
@@ -215,12 +215,18 @@ SimLine::Clock::time_point SimLine::Reserve(Clock::time_point& wireFree, size_t 
   return wireFree;
 }
 
+void SimLine::NotifyAll() {
+  changed_.notify_all();
+  toNearArrived_.notify_all();
+  toFarArrived_.notify_all();
+}
+
 void SimLine::SetCts(bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     cts_ = on;
   }
-  changed_.notify_all();
+  NotifyAll();
 }
 
 void SimLine::SetDsr(bool on) {
@@ -228,7 +234,7 @@ void SimLine::SetDsr(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     dsr_ = on;
   }
-  changed_.notify_all();
+  NotifyAll();
 }
 
 void SimLine::SetPower(bool on) {
@@ -237,7 +243,7 @@ void SimLine::SetPower(bool on) {
     cts_ = on;
     dsr_ = on;
   }
-  changed_.notify_all();
+  NotifyAll();
 }
 
 bool SimLine::FarWrite(const void* data, size_t length) {
@@ -256,7 +262,7 @@ bool SimLine::FarWrite(const void* data, size_t length) {
     toNear_.insert(toNear_.end(), bytes + done, bytes + done + chunk);
     if (monitor_) monitor_(Direction::kToNear, bytes + done, chunk, Clock::now());
     done += chunk;
-    changed_.notify_all();
+    toNearArrived_.notify_all();
   }
   return true;
 }
@@ -266,9 +272,9 @@ size_t SimLine::FarRead(void* buffer, size_t capacity, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   auto ready = [&] { return !toFar_.empty() || !plugged_; };
   if (timeoutMs == kInfinite) {
-    changed_.wait(lock, ready);
+    toFarArrived_.wait(lock, ready);
   } else {
-    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    toFarArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
   }
   const size_t n = std::min(capacity, toFar_.size());
   std::copy_n(toFar_.begin(), n, out);
@@ -304,7 +310,7 @@ void SimLine::Unplug() {
     ++openGeneration_;  // the open port is dead for good
     toNear_.clear();
   }
-  changed_.notify_all();
+  NotifyAll();
 }
 
 void SimLine::Replug() {
@@ -312,7 +318,7 @@ void SimLine::Replug() {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = true;
   }
-  changed_.notify_all();
+  NotifyAll();
 }
 
 bool SimLine::IsPluggedIn() const {

@@ -90,8 +90,19 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // direction and returns when they have left. Caller holds the lock.
   Clock::time_point Reserve(Clock::time_point& wireFree, size_t count) const;
 
+  // Wakes every waiter of the line: the lines, the plug or the near end's
+  // open state changed.
+  void NotifyAll();
+
   mutable std::mutex mutex_;  // guards every member below
+  // Three wake-ups, so that the paced bytes of one direction wake only the
+  // reader of that direction, and nobody else, a thousand times a second:
+  // changed_ for the lines, the plug and the near end's open state (the
+  // writers wait on it), toNearArrived_ for the program's reads,
+  // toFarArrived_ for the far end's reads.
   std::condition_variable changed_;
+  std::condition_variable toNearArrived_;
+  std::condition_variable toFarArrived_;
   bool cts_ = false;
   bool dsr_ = false;
   bool plugged_ = true;
