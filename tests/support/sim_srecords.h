@@ -55,8 +55,15 @@ inline std::vector<std::string> Lines(const std::string& text) {
 // S3 records of 32 bytes, a standard count record and an S7 record.
 inline std::string MakeImage(const std::vector<uint8_t>& bytes, uint32_t address, const std::string& header) {
   if (!vttest::HaveSrecTools()) return vttest::SRecordImage(bytes, address, header, "\n");
+  // CTest runs tests side by side, each in its own process: the test's name
+  // keeps their scratch files apart.
   static int serial = 0;
-  const std::string base = ::testing::TempDir() + "sim_image_" + std::to_string(++serial);
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "";
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  const std::string base = ::testing::TempDir() + "sim_image_" + name + "_" + std::to_string(++serial);
   {
     std::ofstream bin(base + ".bin", std::ios::binary);
     bin.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
