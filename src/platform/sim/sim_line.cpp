@@ -90,26 +90,35 @@ class SimPort : public SerialPort {
       // RTS/CTS flow control: nothing leaves while the scanner holds CTS low.
       line_->changed_.wait(lock, [&] { return Dead() || line_->cts_; });
       if (!Alive()) return false;
-      size_t chunk = length - done;
-      if (line_->pacingBps_ != 0) {
-        chunk = std::min(chunk, PacingChunk(line_->pacingBps_));
-        // The port's transmit buffer takes the chunk while the wire is still
-        // busy with the bytes ahead of it, as a UART FIFO does. Waiting until
-        // the chunk itself had left would let the wire fall idle for every
-        // late wake-up and every pause between two writes, and cost a tenth
-        // of the line rate.
-        const auto onWire = line_->Reserve(line_->toFarWireFree_, chunk) -
-                            TransmitBufferTime(line_->pacingBps_);
-        if (!line_->WaitUntil(lock, onWire, [&] { return Dead(); })) {
-          Alive();  // records why
-          return false;
-        }
+      const uint32_t bps = line_->pacingBps_;
+      if (bps == 0) {
+        line_->pendingFar_.push_back(
+            {SimLine::Clock::now(), {}, &done, std::vector<uint8_t>(bytes + done, bytes + length)});
+        line_->PromoteFar(SimLine::Clock::now());
+        return true;
       }
-      line_->toFar_.insert(line_->toFar_.end(), bytes + done, bytes + done + chunk);
-      if (line_->monitor_) line_->monitor_(SimLine::Direction::kToFar, bytes + done, chunk, SimLine::Clock::now());
-      line_->farLog_.insert(line_->farLog_.end(), bytes + done, bytes + done + chunk);
-      done += chunk;
+      // The port's transmit buffer takes each chunk while the wire is still
+      // busy with the bytes ahead of it, as a UART FIFO does (waiting until
+      // the chunk itself had left would let the wire fall idle for every late
+      // wake-up and every pause between two writes). The chunks of the whole
+      // write are given their times at once and reach the far end at those
+      // times; the writer sleeps once, until its last chunk is taken, as a
+      // program does on a real port, rather than once per chunk.
+      for (size_t at = done; at < length;) {
+        const size_t chunk = std::min(length - at, PacingChunk(bps));
+        const auto wireEnd = line_->Reserve(line_->toFarWireFree_, chunk);
+        line_->pendingFar_.push_back({wireEnd - TransmitBufferTime(bps), wireEnd, &done,
+                                      std::vector<uint8_t>(bytes + at, bytes + at + chunk)});
+        at += chunk;
+      }
       line_->toFarArrived_.notify_all();
+      const auto last = line_->pendingFar_.back().due;
+      line_->WaitUntil(lock, last, [&] { return Dead() || !line_->cts_; });
+      line_->PromoteFar(SimLine::Clock::now());
+      // What has not been taken yet stays with the writer: the scanner
+      // lowered CTS, or the port is gone.
+      done = length - line_->TakeBackFar(&done);
+      if (!Alive()) return false;
     }
     return true;
   }
@@ -267,14 +276,56 @@ bool SimLine::FarWrite(const void* data, size_t length) {
   return true;
 }
 
+void SimLine::PromoteFar(Clock::time_point now) const {
+  bool any = false;
+  while (!pendingFar_.empty() && pendingFar_.front().due <= now) {
+    const FarChunk& chunk = pendingFar_.front();
+    toFar_.insert(toFar_.end(), chunk.bytes.begin(), chunk.bytes.end());
+    farLog_.insert(farLog_.end(), chunk.bytes.begin(), chunk.bytes.end());
+    if (monitor_) monitor_(Direction::kToFar, chunk.bytes.data(), chunk.bytes.size(), chunk.due);
+    pendingFar_.pop_front();
+    any = true;
+  }
+  if (any) toFarArrived_.notify_all();
+}
+
+size_t SimLine::TakeBackFar(const void* writer) {
+  size_t taken = 0;
+  for (auto it = pendingFar_.begin(); it != pendingFar_.end();) {
+    if (it->writer == writer) {
+      taken += it->bytes.size();
+      it = pendingFar_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (taken > 0) {
+    // The wire is free again after the last chunk still on its way, or now.
+    toFarWireFree_ = Clock::time_point{};
+    for (const FarChunk& chunk : pendingFar_) toFarWireFree_ = std::max(toFarWireFree_, chunk.wireEnd);
+  }
+  return taken;
+}
+
 size_t SimLine::FarRead(void* buffer, size_t capacity, uint32_t timeoutMs) {
   auto* out = static_cast<uint8_t*>(buffer);
   std::unique_lock<std::mutex> lock(mutex_);
-  auto ready = [&] { return !toFar_.empty() || !plugged_; };
-  if (timeoutMs == kInfinite) {
-    toFarArrived_.wait(lock, ready);
-  } else {
-    toFarArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    PromoteFar(Clock::now());
+    if (!toFar_.empty() || !plugged_) break;
+    // Sleep until the next chunk on the wire arrives, or the time-out.
+    if (timeoutMs == kInfinite) {
+      if (pendingFar_.empty()) {
+        toFarArrived_.wait(lock);
+      } else {
+        toFarArrived_.wait_until(lock, pendingFar_.front().due);
+      }
+      continue;
+    }
+    if (Clock::now() >= deadline) break;
+    const auto wake = pendingFar_.empty() ? deadline : std::min(deadline, pendingFar_.front().due);
+    toFarArrived_.wait_until(lock, wake);
   }
   const size_t n = std::min(capacity, toFar_.size());
   std::copy_n(toFar_.begin(), n, out);
@@ -284,11 +335,13 @@ size_t SimLine::FarRead(void* buffer, size_t capacity, uint32_t timeoutMs) {
 
 std::vector<uint8_t> SimLine::FarReceivedAll() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  PromoteFar(Clock::now());
   return farLog_;
 }
 
 size_t SimLine::FarReceivedCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  PromoteFar(Clock::now());
   return farLog_.size();
 }
 

@@ -90,6 +90,20 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // direction and returns when they have left. Caller holds the lock.
   Clock::time_point Reserve(Clock::time_point& wireFree, size_t count) const;
 
+  // A chunk the near end wrote, on its way: the far end sees it from due on.
+  struct FarChunk {
+    Clock::time_point due;      // taken into the transmit buffer
+    Clock::time_point wireEnd;  // its last bit has left
+    const void* writer;         // the write it belongs to
+    std::vector<uint8_t> bytes;
+  };
+  // Hands the chunks that are due to the far end. Caller holds the lock.
+  void PromoteFar(Clock::time_point now) const;
+  // Takes back the chunks of a write that are not yet due (the scanner
+  // lowered CTS, or the port is gone) and frees their wire time; returns
+  // their byte count. Caller holds the lock.
+  size_t TakeBackFar(const void* writer);
+
   // Wakes every waiter of the line: the lines, the plug or the near end's
   // open state changed.
   void NotifyAll();
@@ -102,7 +116,7 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // toFarArrived_ for the far end's reads.
   std::condition_variable changed_;
   std::condition_variable toNearArrived_;
-  std::condition_variable toFarArrived_;
+  mutable std::condition_variable toFarArrived_;
   bool cts_ = false;
   bool dsr_ = false;
   bool plugged_ = true;
@@ -110,8 +124,11 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   uint64_t openGeneration_ = 0;  // tells a closed SimPort from the current one
   uint32_t pacingBps_ = 0;
   std::deque<uint8_t> toNear_;
-  std::deque<uint8_t> toFar_;
-  std::vector<uint8_t> farLog_;
+  // The far end's side of the near end's writes is brought up to date
+  // whenever it is looked at, so these change under const readers too.
+  mutable std::deque<FarChunk> pendingFar_;
+  mutable std::deque<uint8_t> toFar_;
+  mutable std::vector<uint8_t> farLog_;
   LineSettings settings_{};
   CommTimeouts timeouts_{};
   Monitor monitor_;
