@@ -18,7 +18,8 @@ void OnPanelCommand(CCommDialog& panel, int commandId,
                     const std::function<bool(CFileOpenPropSheet&)>& runSetupSheet) {
   switch (commandId) {
     case ID_PANEL_SETUP:
-      if (panel.m_pMainDlg != nullptr) panel.m_pMainDlg->RunSetup(runSetupSheet);
+      // The panel knows its main window only as its host.
+      if (auto* main = dynamic_cast<CProgrammerDlg*>(panel.m_pMainDlg)) main->RunSetup(runSetupSheet);
       break;
     case ID_PANEL_LOG_WINDOW:
       ToggleLogWindow(&panel);

@@ -1,6 +1,7 @@
 #include "app/programmer_dlg.h"
 
 #include "link/comm_dialog.h"
+#include "update/send_proc.h"
 
 CProgrammerDlg::CProgrammerDlg() = default;
 
@@ -25,16 +26,42 @@ void CProgrammerDlg::SetPreloadDefaults() {
   }
 }
 
-std::string CProgrammerDlg::GetRCPFile() const {
-  return m_nFamily == kFamilyMV2 ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
+ProgrammingRoutine CProgrammerDlg::GetProgrammingRoutine() {
+  // The main window outlives its panels and so every run of theirs.
+  return [this](CCommDialog* panel) { return sendProc(panel, *this); };
 }
 
-std::string CProgrammerDlg::GetVTCFile() const {
-  return m_nFamily == kFamilyMV2 ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
+RunSettings CProgrammerDlg::TakeRunSettings(int family, int boardVersion) const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  RunSettings run;
+  run.family = family;
+  run.boardVersion = boardVersion;
+  run.rcpFile = GetRCPFile(family);
+  run.vtcFile = GetVTCFile(family);
+  run.ldrFile = GetLDRFile(family, boardVersion);
+  if (family == kFamilyMV2) {
+    run.fpgaFile = m_strFpgaFileMV2.Get();
+    run.uimFile = m_strUimFileMV2.Get();
+  } else {
+    run.cpldFile = m_strCpldFileQZ6.Get();
+    run.dspFile = m_strDspFileQZ6.Get();
+  }
+  run.leaveImages = m_bLeaveImages.load();
+  run.permitLoaderOverwrite = m_bPermitLoaderOverwrite.load();
+  run.preserveSerialNumber = m_bPreserveSerialNumber.load();
+  return run;
 }
 
-std::string CProgrammerDlg::GetLDRFile(int boardVersion) const {
-  if (m_nFamily != kFamilyMV2) return m_strLdrFileQZ6.Get();
+std::string CProgrammerDlg::GetRCPFile(int family) const {
+  return family == kFamilyMV2 ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
+}
+
+std::string CProgrammerDlg::GetVTCFile(int family) const {
+  return family == kFamilyMV2 ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
+}
+
+std::string CProgrammerDlg::GetLDRFile(int family, int boardVersion) const {
+  if (family != kFamilyMV2) return m_strLdrFileQZ6.Get();
   // Boards before 5.0 need the older loader when one is configured.
   if (boardVersion < 50) {
     std::string pre50 = m_strLdrPre50FileMV2.Get();

@@ -1,29 +1,33 @@
 // CProgrammerDlg: the main window's model. It is the one holder of the
-// settings (loaded from ZANDRIC.INI at start-up, saved at exit) and of
-// m_nFamily, the family of the scanner identified last, which every port's
-// threads read through their panel's m_pMainDlg. The window side (panel grid,
-// USB row, menus) is kept as plain values that a front end shows: the front
-// end calls OnInitDialog, the commands and the USB poll tick on its window
-// thread and, after each, applies the rectangles and states it reads here.
+// settings (loaded from ZANDRIC.INI at start-up, saved at exit). As the host
+// of its panels it gives each press of a port button the programming routine,
+// and each run a copy of the settings for the family of the scanner that
+// run's panel identified; no port reads the settings live. The window side
+// (panel grid, USB row, menus) is kept as plain values that a front end
+// shows: the front end calls OnInitDialog, the commands and the USB poll tick
+// on its window thread and, after each, applies the rectangles and states it
+// reads here.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/geometry.h"
 #include "app/menu_item.h"
+#include "link/panel_host.h"
+#include "link/scanner_family.h"
 #include "platform/sync_string.h"
+#include "update/product_title.h"
+#include "update/run_settings.h"
 
 class CCommDialog;
 class CPortList;
 class CFileOpenPropSheet;
 struct COMM_SPORT;
-
-// String resource 102: the product title.
-inline constexpr const char* kProductTitle = "ZEV QZ600/700 Vantorel";
 
 // String resource 101: the system menu's About item, command id 16.
 inline constexpr const char* kAboutMenuText = "&About Vantorel...";
@@ -61,15 +65,19 @@ constexpr int kUsbTimerPeriodMs = 1000;
 extern int g_nPortCount;
 extern int g_nStartPortCount;
 
-// Family codes.
-constexpr int kFamilyMV2 = 2;
-constexpr int kFamilyQZ500 = 5;
-constexpr int kFamilyQZ600 = 6;
-
-class CProgrammerDlg {
+class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
  public:
   CProgrammerDlg();
   virtual ~CProgrammerDlg();
+
+  // ---- host of the panels ----
+  // sendProc, with this window as the source of the run's settings.
+  ProgrammingRoutine GetProgrammingRoutine() override;
+  std::string GetLogFolder() const override { return m_strLogPath.Get(); }
+  // The files of the family (the [MV2] or the [QZ6] set), the loader by board
+  // version, and the [Common] options, taken together so that a Setup that
+  // ends meanwhile is either wholly in the copy or not at all.
+  RunSettings TakeRunSettings(int family, int boardVersion) const override;
 
   // ---- settings ----
   // Reads ZANDRIC.INI in m_szAppDir into the members and g_portTable's log fields.
@@ -81,10 +89,11 @@ class CProgrammerDlg {
   // m_szAppDir followed by the platform's separator and "ZANDRIC.INI".
   std::string GetIniPath() const;
 
-  // Paths chosen by the detected family (copies; empty when not configured).
-  std::string GetRCPFile() const;
-  std::string GetVTCFile() const;
-  std::string GetLDRFile(int boardVersion) const;
+  // Paths for a scanner of the family (copies; empty when not configured):
+  // the [MV2] files for MV2, the [QZ6] files for QZ500 and QZ600.
+  std::string GetRCPFile(int family) const;
+  std::string GetVTCFile(int family) const;
+  std::string GetLDRFile(int family, int boardVersion) const;
 
   char m_szAppDir[300] = {};
   platform::SyncString m_strRcpFileMV2;
@@ -105,9 +114,9 @@ class CProgrammerDlg {
   std::atomic<bool> m_bPermitLoaderOverwrite{false};
   std::atomic<bool> m_bPreserveSerialNumber{true};
   std::atomic<bool> m_bIncludeSetupMenu{false};
-
-  // Family code of the scanner identified last; written by every handshake.
-  std::atomic<int> m_nFamily{0};
+  // Guards the settings as one set while Setup changes them or a run copies
+  // them; each member is also safe to read on its own.
+  mutable std::mutex m_settingsMutex;
 
   // ---- window side (window thread only) ----
 

@@ -46,6 +46,7 @@ void CProgrammerDlg::CopySettingsToSheet(CFileOpenPropSheet& sheet) {
 }
 
 void CProgrammerDlg::CopySheetToSettings(const CFileOpenPropSheet& sheet) {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
   const CPropertyPageMV2& mv2 = sheet.m_pageMV2;
   const CPropertyPageQZ6& qz6 = sheet.m_pageQZ6;
   m_strLdrFileMV2.Set(mv2.m_strLdrFile);

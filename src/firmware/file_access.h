@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 class CCommDialog;
 

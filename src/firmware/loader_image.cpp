@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/programmer_dlg.h"
 #include "firmware/transfer_rate.h"
 #include "link/comm_dialog.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -139,12 +139,11 @@ std::string Format(const char* format, auto... args) {
 }  // namespace
 
 uint32_t SpecialBlockBase(int family) {
-  return family == 2 ? kSpecialBlockBaseMV2 : kSpecialBlockBaseFirstGen;
+  return family == kFamilyMV2 ? kSpecialBlockBaseMV2 : kSpecialBlockBaseFirstGen;
 }
 
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, FileBuffer& image, const uint8_t* block,
-                                size_t blockLength) {
-  const int family = panel->m_pMainDlg->m_nFamily.load();
+UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+                                const uint8_t* block, size_t blockLength) {
   const bool mv2 = family == kFamilyMV2;
   const uint32_t base = SpecialBlockBase(family);
   const std::string_view text(image.data.get(), image.data ? image.size : 0);

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "firmware/file_access.h"
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 class CCommDialog;
 
@@ -20,8 +20,8 @@ constexpr size_t kSpecialRecordBytes = 28;
 // Where the special block lives: 0x1FFC0 on MV2 (family 2), 0xFFC0 otherwise.
 uint32_t SpecialBlockBase(int family);
 
-// Splices block (blockLength bytes) into image for the family of the panel's
-// main window. On UPD_OK image holds the spliced text (the old text is
+// Splices block (blockLength bytes) into image at the place of the family of
+// the run (the scanner the panel identified). On UPD_OK image holds the spliced text (the old text is
 // released); on failure it is unchanged.
 //   UPD_NO_MEMORY      no room for the spliced image
 //   UPD_NO_IMAGE_END   no place for the block: neither an S5 nor an S7 record
@@ -33,8 +33,8 @@ uint32_t SpecialBlockBase(int family);
 //                      decides the place, is not readable hex text; shown in
 //                      an error box
 // The other results show no message; the loader update reports them.
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, FileBuffer& image, const uint8_t* block,
-                                size_t blockLength);
+UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+                                const uint8_t* block, size_t blockLength);
 
 // Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
 // progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the

@@ -21,7 +21,6 @@
 #include "link/traffic_log.h"
 #include "platform/message_box.h"
 #include "ports/comm_sport.h"
-#include "update/send_proc.h"
 
 std::atomic<bool> g_bClosing{false};
 
@@ -80,7 +79,7 @@ void SetEvent(const std::unique_ptr<platform::Event>& event) {
 
 }  // namespace
 
-CCommDialog::CCommDialog(uint16_t portIndex, const char* portName, CProgrammerDlg* parent)
+CCommDialog::CCommDialog(uint16_t portIndex, const char* portName, CPanelHost* parent)
     : m_pMainDlg(parent), m_nPortIndex(portIndex) {
   const char* name = portName != nullptr ? portName : "";
   const size_t length = std::strlen(name);
@@ -209,9 +208,9 @@ void CCommDialog::ReportOpenFailure() {
 }
 
 bool CCommDialog::StartThread(std::thread& thread, std::thread::id& id,
-                              int (*routine)(CCommDialog*)) {
+                              ProgrammingRoutine routine) {
   try {
-    thread = std::thread(routine, this);
+    thread = std::thread(std::move(routine), this);
   } catch (const std::system_error&) {
     return false;
   }
@@ -249,6 +248,11 @@ void CCommDialog::EndEarlierRun() {
 }
 
 void CCommDialog::Start() {
+  Start(m_pMainDlg != nullptr ? m_pMainDlg->GetProgrammingRoutine() : ProgrammingRoutine{});
+}
+
+void CCommDialog::Start(ProgrammingRoutine routine) {
+  if (!routine) return;
   // The threads of an earlier run end first: a connect thread that is told to
   // stop gives the button back as it ends, and the button must end disabled.
   EndEarlierRun();
@@ -289,7 +293,7 @@ void CCommDialog::Start() {
   if (m_bLogEnabled.load()) WriteLogHeader(this);
   m_rxBuffer.Reset();
 
-  if (!StartThread(sendThread_, m_dwSendThreadId, sendProc)) {
+  if (!StartThread(sendThread_, m_dwSendThreadId, std::move(routine))) {
     m_bSendDone.store(true);
     ShowError(m_szPortName, "CreateThread (Send)");
   }

@@ -3,7 +3,9 @@
 // port's threads share and the traffic log; its window side is kept here as
 // plain thread-safe values (status text, progress, button state) that a front
 // end shows. Every thread of the port and every link, file and engine
-// function takes the panel as its argument.
+// function takes the panel as its argument. What describes the port's
+// scanner (its family, loader and board versions, the reconnect phase) lives
+// here, so two ports never share such a value.
 //
 // Created and destroyed by the main window (CProgrammerDlg) on the window
 // thread; Start, Reset and the context menu commands also run there.
@@ -18,13 +20,13 @@
 #include <string>
 #include <thread>
 
+#include "link/panel_host.h"
 #include "link/ring_buffer.h"
+#include "link/update_status.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
 #include "platform/sync_string.h"
-#include "update/update_status.h"
 
-class CProgrammerDlg;
 class CLogWin;
 
 // Bit of m_dwStatusFlags: the scanner has been identified on this panel.
@@ -91,7 +93,7 @@ class CCommDialog {
   // Stores the arguments and initialises the panel at once (OnInitDialog): a
   // USB panel (its g_portTable row has bUsb) opens its port and starts
   // identifying the scanner; an RS-232 panel does not touch its port.
-  CCommDialog(uint16_t portIndex, const char* portName, CProgrammerDlg* parent);
+  CCommDialog(uint16_t portIndex, const char* portName, CPanelHost* parent);
   // Teardown: ends the threads (never hangs), restores the saved line
   // settings, closes port and log.
   ~CCommDialog();
@@ -100,7 +102,11 @@ class CCommDialog {
 
   // Opens (if needed) and configures the port; creates the events on first use.
   void OpenPort();
-  // The port button: starts the receiver and the programming thread.
+  // The port button: starts the receiver and the programming thread, which
+  // runs the given routine. Without a routine nothing starts.
+  void Start(ProgrammingRoutine routine);
+  // The port button as the operator presses it: the routine is the one the
+  // main window gives for a run that starts now.
   void Start();
   // The context menu's Reset: parks and aborts the threads and closes the port.
   void Reset();
@@ -108,13 +114,20 @@ class CCommDialog {
   void OnInitDialog();
 
   // ---- connection members ----
-  CProgrammerDlg* m_pMainDlg = nullptr;
+  CPanelHost* m_pMainDlg = nullptr;
   std::atomic<CLogWin*> m_pLogWin{nullptr};
   std::atomic<bool> m_bLogEnabled{false};
   std::atomic<bool> m_bRxActive{false};
   unsigned m_nTimerId = 0;
   std::atomic<int> m_nLoaderVersion{0};
   std::atomic<int> m_nBoardVersion{0};
+  // Family code of the scanner this panel identified last (kFamilyMV2,
+  // kFamilyQZ500, kFamilyQZ600; 0 before any). Written by this panel's
+  // handshake only.
+  std::atomic<int> m_nFamily{0};
+  // Selects the operator text this panel's identification shows while it
+  // waits: 0 power on, 1 logic device programmed, 3 cycle power.
+  std::atomic<int> m_nReconnectPhase{0};
   std::atomic<uint32_t> m_dwStatusFlags{0};
   PortHandle m_hPort;
   char m_szPortName[12] = {};
@@ -171,7 +184,7 @@ class CCommDialog {
   // Closes the port: pending reads and writes on the port's threads fail at once.
   void ClosePort();
   // Starts a port thread; false (nothing started) when the system refuses.
-  bool StartThread(std::thread& thread, std::thread::id& id, int (*routine)(CCommDialog*));
+  bool StartThread(std::thread& thread, std::thread::id& id, ProgrammingRoutine routine);
   void ReportOpenFailure();
 
   // m_dcbSaved holds the settings the port had before this program first

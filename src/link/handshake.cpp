@@ -16,15 +16,13 @@
 #include <cstring>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
+#include "link/scanner_family.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "platform/time.h"
-
-std::atomic<int> g_nReconnectPhase{0};
 
 namespace {
 
@@ -34,12 +32,12 @@ constexpr uint32_t kWakeUpGapMs = 32;
 constexpr int kWakeUpCharacters = 4;
 
 void ShowPhaseText(CCommDialog* panel) {
-  switch (g_nReconnectPhase.load()) {
+  switch (panel->m_nReconnectPhase.load()) {
     case 0:
       panel->m_strStatus.Set("Turn scanner power on");
       break;
     case 1: {
-      const int family = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->m_nFamily.load() : 0;
+      const int family = panel->m_nFamily.load();
       panel->m_strStatus.Set(family == kFamilyQZ600 ? "PLD programming!  Wait for auto-connect"
                                                     : "FPGA programming!  Wait for auto-connect");
       break;
@@ -128,9 +126,9 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     }
 
     panel->m_strStatus.Set("No Error ...");
-    if (got > 0 && panel->m_pMainDlg != nullptr) {
-      if (banner[0] == '5') panel->m_pMainDlg->m_nFamily.store(kFamilyQZ500);
-      if (banner[0] == '6') panel->m_pMainDlg->m_nFamily.store(kFamilyQZ600);
+    if (got > 0) {
+      if (banner[0] == '5') panel->m_nFamily.store(kFamilyQZ500);
+      if (banner[0] == '6') panel->m_nFamily.store(kFamilyQZ600);
     }
 
     // Only this banner's bytes are searched, never what an earlier, longer
@@ -146,15 +144,12 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     ReadVersion(version, banner + got, loader, 3);
     // Loaders from 3.0.0 on run only on the MV2 platform, whatever digit
     // their banner carries.
-    if (loader[0] >= 3 && panel->m_pMainDlg != nullptr) {
-      panel->m_pMainDlg->m_nFamily.store(kFamilyMV2);
-    }
+    if (loader[0] >= 3) panel->m_nFamily.store(kFamilyMV2);
     panel->m_nLoaderVersion.store(ClampToInt(static_cast<long long>(loader[0]) * 10000 +
                                              static_cast<long long>(loader[1]) * 100 + loader[2]));
     panel->m_strStatus.Set("Connected");
 
-    const int family = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->m_nFamily.load() : 0;
-    if (family != kFamilyMV2) return UPD_OK;
+    if (panel->m_nFamily.load() != kFamilyMV2) return UPD_OK;
 
     std::memset(board, 0, sizeof board);
     got = 0;
@@ -207,7 +202,7 @@ class ConnectEnd {
       MessageBeep(0xFFFFFFFFu);
     } catch (...) {
     }
-    g_nReconnectPhase.store(0);
+    panel_->m_nReconnectPhase.store(0);
     panel_->m_bRxActive.store(false);
     panel_->m_bAbort.store(true);
     // The last act: after this the panel may be released.

@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
@@ -59,7 +58,7 @@ void InitLogFile(CCommDialog* panel) {
     panel->m_hLogFile = nullptr;
   }
 
-  const std::string folder = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->m_strLogPath.Get() : "";
+  const std::string folder = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->GetLogFolder() : "";
   const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
   const std::string path = folder + separator + Format("LOG%s.%.3i",
                                                        LogPortName(panel->m_szPortName).c_str(),

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 class CCommDialog;
 

@@ -1,22 +1,29 @@
 // The update engines: one per firmware component. Each drives the scanner
 // loader's menu on the panel's port, streams its file and waits for the
-// loader's completion text. Called by sendProc on the port's programming thread.
+// loader's completion text. Called by sendProc on the port's programming
+// thread; each takes its file, its options and the scanner's family from the
+// run's copy of the settings.
 #pragma once
 
 #include <cstdint>
 
-#include "update/update_status.h"
+#include "link/update_status.h"
+#include "update/run_settings.h"
 
 class CCommDialog;
 
-UpdateStatus UpdateRCP(CCommDialog* panel);
-UpdateStatus UpdateVTC(CCommDialog* panel);
-UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock);
-UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock);
-UpdateStatus UpdateFPGA(CCommDialog* panel);
-UpdateStatus UpdateUIM(CCommDialog* panel);
-UpdateStatus UpdateCPLD(CCommDialog* panel);
-UpdateStatus UpdateDSP(CCommDialog* panel);
-UpdateStatus UpdateLDR(CCommDialog* panel);
-// Reads the special block through the loader's memory dump.
-UpdateStatus GetSpecialBlock(CCommDialog* panel, uint8_t* bytes, unsigned limit, unsigned* count);
+UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run);
+// The loader menu's download function. When the Image Store Area holds data,
+// the first block overwrites it only with leaveImages; later blocks always go on.
+UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock, bool leaveImages);
+UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveImages);
+UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run);
+// Reads the special block through the loader's memory dump, over the range
+// where a scanner of the family keeps it.
+UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
+                             unsigned* count);

@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/programmer_dlg.h"
 #include "firmware/file_access.h"
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
@@ -98,9 +97,7 @@ constexpr size_t kFileLineBytes = 256;
 enum class Kind { kRCP, kVTC };
 
 UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
-                        uint32_t* sent, Kind kind) {
-  const bool splitApplies =
-      kind == Kind::kVTC || panel->m_pMainDlg->m_nFamily.load() == kFamilyQZ500;
+                        uint32_t* sent, Kind kind, bool splitApplies) {
   bool split = false;
   // Cut a data record whose data runs over a 64 KB boundary with at least one
   // byte beyond it: the loader writes one 64 KB block per flash write.
@@ -336,13 +333,13 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
 }
 
 UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
-                           uint32_t* sent) {
-  return SendRecord(panel, record, expectedTotal, sent, Kind::kRCP);
+                           uint32_t* sent, bool blockMode) {
+  return SendRecord(panel, record, expectedTotal, sent, Kind::kRCP, blockMode);
 }
 
 UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent) {
-  return SendRecord(panel, record, expectedTotal, sent, Kind::kVTC);
+  return SendRecord(panel, record, expectedTotal, sent, Kind::kVTC, true);
 }
 
 bool SetRecordChecksum(ImageRecord* record) {

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 class CCommDialog;
 
@@ -63,16 +63,18 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
                          uint32_t* expectedTotal);
 
-// Write the record (splitting a data record at a 64 KB boundary where the kind
-// calls for it: VTC always, RCP on a QZ500 scanner) and update the progress
-// line and bar against expectedTotal; sent grows by the bytes written.
+// Write the record (splitting a data record at a 64 KB boundary where the
+// download goes in blocks: VTC always, RCP when the engine sends it in blocks,
+// as it does for a QZ500 scanner) and update the progress line and bar against
+// expectedTotal; sent grows by the bytes written. The engine decides blockMode
+// once for its whole download.
 //   UPD_OK
 //   UPD_SPLIT_AT_64K  the first part was sent; the second follows as next
 //   UPD_NO_MEMORY     no room for the second part; nothing sent
 //   UPD_ABORTED       the port write failed (the port was closed or has
 //                     gone); the counters did not advance
 UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
-                           uint32_t* sent);
+                           uint32_t* sent, bool blockMode);
 UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 

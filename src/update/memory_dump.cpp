@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
@@ -87,11 +87,12 @@ UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsign
 
 }  // namespace
 
-UpdateStatus GetSpecialBlock(CCommDialog* panel, uint8_t* bytes, unsigned limit, unsigned* count) {
+UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
+                             unsigned* count) {
   *count = 0;
   const unsigned version = static_cast<unsigned>(panel->m_nLoaderVersion.load());
   const uint8_t key = version < kDumpKeyChangeVersion ? '4' : '7';
-  const DumpRange range = RangeFor(panel->m_pMainDlg->m_nFamily);
+  const DumpRange range = RangeFor(family);
 
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;

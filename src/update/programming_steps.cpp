@@ -7,14 +7,15 @@
 #include <cstdio>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "firmware/file_access.h"
 #include "link/comm_dialog.h"
 #include "link/handshake.h"
 #include "link/response.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 #include "update/engines.h"
+#include "update/product_title.h"
 #include "update/send_proc.h"
 
 namespace {
@@ -39,17 +40,18 @@ bool SuitsFamily(const uint8_t* header, int family) {
   return false;
 }
 
-UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*), CCommDialog* panel) {
-  UpdateStatus result = engine(panel);
+UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), CCommDialog* panel,
+                     const RunSettings& run) {
+  UpdateStatus result = engine(panel, run);
   platform::Sleep(0);
   return result;
 }
 
-UpdateStatus RcpStep(CCommDialog* panel, const std::string& path) {
-  const int family = panel->m_pMainDlg->m_nFamily;
+UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run) {
+  const int family = run.family;
   uint8_t header[kHeaderBytes] = {};
-  UpdateStatus result = ReadHdrStr(panel, path, header, kHeaderBytes);
-  if (result == UPD_OK && SuitsFamily(header, family)) return RunStep(UpdateRCP, panel);
+  UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kHeaderBytes);
+  if (result == UPD_OK && SuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run);
 
   char message[256];
   std::snprintf(message, sizeof message, "%s cannot update an %s scanner with this firmware.",
@@ -66,52 +68,48 @@ UpdateStatus Reconnect(CCommDialog* panel) {
   return result;
 }
 
-UpdateStatus FirstGenerationSteps(CCommDialog* panel) {
-  CProgrammerDlg* main = panel->m_pMainDlg;
+UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = UPD_OK;
-  if (!main->m_strCpldFileQZ6.Empty()) {
-    result = RunStep(UpdateCPLD, panel);
+  if (!run.cpldFile.empty()) {
+    result = RunStep(UpdateCPLD, panel, run);
     if (result == UPD_OK) {
       // The scanner restarts by itself with the new logic (the CPLD engine
       // set the phase that tells the operator to wait); then the operator
       // has to cycle its power before the DSP can be reached.
       result = Reconnect(panel);
       if (result == UPD_OK) {
-        g_nReconnectPhase = 3;
+        panel->m_nReconnectPhase = 3;
         result = Reconnect(panel);
       }
     }
   }
-  if (result == UPD_OK && !main->m_strDspFileQZ6.Empty()) result = RunStep(UpdateDSP, panel);
+  if (result == UPD_OK && !run.dspFile.empty()) result = RunStep(UpdateDSP, panel, run);
   return result;
 }
 
-UpdateStatus Mv2Steps(CCommDialog* panel) {
-  CProgrammerDlg* main = panel->m_pMainDlg;
+UpdateStatus Mv2Steps(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = UPD_OK;
-  if (!main->m_strFpgaFileMV2.Empty()) result = RunStep(UpdateFPGA, panel);
-  if (result == UPD_OK && !main->m_strUimFileMV2.Empty()) result = RunStep(UpdateUIM, panel);
+  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run);
+  if (result == UPD_OK && !run.uimFile.empty()) result = RunStep(UpdateUIM, panel, run);
   return result;
 }
 
 }  // namespace
 
-UpdateStatus RunProgrammingSteps(CCommDialog* panel) {
-  CProgrammerDlg* main = panel->m_pMainDlg;
+UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = UPD_OK;
 
-  const std::string rcp = main->GetRCPFile();
-  if (!rcp.empty()) result = RcpStep(panel, rcp);
+  if (!run.rcpFile.empty()) result = RcpStep(panel, run);
 
-  if (result == UPD_OK && !main->GetVTCFile().empty()) result = RunStep(UpdateVTC, panel);
+  if (result == UPD_OK && !run.vtcFile.empty()) result = RunStep(UpdateVTC, panel, run);
 
   if (result == UPD_OK) {
-    result = main->m_nFamily == kFamilyMV2 ? Mv2Steps(panel) : FirstGenerationSteps(panel);
+    result = run.family == kFamilyMV2 ? Mv2Steps(panel, run) : FirstGenerationSteps(panel, run);
   }
 
-  if (result == UPD_OK && !main->GetLDRFile(panel->m_nBoardVersion).empty()) {
-    if (main->m_bPermitLoaderOverwrite) {
-      result = RunStep(UpdateLDR, panel);
+  if (result == UPD_OK && !run.ldrFile.empty()) {
+    if (run.permitLoaderOverwrite) {
+      result = RunStep(UpdateLDR, panel, run);
     } else {
       ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
       result = UPD_REFUSED;

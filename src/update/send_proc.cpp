@@ -1,12 +1,12 @@
 // sendProc: the programming thread of a port. It makes sure the scanner is
-// identified, runs the firmware steps, reports the outcome, waits until the
+// identified, takes the run's copy of the settings for the family its banner
+// gave, runs the firmware steps, reports the outcome, waits until the
 // operator switches the scanner off and gives the panel back. The closing
 // actions run however the run is left, an exception included.
 #include "update/send_proc.h"
 
 #include <new>
 
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/handshake.h"
 #include "platform/event.h"
@@ -62,7 +62,7 @@ void ClosingActions(CCommDialog* panel, UpdateStatus result) {
     }
   }
 
-  g_nReconnectPhase.store(0);
+  panel->m_nReconnectPhase.store(0);
 
   if (!panel->m_bAbort.load()) {
     // The loader's closing key. A scanner already switched off holds CTS low
@@ -107,7 +107,7 @@ UpdateStatus Connect(CCommDialog* panel) {
 
 }  // namespace
 
-int sendProc(CCommDialog* panel) {
+int sendProc(CCommDialog* panel, const CRunSettingsSource& settings) {
   ClosingGuard closing(panel);
   UpdateStatus result = UPD_OK;
   try {
@@ -115,7 +115,10 @@ int sendProc(CCommDialog* panel) {
     if (result != UPD_ABORTED) {
       platform::Sleep(0);
       if (panel->m_dwStatusFlags.load() & kScannerIdentified) {
-        result = RunProgrammingSteps(panel);
+        // Taken once the family is known, and kept for the whole run.
+        const RunSettings run =
+            settings.TakeRunSettings(panel->m_nFamily.load(), panel->m_nBoardVersion.load());
+        result = RunProgrammingSteps(panel, run);
       }
     }
   } catch (const std::bad_alloc&) {

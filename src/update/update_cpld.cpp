@@ -2,9 +2,7 @@
 // first-generation scanner. After the end byte the scanner restarts by itself,
 // so the engine waits for nothing and leaves the reconnection to the
 // programming sequence.
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
-#include "link/handshake.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
 
@@ -13,7 +11,7 @@ constexpr MenuPrompt kCpldMenu{"3", 2000, "CPLD update menu", "Execute", nullptr
 constexpr MenuPrompt kCpldExecute{"1", 2000, "Execute", "receive", nullptr, nullptr};
 }  // namespace
 
-UpdateStatus UpdateCPLD(CCommDialog* panel) {
+UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
@@ -25,7 +23,7 @@ UpdateStatus UpdateCPLD(CCommDialog* panel) {
   result = EngineMenuStep(panel, kCpldExecute, true);
   if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strCpldFileQZ6.Get(), "PLD");
+  result = EngineStreamStep(panel, run.cpldFile, "PLD");
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);
@@ -33,7 +31,7 @@ UpdateStatus UpdateCPLD(CCommDialog* panel) {
 
   // The scanner now restarts with its new logic; the handshake that finds it
   // again tells the operator to wait for the auto-connect.
-  g_nReconnectPhase = 1;
+  panel->m_nReconnectPhase = 1;
   panel->m_progress.SetPos(0);
   panel->m_strStatus.Set("PLD Done");
   return UPD_OK;

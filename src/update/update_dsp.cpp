@@ -1,7 +1,6 @@
 // UpdateDSP: writes new DSP code into the DSP flash of a first-generation
 // scanner. The loader checks its RAM before it takes the code and may refuse
 // with "RAM Error"; after the end byte it needs up to a minute to write.
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
 #include "platform/message_box.h"
@@ -14,7 +13,7 @@ constexpr MenuPrompt kDspConfirm{"y", 8000, "Ready", "receive", "RAM Error", nul
 constexpr uint32_t kDspDoneMs = 60000;
 }  // namespace
 
-UpdateStatus UpdateDSP(CCommDialog* panel) {
+UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
@@ -25,7 +24,7 @@ UpdateStatus UpdateDSP(CCommDialog* panel) {
   if (result == UPD_FAIL_MATCH) return UPD_DSP_RAM_ERROR;
   if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strDspFileQZ6.Get(), "DSP");
+  result = EngineStreamStep(panel, run.dspFile, "DSP");
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);

@@ -1,6 +1,5 @@
 // UpdateFPGA: writes a new configuration into the FPGA of an MV2 scanner and
 // waits for the loader to report that it has been programmed.
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
 #include "platform/message_box.h"
@@ -12,14 +11,14 @@ constexpr MenuPrompt kFpgaMenu{"3", 2000, "FPGA Update", "abort", nullptr, nullp
 constexpr uint32_t kFpgaDoneMs = 20000;
 }  // namespace
 
-UpdateStatus UpdateFPGA(CCommDialog* panel) {
+UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
   result = EngineMenuStep(panel, kFpgaMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strFpgaFileMV2.Get(), "FPGA");
+  result = EngineStreamStep(panel, run.fpgaFile, "FPGA");
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 #include "update/engine_frame.h"
@@ -23,7 +23,9 @@ constexpr uint32_t kAnswerMs = 3000;
 constexpr uint32_t kFlashWriteMs = 60000;
 constexpr uint32_t kCountRecordBytes = 16;
 
-using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*);
+// Sends one record; the last argument says whether the download goes in
+// blocks, which the sender needs to know to cut records at 64 KB boundaries.
+using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
 
 // What tells the twin engines apart.
 struct ImageKind {
@@ -58,7 +60,10 @@ const ImageKind kVtc{
     "file can be downloaded.",
     "VTC update failed",
     "VTC Download Complete",
-    SendVTCRecord,
+    // VTC always goes in blocks.
+    [](CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal, uint32_t* sent, bool) {
+      return SendVTCRecord(panel, record, expectedTotal, sent);
+    },
 };
 
 struct ListDeleter {
@@ -68,7 +73,8 @@ using RecordList = std::unique_ptr<ImageRecord, ListDeleter>;
 
 // The loader menu's download function, with its question when the Image Store
 // Area already holds data.
-UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, const char* storeWarning) {
+UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages,
+                           const char* storeWarning) {
   UpdateStatus result = EngineMenuStep(panel, kDownloadMenu, false);
   bool declined = false;
   for (;;) {
@@ -81,7 +87,7 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, const char* stor
       case UPD_FAIL_MATCH: {
         // The store holds data: the operator chose to overwrite it, or this is
         // a later block of a download the loader has already accepted.
-        const bool keepGoing = panel->m_pMainDlg->m_bLeaveImages || !firstBlock;
+        const bool keepGoing = leaveImages || !firstBlock;
         if (!keepGoing) ShowWarning(panel->m_szPortName, storeWarning);
         panel->m_hDataEvent->Reset();
         result = EngineWriteKey(panel, keepGoing ? 'y' : 'n');
@@ -123,18 +129,24 @@ struct Image {
   uint32_t expected = 0;
 };
 
+using DownloadStarter = UpdateStatus (*)(CCommDialog*, bool, bool);
+
 UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
-                        UpdateStatus (*start)(CCommDialog*, bool)) {
-  UpdateStatus result = start(panel, true);
+                        DownloadStarter start, bool leaveImages) {
+  UpdateStatus result = start(panel, true, leaveImages);
   if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_RCP_STORE_NOT_EMPTY;
   if (result != UPD_OK) return result;
 
   uint32_t sent = 0;
-  result = kind.send(panel, &image.header, image.expected, &sent);
+  // One pass sends the file's records as they stand: none is ever cut.
+  const bool blockMode = false;
+  result = kind.send(panel, &image.header, image.expected, &sent, blockMode);
   for (ImageRecord* record = image.data.get(); result == UPD_OK && record; record = record->next)
-    result = kind.send(panel, record, image.expected, &sent);
-  if (result == UPD_OK) result = kind.send(panel, &image.count, image.expected, &sent);
-  if (result == UPD_OK) result = kind.send(panel, &image.termination, image.expected, &sent);
+    result = kind.send(panel, record, image.expected, &sent, blockMode);
+  if (result == UPD_OK) result = kind.send(panel, &image.count, image.expected, &sent, blockMode);
+  if (result == UPD_OK) {
+    result = kind.send(panel, &image.termination, image.expected, &sent, blockMode);
+  }
   if (result != UPD_OK) return result;
 
   result = FlashWrite(panel, kind);
@@ -144,25 +156,26 @@ UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
 }
 
 UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
-                       UpdateStatus (*start)(CCommDialog*, bool)) {
+                       DownloadStarter start, bool leaveImages) {
+  const bool blockMode = true;
   ImageRecord* cursor = image.data.get();
   uint32_t sent = 0;
   bool firstBlock = true;
   for (;;) {
-    UpdateStatus result = start(panel, firstBlock);
+    UpdateStatus result = start(panel, firstBlock, leaveImages);
     // Declined at the loader: the image stays out and the run goes on.
     if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_OK;
     if (result != UPD_OK) return result;
     firstBlock = false;
 
     image.expected += static_cast<uint32_t>(image.header.length);
-    result = kind.send(panel, &image.header, image.expected, &sent);
+    result = kind.send(panel, &image.header, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
     // The loader counts records in 16 bits, so the count record wraps too.
     uint16_t blockCount = 0;
     while (cursor && result == UPD_OK) {
-      result = kind.send(panel, cursor, image.expected, &sent);
+      result = kind.send(panel, cursor, image.expected, &sent, blockMode);
       ++blockCount;
       cursor = cursor->next;
     }
@@ -170,11 +183,11 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
 
     MakeCountRecord(&image.count, blockCount);
     image.expected += kCountRecordBytes;
-    result = kind.send(panel, &image.count, image.expected, &sent);
+    result = kind.send(panel, &image.count, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
     image.expected += static_cast<uint32_t>(image.termination.length);
-    result = kind.send(panel, &image.termination, image.expected, &sent);
+    result = kind.send(panel, &image.termination, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
     result = FlashWrite(panel, kind);
@@ -187,7 +200,7 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
 }
 
 UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::string& path,
-                         bool blockMode, UpdateStatus (*start)(CCommDialog*, bool)) {
+                         bool blockMode, DownloadStarter start, bool leaveImages) {
   panel->m_progress.SetRange(0, 1000);
   panel->m_progress.SetPos(0);
 
@@ -216,25 +229,27 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
 
   panel->m_strStatus.Set(kind.readComplete);
   platform::Sleep(0);
-  return blockMode ? BlockMode(panel, kind, image, start)
-                   : SinglePass(panel, kind, image, start);
+  return blockMode ? BlockMode(panel, kind, image, start, leaveImages)
+                   : SinglePass(panel, kind, image, start, leaveImages);
 }
 
 }  // namespace
 
-UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock) {
-  return StartDownload(panel, firstBlock, kRcp.storeWarning);
+UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock, bool leaveImages) {
+  return StartDownload(panel, firstBlock, leaveImages, kRcp.storeWarning);
 }
 
-UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock) {
-  return StartDownload(panel, firstBlock, kVtc.storeWarning);
+UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveImages) {
+  return StartDownload(panel, firstBlock, leaveImages, kVtc.storeWarning);
 }
 
-UpdateStatus UpdateRCP(CCommDialog* panel) {
-  const bool blockMode = panel->m_pMainDlg->m_nFamily == kFamilyQZ500;
-  return UpdateImage(panel, kRcp, panel->m_pMainDlg->GetRCPFile(), blockMode, StartRCPDownload);
+UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run) {
+  // A QZ500 loader takes at most 64 KB per flash write; the others take the
+  // image in one pass.
+  const bool blockMode = run.family == kFamilyQZ500;
+  return UpdateImage(panel, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages);
 }
 
-UpdateStatus UpdateVTC(CCommDialog* panel) {
-  return UpdateImage(panel, kVtc, panel->m_pMainDlg->GetVTCFile(), true, StartVTCDownload);
+UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run) {
+  return UpdateImage(panel, kVtc, run.vtcFile, true, StartVTCDownload, run.leaveImages);
 }

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/programmer_dlg.h"
 #include "firmware/file_access.h"
 #include "firmware/loader_image.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
@@ -21,22 +21,20 @@ constexpr int kDumpAttempts = 3;
 constexpr MenuPrompt kLoaderReceive{"a", 1000, "Special", "receive", nullptr, nullptr};
 constexpr uint32_t kFlashWriteMs = 30000;
 
-bool PreservesBlock(CCommDialog* panel) {
-  const int family = panel->m_pMainDlg->m_nFamily;
-  return panel->m_pMainDlg->m_bPreserveSerialNumber &&
-         (family == kFamilyQZ600 || family == kFamilyMV2);
+// A QZ500 loader image has no place for the block.
+bool PreservesBlock(const RunSettings& run) {
+  return run.preserveSerialNumber && (run.family == kFamilyQZ600 || run.family == kFamilyMV2);
 }
 }  // namespace
 
-UpdateStatus UpdateLDR(CCommDialog* panel) {
-  CProgrammerDlg* main = panel->m_pMainDlg;
-  const bool preserve = PreservesBlock(panel);
+UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
+  const bool preserve = PreservesBlock(run);
   uint8_t block[kSpecialBufferBytes] = {};
 
   if (preserve) {
     unsigned count = 0;
     for (int attempt = 0; attempt < kDumpAttempts && count != kSpecialBlockBytes; ++attempt) {
-      UpdateStatus result = GetSpecialBlock(panel, block, kSpecialBufferBytes, &count);
+      UpdateStatus result = GetSpecialBlock(panel, run.family, block, kSpecialBufferBytes, &count);
       if (result != UPD_OK) return result;
     }
     if (count != kSpecialBlockBytes) {
@@ -55,7 +53,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel) {
     return result;
   }
 
-  const std::string path = main->GetLDRFile(panel->m_nBoardVersion);
+  const std::string& path = run.ldrFile;
   if (preserve) {
     FileBuffer image;
     result = ReadWholeFile(panel, path, image);
@@ -63,7 +61,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel) {
       ShowError(panel->m_szPortName, "Loader Update: Read file failed");
       return result;
     }
-    result = InsertSpecialBlock(panel, image, block, kSpecialBlockBytes);
+    result = InsertSpecialBlock(panel, run.family, image, block, kSpecialBlockBytes);
     if (result != UPD_OK) {
       ShowError(panel->m_szPortName, "Loader Update: Read block failed");
       return result;

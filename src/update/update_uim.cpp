@@ -1,6 +1,5 @@
 // UpdateUIM: writes a new UIM agent into an MV2 scanner; the loader's return
 // to its menu marks the end of the update.
-#include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
 #include "platform/message_box.h"
@@ -12,14 +11,14 @@ constexpr MenuPrompt kUimMenu{"8", 1000, "UIM Agent Update", "abort", nullptr, n
 constexpr uint32_t kUimDoneMs = 10000;
 }  // namespace
 
-UpdateStatus UpdateUIM(CCommDialog* panel) {
+UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
   result = EngineMenuStep(panel, kUimMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, panel->m_pMainDlg->m_strUimFileMV2.Get(), "UIM");
+  result = EngineStreamStep(panel, run.uimFile, "UIM");
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);

@@ -322,10 +322,12 @@ TEST(FileChoiceByFamily, MV2BoardsBeforeFiveTakeTheOlderLoader) {
       {kFamilyQZ500, "pre.srec", 10, "qz6.run", "qz6-rcp.run"},
   };
   for (const auto& c : cases) {
-    dlg.m_nFamily = c.family;
     dlg.m_strLdrPre50FileMV2.Set(c.pre50);
-    EXPECT_EQ(dlg.GetLDRFile(c.board), c.ldr) << c.family << " " << c.board;
-    EXPECT_EQ(dlg.GetRCPFile(), c.rcp);
+    EXPECT_EQ(dlg.GetLDRFile(c.family, c.board), c.ldr) << c.family << " " << c.board;
+    EXPECT_EQ(dlg.GetRCPFile(c.family), c.rcp);
+    const RunSettings run = dlg.TakeRunSettings(c.family, c.board);
+    EXPECT_EQ(run.ldrFile, c.ldr);
+    EXPECT_EQ(run.rcpFile, c.rcp);
   }
 }
 

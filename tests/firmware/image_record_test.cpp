@@ -27,6 +27,26 @@ const std::string T = "S70500000000FA\r\n";
 
 std::string Text(const ImageRecord& record) { return std::string(record.text, record.length); }
 
+// A record sender of one kind in one mode.
+using Sender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*);
+
+UpdateStatus SendRcpInBlocks(CCommDialog* panel, ImageRecord* record, uint32_t total,
+                             uint32_t* sent) {
+  return SendRCPRecord(panel, record, total, sent, true);
+}
+
+UpdateStatus SendRcpInOnePass(CCommDialog* panel, ImageRecord* record, uint32_t total,
+                              uint32_t* sent) {
+  return SendRCPRecord(panel, record, total, sent, false);
+}
+
+// The sender of the kind in the mode its engine uses for a scanner of the
+// family: RCP goes in blocks only to a QZ500, VTC always.
+Sender SenderFor(bool vtc, int family) {
+  if (vtc) return SendVTCRecord;
+  return family == kFamilyQZ500 ? SendRcpInBlocks : SendRcpInOnePass;
+}
+
 // What ReadRCPFile handed out for one file.
 struct LoadedImage {
   ImageRecord header, count, termination;
@@ -389,7 +409,7 @@ TEST_P(Split, CutsARecordThatRunsOverA64KBoundary) {
   Load(sim, dir_, H + c.line + C + T, image);
   ASSERT_EQ(image.result, UPD_OK);
   uint32_t sent = 0;
-  auto send = c.vtc ? SendVTCRecord : SendRCPRecord;
+  const Sender send = SenderFor(c.vtc, c.family);
 
   EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), c.result);
   EXPECT_EQ(sim.Received(), c.first);
@@ -446,7 +466,7 @@ TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
     ASSERT_EQ(image.result, UPD_OK);
     const uint32_t total = image.total;  // 18 + 60 * 20 + 32 = 1250
     ASSERT_EQ(total, 1250u);
-    auto send = vtc ? SendVTCRecord : SendRCPRecord;
+    const Sender send = SenderFor(vtc, kFamilyQZ600);
 
     uint32_t sent = 0;
     std::vector<ImageRecord*> order{&image.header};
@@ -491,7 +511,7 @@ TEST_F(FirmwareTest, ARecordWriteThatFailsStopsTheDownloadWithoutCountingIt) {
     ASSERT_EQ(image.result, UPD_OK);
     sim.Line().Unplug();
     uint32_t sent = 0;
-    auto send = vtc ? SendVTCRecord : SendRCPRecord;
+    const Sender send = SenderFor(vtc, kFamilyQZ500);
 
     EXPECT_EQ(send(sim.Panel(), &image.header, image.total, &sent), UPD_ABORTED);
     EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), UPD_ABORTED);
@@ -518,7 +538,7 @@ TEST_F(FirmwareTest, PortsSendingAtTheSameTimeShareTheThroughputFiguresSafely) {
 
   // Each port sends its image twice over, once as RCP and once as VTC.
   auto run = [](SimPanel* sim, LoadedImage* image) {
-    for (auto send : {SendRCPRecord, SendVTCRecord}) {
+    for (Sender send : {SenderFor(false, kFamilyQZ500), SenderFor(true, kFamilyQZ500)}) {
       uint32_t sent = 0;
       for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel(), r, image->total, &sent);
     }

@@ -64,7 +64,7 @@ TEST_P(Splice, PutsTheZeroBlockInItsPlace) {
   const char* before = image.data.get();
   const uint8_t block[64] = {};
 
-  EXPECT_EQ(InsertSpecialBlock(sim.Panel(), image, block, sizeof block), c.result);
+  EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), c.result);
 
   if (c.result == UPD_OK) {
     EXPECT_EQ(Text(image), c.spliced);
@@ -127,7 +127,7 @@ TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters
   uint8_t block[64];
   for (int i = 0; i < 64; ++i) block[i] = static_cast<uint8_t>(i);
 
-  ASSERT_EQ(InsertSpecialBlock(sim.Panel(), image, block, sizeof block), UPD_OK);
+  ASSERT_EQ(InsertSpecialBlock(sim.Panel(), kFamilyQZ600, image, block, sizeof block), UPD_OK);
 
   EXPECT_EQ(image.size, text.size() + 176);
   EXPECT_EQ(Text(image),
@@ -156,7 +156,7 @@ TEST_F(FirmwareTest, AnUnreadableCountRecordOrAddressIsRefusedWithAMessage) {
     SimPanel sim(c.family);
     FileBuffer image = Image(c.image);
     const uint8_t block[64] = {};
-    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), image, block, sizeof block), UPD_BAD_IMAGE)
+    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE)
         << c.image;
     EXPECT_EQ(Text(image), c.image);
     ASSERT_EQ(boxes_.Boxes().size(), 1u) << c.image;

@@ -202,7 +202,7 @@ TEST_F(LinkFixture, ResetWhileIdentifyingClosesThePortAndKeepsTheButtonDisabled)
   EXPECT_EQ(panel.m_progress.GetPos(), 0);
   EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
   EXPECT_EQ(scanner.Others(), "") << "no closing key";
-  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+  EXPECT_EQ(panel.m_nReconnectPhase.load(), 0);
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, platform::BoxKind::kNotice);
@@ -213,7 +213,6 @@ TEST_F(LinkFixture, ResetWhileIdentifyingClosesThePortAndKeepsTheButtonDisabled)
 TEST_F(LinkFixture, ResetWhileWaitingForPowerOffSendsNoClosingKey) {
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
-  rig.mainDlg.m_nFamily.store(kFamilyQZ600);
   CCommDialog& panel = rig.CreatePanel();
   panel.Start();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
@@ -241,8 +240,8 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
   // An identified panel skips the handshake; the run then waits for the
   // scanner to be switched off, reading nothing, while the scanner talks on.
   rig.line->SetPower(true);
-  rig.mainDlg.m_nFamily.store(kFamilyQZ600);
   CCommDialog& panel = rig.CreatePanel();
+  panel.m_nFamily.store(kFamilyQZ600);
   panel.m_dwStatusFlags.store(kScannerIdentified);
   panel.Start();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));

@@ -37,7 +37,7 @@ class BannerTest : public HandshakeTest, public testing::WithParamInterface<Bann
 
 TEST_P(BannerTest, SetsFamilyAndVersions) {
   const BannerCase& c = GetParam();
-  rig.mainDlg.m_nFamily.store(c.familyBefore);
+  rig.panel->m_nFamily.store(c.familyBefore);
   rig.panel->m_nBoardVersion.store(7);
   UpdateStatus result;
   {
@@ -46,7 +46,7 @@ TEST_P(BannerTest, SetsFamilyAndVersions) {
     EXPECT_EQ(scanner.WakeUps(), c.wakeUps);
   }
   EXPECT_EQ(result, UPD_OK);
-  EXPECT_EQ(rig.mainDlg.m_nFamily.load(), c.family);
+  EXPECT_EQ(rig.panel->m_nFamily.load(), c.family);
   EXPECT_EQ(rig.panel->m_nLoaderVersion.load(), c.loaderVersion);
   EXPECT_EQ(rig.panel->m_nBoardVersion.load(), c.boardVersion);
   EXPECT_TRUE(rig.panel->m_dwStatusFlags.load() & kScannerIdentified);
@@ -115,8 +115,8 @@ TEST_F(HandshakeTest, ShowsTheTextOfTheReconnectPhase) {
   rig.panel->m_bAbort.store(true);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
-    g_nReconnectPhase.store(c.phase);
-    rig.mainDlg.m_nFamily.store(c.family);
+    rig.panel->m_nReconnectPhase.store(c.phase);
+    rig.panel->m_nFamily.store(c.family);
     rig.panel->m_strStatus.Set("unchanged");
     EXPECT_EQ(IdentifyScanner(rig.panel.get()), UPD_ABORTED);
     EXPECT_EQ(rig.panel->m_strStatus.Get(), c.status);
@@ -192,7 +192,7 @@ TEST(ConnectProc, IdentifiesTheScannerOnceAndGivesThePanelBack) {
   EXPECT_TRUE(panel.m_hPort.IsOpen()) << "the port stays open for the next Start";
   EXPECT_TRUE(panel.m_dwStatusFlags.load() & kScannerIdentified);
   EXPECT_EQ(rig.boxes.BeepCount(), 1);
-  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+  EXPECT_EQ(panel.m_nReconnectPhase.load(), 0);
 }
 
 TEST(ConnectProc, ResetWhileConnectingEndsWithTheFailureText) {

@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 using ScratchDir = testsupport::ScratchDir;
 
-// A panel on an in-memory line named portName, its scanner switched on, its
-// port open; status lines and progress positions are collected as they are
-// set.
+// A panel on an in-memory line named portName, its scanner (of the family)
+// switched on and identified, its port open; status lines and progress
+// positions are collected as they are set.
 class SimPanel {
  public:
   explicit SimPanel(int family, const char* portName = "COM9", uint16_t portNumber = 9)
@@ -40,8 +40,8 @@ class SimPanel {
     platform::sim::SimPortRegistry::Instance().InstallAsOpener();
     line_->SetPower(true);
     dlg_ = std::make_unique<CProgrammerDlg>();
-    dlg_->m_nFamily = family;
     panel_ = std::make_unique<CCommDialog>(portNumber, portName, dlg_.get());
+    panel_->m_nFamily = family;
     panel_->OpenPort();
     panel_->m_strStatus.SetObserver([this](const std::string& text) {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -94,7 +94,6 @@ class LinkRig {
     platform::sim::SimPortRegistry::Instance().Add(this->portName, line);
     platform::sim::SimPortRegistry::Instance().InstallAsOpener();
     g_portTable[portIndex - 1] = COMM_SPORT{};
-    g_nReconnectPhase.store(0);
     g_bClosing.store(false);
     mainDlg.SetPreloadDefaults();
   }
@@ -102,7 +101,6 @@ class LinkRig {
   ~LinkRig() {
     DestroyPanel();
     g_portTable[portIndex - 1] = COMM_SPORT{};
-    g_nReconnectPhase.store(0);
     g_bClosing.store(false);
     platform::sim::SimPortRegistry::Instance().Clear();
     platform::InstallPortOpener({});

@@ -32,8 +32,13 @@ class EngineDialogueTest : public ::testing::Test {
     rig.line->SetPower(true);
     rig.StartReceiverOnly();
     panel->m_bBusy = true;
-    rig.mainDlg.m_nFamily = 6;
+    panel->m_nFamily = kFamilyQZ600;
     panel->m_nLoaderVersion = 20304;
+  }
+
+  // The run's copy of the settings for a scanner of the family.
+  RunSettings RunFor(int family) const {
+    return rig.mainDlg.TakeRunSettings(family, panel->m_nBoardVersion.load());
   }
 
   std::vector<std::pair<BoxKind, std::string>> Boxes() const {
@@ -78,11 +83,10 @@ class DownloadMenuTest : public EngineDialogueTest,
 TEST_P(DownloadMenuTest, AnswersTheStoreQuestion) {
   const DownloadCase& c = GetParam();
   linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
-  rig.mainDlg.m_bLeaveImages = c.leaveImages;
   ScriptedLoader loader(rig.line, c.script);
 
-  const UpdateStatus result =
-      c.vtc ? StartVTCDownload(panel, c.firstBlock) : StartRCPDownload(panel, c.firstBlock);
+  const UpdateStatus result = c.vtc ? StartVTCDownload(panel, c.firstBlock, c.leaveImages)
+                                    : StartRCPDownload(panel, c.firstBlock, c.leaveImages);
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(rig.FarReceived(), c.keys);
   EXPECT_EQ(Boxes(), c.boxes);
@@ -183,13 +187,12 @@ class SpecialBlockTest : public EngineDialogueTest, public ::testing::WithParamI
 TEST_P(SpecialBlockTest, ReadsTheBytesBetweenTheAddresses) {
   const DumpCase& c = GetParam();
   linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
-  rig.mainDlg.m_nFamily = c.family;
   panel->m_nLoaderVersion = c.loaderVersion;
   ScriptedLoader loader(rig.line, c.script);
 
   uint8_t bytes[100] = {};
   unsigned count = 999;
-  EXPECT_EQ(GetSpecialBlock(panel, bytes, c.limit, &count), c.result);
+  EXPECT_EQ(GetSpecialBlock(panel, c.family, bytes, c.limit, &count), c.result);
   if (c.result == UPD_OK) {
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + count), c.bytes);
   }
@@ -257,7 +260,7 @@ const char kDumpOf48[] = "\r\n0000ffc0 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d
 struct ResultCase {
   const char* name;
   int family;
-  UpdateStatus (*engine)(CCommDialog*);
+  UpdateStatus (*engine)(CCommDialog*, const RunSettings&);
   // Sets the engine's file; returns the path of a raw file it streams, or "".
   std::function<std::string(CProgrammerDlg&, const updtest::FirmwareKit&)> configure;
   std::deque<ScriptedLoader::Step> script;
@@ -276,11 +279,10 @@ TEST_P(EngineResultTest, ReturnsItsOwnCode) {
   const ResultCase& c = GetParam();
   linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
   updtest::FirmwareKit kit;
-  rig.mainDlg.m_nFamily = c.family;
   const std::string streamed = c.configure(rig.mainDlg, kit);
   ScriptedLoader loader(rig.line, c.script);
 
-  EXPECT_EQ(c.engine(panel), c.result);
+  EXPECT_EQ(c.engine(panel, RunFor(c.family)), c.result);
   std::string expected = c.keys;
   if (!streamed.empty()) expected += updtest::FirmwareDir::Read(streamed) + "\xFF";
   EXPECT_EQ(rig.FarReceived(), expected);
@@ -389,19 +391,17 @@ TEST_F(EngineDialogueTest, CpldDoneLeavesTheScannerToRestart) {
   rig.mainDlg.m_strCpldFileQZ6.Set(kit.Raw("logic.pld", 500));
   ScriptedLoader loader(rig.line, {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"},
                                    {'1', "\r\nExecute: receive the file\r\n"}});
-  g_nReconnectPhase = 0;
-  ASSERT_EQ(UpdateCPLD(panel), UPD_OK);
-  EXPECT_EQ(g_nReconnectPhase.load(), 1);
+  ASSERT_EQ(UpdateCPLD(panel, RunFor(kFamilyQZ600)), UPD_OK);
+  EXPECT_EQ(panel->m_nReconnectPhase.load(), 1);
   EXPECT_EQ(panel->m_progress.GetPos(), 0);
   // Reset stays unavailable and the receiver collects again.
   EXPECT_FALSE(panel->m_bBusy.load());
   EXPECT_TRUE(panel->m_bRxActive.load());
-  g_nReconnectPhase = 0;
 }
 
 // ---- every engine refuses a link that is down ----
 
-using Engine = UpdateStatus (*)(CCommDialog*);
+using Engine = UpdateStatus (*)(CCommDialog*, const RunSettings&);
 
 struct LinkCase {
   const char* name;
@@ -423,7 +423,7 @@ TEST_P(LinkDownTest, SendsNothing) {
   }
   const size_t before = rig.line->FarReceivedCount();
 
-  EXPECT_EQ(c.engine(panel), unplugged ? UPD_MODEM_STATUS_ERROR : UPD_LINK_DOWN);
+  EXPECT_EQ(c.engine(panel, RunFor(kFamilyQZ600)), unplugged ? UPD_MODEM_STATUS_ERROR : UPD_LINK_DOWN);
   EXPECT_EQ(rig.line->FarReceivedCount(), before);
   const std::vector<std::pair<BoxKind, std::string>> expected = {
       {BoxKind::kError, unplugged ? "GetCommModemStatus error" : "Link down (CTS and DSR)"}};

@@ -130,7 +130,7 @@ TEST_P(ResetMidTransferTest, EndsQuietlyWithoutClosingKey) {
   EXPECT_EQ(rig.sim.KeysTyped(), c.keysBefore);
   EXPECT_EQ(rig.sim.State(), LoaderState::kReceiving);
   EXPECT_FALSE(rig.panel->m_bButtonEnabled.load());
-  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+  EXPECT_EQ(rig.panel->m_nReconnectPhase.load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ResetMidTransferTest, ::testing::ValuesIn(Cases()),

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "link/update_status.h"
 #include "support/sim_srecords.h"
 #include "support/update_fixture.h"
-#include "update/update_status.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ TEST_P(WholeRunTest, WritesEveryComponentAndKeepsTheSpecialBlock) {
   // The operator switches the scanner off; the panel is handed back.
   ASSERT_TRUE(rig.SwitchOff());
   EXPECT_GE(rig.boxes.BeepCount(), 1);
-  EXPECT_EQ(g_nReconnectPhase.load(), 0);
+  EXPECT_EQ(rig.panel->m_nReconnectPhase.load(), 0);
 }
 
 std::vector<WholeRun> WholeRuns() {

@@ -1,4 +1,5 @@
-// Result codes of the link, file and engine functions; 0 is success.
+// Result codes of the link, file and engine functions; 0 is success. They live
+// with the lowest layer that returns them, so every layer above can pass them on.
 #pragma once
 
 #include <cstdint>

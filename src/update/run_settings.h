@@ -1,0 +1,38 @@
+// RunSettings: the files and options of one programming run, copied from the
+// station's settings for the family of the scanner the run's panel
+// identified. The run decides everything from this copy, so a Setup change
+// while a run is going cannot mix files of two configurations, and a scanner
+// of another family on another port cannot change what this run sends.
+//
+// CRunSettingsSource: where a run takes the copy from. The main window
+// provides it; sendProc takes the copy once the scanner is identified.
+#pragma once
+
+#include <string>
+
+struct RunSettings {
+  int family = 0;        // kFamilyMV2, kFamilyQZ500 or kFamilyQZ600
+  int boardVersion = 0;  // MV2: the board version the loader file was chosen by
+  // The firmware files of the family; empty where a component is not
+  // configured or does not exist on the family.
+  std::string rcpFile;
+  std::string vtcFile;
+  std::string fpgaFile;  // MV2
+  std::string uimFile;   // MV2
+  std::string cpldFile;  // first generation
+  std::string dspFile;   // first generation
+  std::string ldrFile;   // MV2: by board version
+  // [Common] options.
+  bool leaveImages = false;
+  bool permitLoaderOverwrite = false;
+  bool preserveSerialNumber = true;
+};
+
+class CRunSettingsSource {
+ public:
+  // A copy of the settings for a scanner of this family and board version.
+  virtual RunSettings TakeRunSettings(int family, int boardVersion) const = 0;
+
+ protected:
+  ~CRunSettingsSource() = default;
+};
