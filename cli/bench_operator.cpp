@@ -6,34 +6,51 @@
 
 namespace vtcli {
 
-Bench::Bench(bool oneAtATime, size_t operators) : oneAtATime_(oneAtATime) {
-  for (size_t i = 0; i < operators; ++i) pending_.insert(i);
+namespace {
+
+std::vector<size_t> TurnsOf(bool oneAtATime, size_t operators) {
+  std::vector<size_t> turns(operators, 0);
+  for (size_t i = 0; oneAtATime && i < operators; ++i) turns[i] = i;
+  return turns;
+}
+
+}  // namespace
+
+Bench::Bench(std::vector<size_t> turns) : turns_(std::move(turns)) {
+  for (size_t i = 0; i < turns_.size(); ++i) pending_.insert(i);
+}
+
+Bench::Bench(bool oneAtATime, size_t operators) : Bench(TurnsOf(oneAtATime, operators)) {}
+
+bool Bench::MayTake(size_t who) const {
+  const size_t turn = who < turns_.size() ? turns_[who] : 0;
+  if (holders_ > 0 && turn_ != turn) return false;
+  // An operator whose turn is over comes again only after everyone of
+  // another turn.
+  const bool again = !pending_.count(who);
+  for (size_t other : pending_) {
+    if (again ? turns_[other] != turn : turns_[other] < turn) return false;
+  }
+  return true;
 }
 
 bool Bench::Acquire(size_t who) {
-  if (!oneAtATime_) return true;
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] {
-    if (shutdown_) return true;
-    if (busy_) return false;
-    // An operator whose turn is over comes again only after everyone else.
-    return pending_.count(who) ? *pending_.begin() == who : pending_.empty();
-  });
+  changed_.wait(lock, [&] { return shutdown_ || MayTake(who); });
   if (shutdown_) return false;
-  busy_ = true;
+  ++holders_;
+  turn_ = who < turns_.size() ? turns_[who] : 0;
   return true;
 }
 
 void Bench::Release(size_t who) {
-  if (!oneAtATime_) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  busy_ = false;
+  if (holders_ > 0) --holders_;
   pending_.erase(who);
   changed_.notify_all();
 }
 
 void Bench::Leave(size_t who) {
-  if (!oneAtATime_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   pending_.erase(who);
   changed_.notify_all();

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vtcli {
 
@@ -22,12 +23,17 @@ class Console;
 inline constexpr const char* kPowerOnText = "Turn scanner power on";
 inline constexpr const char* kCycleText = "Please cycle scanner power to continue!";
 
-// Who may have a scanner switched on. With one-at-a-time the operators take
-// turns in the order of their index: an operator waits until every operator
-// before them has had their turn (switched their scanner off, or left).
+// Who may have a scanner switched on. Operators take turns in the order of
+// their turn numbers, and operators who share a turn number switch their
+// scanners on together: an operator waits until every operator of an earlier
+// turn has had their turn (switched their scanner off, or left) and no one of
+// another turn holds the bench.
 class Bench {
  public:
-  // operators: how many take turns (indices 0..operators-1).
+  // turns[i]: the turn of operator i.
+  explicit Bench(std::vector<size_t> turns);
+  // operators (indices 0..operators-1) each in a turn of their own, or all
+  // in one turn.
   Bench(bool oneAtATime, size_t operators);
   // Waits for the bench; false once the bench is shut down.
   bool Acquire(size_t who);
@@ -40,11 +46,15 @@ class Bench {
   void Shutdown();
 
  private:
-  const bool oneAtATime_;
-  std::mutex mutex_;  // guards pending_, busy_ and shutdown_
+  // True when who may take the bench now. Caller holds mutex_.
+  bool MayTake(size_t who) const;
+
+  const std::vector<size_t> turns_;
+  std::mutex mutex_;  // guards pending_, holders_, turn_ and shutdown_
   std::condition_variable changed_;
   std::set<size_t> pending_;  // operators whose turn has not yet been
-  bool busy_ = false;
+  size_t holders_ = 0;        // operators who have their scanner switched on
+  size_t turn_ = 0;           // the turn of the holders
   bool shutdown_ = false;
 };
 

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf(
-      "Demo station in %s: MV2 scanners on COM1 and COM2, a third on the USB port %s.\n"
+      "Demo station in %s: an MV2 on COM1, a QZ600 on COM2, another MV2 on the USB port %s.\n"
       "Press the port buttons to program; press USB to bring the USB scanner in.\n",
       station.Folder().c_str(), vtgui::DemoStation::kUsbPort);
   std::fflush(stdout);

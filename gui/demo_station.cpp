@@ -25,7 +25,7 @@ namespace {
 
 constexpr const char* kDevicePrefix = "\\\\.\\";
 
-// The scanners of the bench: MV2 boards of two board versions (before 5.0
+// The MV2 scanners of the bench: boards of two board versions (before 5.0
 // they take the older loader) and two loader versions.
 scanner::ScannerConfig BoardConfig(int loaderMinor, int boardMajor, int boardMinor) {
   scanner::ScannerConfig config = scanner::ScannerConfig::MV2();
@@ -108,8 +108,8 @@ bool DemoStation::Prepare(std::string& error) {
     scanner::ScannerConfig config;
   } kBench[] = {
       {"COM1", false, BoardConfig(1, 4, 9)},
-      {"COM2", false, BoardConfig(2, 5, 1)},
-      {kUsbPort, true, BoardConfig(1, 5, 0)},
+      {"COM2", false, scanner::ScannerConfig::QZ600()},
+      {kUsbPort, true, BoardConfig(2, 5, 1)},
   };
   for (const auto& place : kBench) {
     Bench bench;
@@ -142,7 +142,11 @@ bool DemoStation::WriteFirmware(std::string& error) {
   if (!WriteBytes(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
       !WriteBytes(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
       !WriteBytes(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
-      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error)) {
+      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error) ||
+      !WriteBytes(files.qz600Rcp, SRecordImage("QZ6 RCP demo image", 0x0000FC00, SampleBytes(n, 11)), error) ||
+      !WriteBytes(files.qz6Vtc, SRecordImage("VTC demo image", 0x0001FA00, SampleBytes(n, 13)), error) ||
+      !WriteBytes(files.qz6Cpld, Raw(SampleBytes(2 * n, 14)), error) ||
+      !WriteBytes(files.qz6Dsp, Raw(SampleBytes(n, 15)), error)) {
     return false;
   }
   CIniFile ini(files.ini);

@@ -1,16 +1,13 @@
 // The demonstration station of vantorel-demo and of the screenshots: the
 // desktop program with simulated scanners in place of the machine's ports.
-// Two MV2 scanners hang on the RS-232 ports COM1 and COM2 and a third waits
-// on the USB driver's port ZEV2; it is switched on and appears in the device
-// map once the operator has pressed the USB button. Sample firmware and a
-// ZANDRIC.INI that names it (Setup menu on, COM1 to COM3 logging) are made
-// in a fresh folder, which becomes the program folder. The lines are paced
-// at the line rate, so transfers take as long as on the wire, and a
-// simulated operator per scanner works its power switch as its panel asks.
-//
-// All three scanners are of one family: the main window keeps one family
-// value for all ports (the scanner identified last), so scanners of
-// different families cannot be programmed side by side.
+// An MV2 scanner hangs on the RS-232 port COM1, a QZ600 on COM2, and another
+// MV2 waits on the USB driver's port ZEV2; it is switched on and appears in
+// the device map once the operator has pressed the USB button. Sample
+// firmware for both platforms and a ZANDRIC.INI that names it (Setup menu on,
+// COM1 to COM3 logging) are made in a fresh folder, which becomes the program
+// folder. The lines are paced at the line rate, so transfers take as long as
+// on the wire, and a simulated operator per scanner works its power switch as
+// its panel asks, so the two families are programmed side by side.
 #pragma once
 
 #include <QObject>
@@ -38,7 +35,7 @@ class SimOperator;
 struct DemoOptions {
   // Line rate of the simulated lines in bit/s; 0 sends as fast as the threads go.
   uint32_t lineBitsPerSecond = 57600;
-  // Data bytes of each generated image and raw file of the MV2 platform.
+  // Data bytes of each generated image and raw file.
   size_t firmwareBytes = 16 * 1024;
   // Real milliseconds an operator takes to react to the panel.
   int reactionMs = 800;

@@ -19,6 +19,8 @@
 #include "cli_app.h"
 #include "dialog_units.h"
 #include "gui_fixture.h"
+#include "link/comm_dialog.h"
+#include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/sim/device_map_sim.h"
 #include "qt_message_sink.h"
@@ -168,8 +170,8 @@ TEST_F(MainWindowViewTest, AboutBoxNamesTheProductAndVersion) {
 
 // The demonstration bench end to end: the USB scanner comes in after the
 // USB button, every port button is pressed, and the operators switch the
-// scanners on and off as the panels ask until each run has given its panel
-// back.
+// scanners (two MV2 and a QZ600) on and off as the panels ask until each run
+// has given its panel back.
 TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
   OpenStation(FastBench(), /*withOperators=*/true);
   view->UsbButton()->click();
@@ -188,8 +190,13 @@ TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
              panel->PortButton()->isEnabled() &&
              panel->Model()->m_strStatus.Get() == vtcli::kReleasedText;
     })) << panel->Model()->m_strStatus.Get();
-    EXPECT_EQ(scanner.BlockCount(scanner::Component::kFpga), 1u);
-    EXPECT_EQ(scanner.BlockCount(scanner::Component::kUim), 1u);
+    // Each scanner got the logic and code of its own family.
+    const size_t mv2 = station->PanelName(i) == "COM2" ? 0u : 1u;  // COM2: the QZ600
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kFpga), mv2);
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kUim), mv2);
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kCpld), 1u - mv2);
+    EXPECT_EQ(scanner.BlockCount(scanner::Component::kDsp), 1u - mv2);
+    EXPECT_EQ(panel->Model()->m_nFamily.load(), mv2 ? kFamilyMV2 : kFamilyQZ600);
     EXPECT_TRUE(scanner.RecordErrors().empty());
   }
   EXPECT_TRUE(boxes.Boxes().empty());

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "bench_operator.h"
 #include "demo.h"
 #include "demo_firmware.h"
 #include "support/cli_fixture.h"
@@ -114,7 +119,16 @@ std::vector<std::string> PowerLines(const std::vector<std::string>& lines) {
   return power;
 }
 
-TEST(CliDemo, ProgramsAllThreeScannersOneAtATime) {
+// The power lines of one port, in order.
+std::vector<std::string> PowerLinesOf(const std::vector<std::string>& lines, const std::string& port) {
+  std::vector<std::string> own;
+  for (const std::string& line : PowerLines(lines)) {
+    if (line.rfind(port + ": ", 0) == 0) own.push_back(line);
+  }
+  return own;
+}
+
+TEST(CliDemo, ProgramsTheQZ600AndTheMV2TogetherAndTheQZ500InItsOwnTurn) {
   CapturedStream out, err;
   vtcli::Environment env;
   env.out = out.File();
@@ -127,21 +141,54 @@ TEST(CliDemo, ProgramsAllThreeScannersOneAtATime) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
             "Demo result: COM1 QZ600 programmed, COM2 MV2 programmed, COM3 QZ500 programmed");
-  const std::vector<std::string> expected = {
-      "COM1: operator switches the QZ600 on",
-      "COM1: operator switches the QZ600 off and on again",
-      "COM1: operator switches the QZ600 off",
-      "COM2: operator switches the MV2 on",
-      "COM2: operator switches the MV2 off",
-      "COM3: operator switches the QZ500 on",
-      "COM3: operator switches the QZ500 off and on again",
-      "COM3: operator switches the QZ500 off",
-  };
-  EXPECT_EQ(PowerLines(lines), expected) << out.Text();
-  EXPECT_NE(IndexOf(lines, "COM3: operator selects qz500_rcp.s19 as the first-generation RCP image"),
-            -1)
+  EXPECT_EQ(PowerLinesOf(lines, "COM1"),
+            (std::vector<std::string>{"COM1: operator switches the QZ600 on",
+                                      "COM1: operator switches the QZ600 off and on again",
+                                      "COM1: operator switches the QZ600 off"}))
       << out.Text();
+  EXPECT_EQ(PowerLinesOf(lines, "COM2"),
+            (std::vector<std::string>{"COM2: operator switches the MV2 on",
+                                      "COM2: operator switches the MV2 off"}))
+      << out.Text();
+  EXPECT_EQ(PowerLinesOf(lines, "COM3"),
+            (std::vector<std::string>{"COM3: operator switches the QZ500 on",
+                                      "COM3: operator switches the QZ500 off and on again",
+                                      "COM3: operator switches the QZ500 off"}))
+      << out.Text();
+  // The QZ500's turn comes once the scanners of the first turn are off, and
+  // its operator selects its RCP image first.
+  const int qz500On = IndexOf(lines, "COM3: operator switches the QZ500 on");
+  EXPECT_GT(qz500On, IndexOf(lines, "COM1: operator switches the QZ600 off"));
+  EXPECT_GT(qz500On, IndexOf(lines, "COM2: operator switches the MV2 off"));
+  const int selected =
+      IndexOf(lines, "COM3: operator selects qz500_rcp.s19 as the first-generation RCP image");
+  EXPECT_NE(selected, -1) << out.Text();
+  EXPECT_LT(selected, qz500On);
   EXPECT_EQ(err.Text(), "");
+}
+
+// Operators of one turn hold the bench together; the next turn comes once
+// each of them has switched off or left.
+TEST(CliBench, OperatorsOfOneTurnShareIt) {
+  vtcli::Bench bench(std::vector<size_t>{0, 0, 1});
+  ASSERT_TRUE(bench.Acquire(0));
+  ASSERT_TRUE(bench.Acquire(1));  // returns while operator 0 holds the bench
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto note = [&](const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex);
+    order.push_back(what);
+  };
+  std::thread next([&] {
+    EXPECT_TRUE(bench.Acquire(2));
+    note("2 on");
+  });
+  note("0 off");
+  bench.Release(0);
+  note("1 left");
+  bench.Release(1);
+  next.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"0 off", "1 left", "2 on"}));
 }
 
 #if !defined(_WIN32)
