@@ -104,11 +104,14 @@ class SimPort : public SerialPort {
       // write are given their times at once and reach the far end at those
       // times; the writer sleeps once, until its last chunk is taken, as a
       // program does on a real port, rather than once per chunk.
+      const auto now = SimLine::Clock::now();
       for (size_t at = done; at < length;) {
         const size_t chunk = std::min(length - at, PacingChunk(bps));
         const auto wireEnd = line_->Reserve(line_->toFarWireFree_, chunk);
-        line_->pendingFar_.push_back({wireEnd - TransmitBufferTime(bps), wireEnd, &done,
-                                      std::vector<uint8_t>(bytes + at, bytes + at + chunk)});
+        // Into an idle wire's buffer a chunk goes when it is written, not before.
+        const auto due = std::max(now, wireEnd - TransmitBufferTime(bps));
+        line_->pendingFar_.push_back(
+            {due, wireEnd, &done, std::vector<uint8_t>(bytes + at, bytes + at + chunk)});
         at += chunk;
       }
       line_->toFarArrived_.notify_all();
@@ -277,6 +280,9 @@ bool SimLine::FarWrite(const void* data, size_t length) {
 }
 
 void SimLine::PromoteFar(Clock::time_point now) const {
+  // While the scanner holds CTS low nothing leaves; the writer takes its
+  // chunks back and sends them once CTS rises.
+  if (!cts_) return;
   bool any = false;
   while (!pendingFar_.empty() && pendingFar_.front().due <= now) {
     const FarChunk& chunk = pendingFar_.front();
