@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "link/traffic_log.h"
@@ -295,6 +296,21 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const FaultyPort& p) { return p.modemCalls.load() >= 4; },
                 platform::BoxKind::kError, "COM3: Error", "ClearCommError"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A panel whose receive event could not be made: the receiver's gate wait
+// fails, which is shown as an error box.
+TEST_F(ReceiverTest, AFailedGateWaitIsAnErrorBox) {
+  rig.panel->OpenPort();
+  rig.panel->m_hReceiveEvent.reset();
+  std::thread receiver(rcvProc, rig.panel.get());
+  const bool shown = rig.boxes.WaitFor("WaitForSingleObjects(rcvProc)", linktest::kPatienceMs);
+  rig.panel->m_hExitEvent->Set();
+  receiver.join();
+  ASSERT_TRUE(shown);
+  const auto boxes = rig.boxes.Boxes();
+  EXPECT_EQ(boxes[0].kind, platform::BoxKind::kError);
+  EXPECT_EQ(boxes[0].caption, "COM3: Error");
+}
 
 // A read the port refuses is shown with the system's description of why.
 TEST_F(FaultyReceiverTest, AReadRefusedAtOnceIsAnApiErrorBox) {
