@@ -8,15 +8,24 @@
 
 namespace {
 
-// One line of the file as read, without its line end.
+// One line of the file as read: its text, and the bytes that ended it as
+// they stood ("\n", "\r\n", or for a last line without a line feed "\r" or
+// nothing). Each line keeps its own end, so a file that mixes LF and CR LF
+// lines comes back byte for byte where it was not changed.
 struct Line {
   std::string text;
+  std::string end;
 };
 
 struct ParsedFile {
+  // A UTF-8 byte-order mark the file starts with: not part of the first
+  // line's text (it would hide a section header there), written back as it was.
+  std::string bom;
   std::vector<Line> lines;
-  std::string eol = "\n";  // CR LF when the file already uses it
+  std::string eol = "\n";  // for new lines: CR LF when the file already uses it
 };
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 bool ReadAll(const std::string& path, std::string& content) {
   std::ifstream in(path, std::ios::binary);
@@ -27,20 +36,23 @@ bool ReadAll(const std::string& path, std::string& content) {
 
 ParsedFile Parse(const std::string& content) {
   ParsedFile file;
-  if (content.find("\r\n") != std::string::npos) file.eol = "\r\n";
   size_t pos = 0;
+  if (content.compare(0, sizeof kUtf8Bom - 1, kUtf8Bom) == 0) {
+    file.bom = kUtf8Bom;
+    pos = file.bom.size();
+  }
   while (pos < content.size()) {
     size_t end = content.find('\n', pos);
-    std::string text;
-    if (end == std::string::npos) {
-      text = content.substr(pos);
-      pos = content.size();
-    } else {
-      text = content.substr(pos, end - pos);
-      pos = end + 1;
+    const bool lineFeed = end != std::string::npos;
+    if (!lineFeed) end = content.size();
+    Line line{content.substr(pos, end - pos), lineFeed ? "\n" : ""};
+    pos = lineFeed ? end + 1 : end;
+    if (!line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.end.insert(0, "\r");
     }
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    file.lines.push_back({std::move(text)});
+    if (line.end == "\r\n") file.eol = "\r\n";
+    file.lines.push_back(std::move(line));
   }
   return file;
 }
@@ -161,8 +173,8 @@ void CIniFile::WriteString(const std::string& section, const std::string& key,
 
   size_t header = FindSection(file, section);
   if (header == std::string::npos) {
-    file.lines.push_back({"[" + section + "]"});
-    file.lines.push_back({entry});
+    file.lines.push_back({"[" + section + "]", file.eol});
+    file.lines.push_back({entry, file.eol});
   } else {
     size_t end = SectionEnd(file, header);
     bool replaced = false;
@@ -180,13 +192,22 @@ void CIniFile::WriteString(const std::string& section, const std::string& key,
       // separates it from the next section stays where it is.
       size_t at = end;
       while (at > header + 1 && Trim(file.lines[at - 1].text).empty()) --at;
-      file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), {entry});
+      file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), {entry, file.eol});
     }
   }
 
-  // Every line is written with the file's line end, the last one included.
+  // Every line is written as it ended. Only a last line without a line feed
+  // that no longer is the last one gets one: after its CR if it has one, else
+  // the file's line end.
   std::ostringstream out;
-  for (const Line& line : file.lines) out << line.text << file.eol;
+  out << file.bom;
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    const Line& line = file.lines[i];
+    out << line.text << line.end;
+    if (i + 1 < file.lines.size() && line.end.find('\n') == std::string::npos) {
+      out << (line.end == "\r" ? "\n" : file.eol);
+    }
+  }
   std::ofstream os(m_strPath, std::ios::binary | std::ios::trunc);
   if (!os) return;
   os << out.str();

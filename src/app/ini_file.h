@@ -14,7 +14,11 @@
 // Syntax: "[Section]" lines, "key=value" lines (blanks around key and value
 // are dropped, one pair of matching quotes around a value is dropped), lines
 // starting with ';' or '#' are comments. The first of duplicate sections or
-// keys wins. Line ends of an existing file (LF or CR LF) are kept.
+// keys wins. Lines the write does not change stay byte for byte: each keeps
+// its own end (LF, CR LF, or a last line's lone CR or none), and a UTF-8
+// byte-order mark at the start of the file stays and hides no section. New
+// lines end in CR LF when the file has a CR LF line, else in LF; a last line
+// without a line feed gets one only when a line is added after it.
 #pragma once
 
 #include <string>

@@ -96,6 +96,18 @@ struct WriteCase {
   const char* after;
 };
 
+// Each case on a fresh file: one write, then the whole file compared.
+template <size_t N>
+void ExpectWrites(const WriteCase (&cases)[N]) {
+  for (const WriteCase& c : cases) {
+    ScratchDir dir;
+    std::string path = dir / "a.ini";
+    if (c.before) WriteFile(path, c.before);
+    CIniFile(path).WriteString(c.section, c.key, c.value);
+    EXPECT_EQ(ReadFile(path), c.after) << c.name;
+  }
+}
+
 TEST(IniFileWrite, ReplacesInPlaceAppendsAndKeepsOtherLines) {
   const WriteCase cases[] = {
       {"replace keeps position, key spelling and comments",
@@ -126,13 +138,46 @@ TEST(IniFileWrite, ReplacesInPlaceAppendsAndKeepsOtherLines) {
        "Stray=1\n[Common]\nA=1\n", "Common", "Stray", "2",
        "Stray=1\n[Common]\nA=1\nStray=2\n"},
   };
-  for (const WriteCase& c : cases) {
-    ScratchDir dir;
-    std::string path = dir / "a.ini";
-    if (c.before) WriteFile(path, c.before);
-    CIniFile(path).WriteString(c.section, c.key, c.value);
-    EXPECT_EQ(ReadFile(path), c.after) << c.name;
-  }
+  ExpectWrites(cases);
+}
+
+TEST(IniFileWrite, UntouchedLinesStayByteForByte) {
+  const WriteCase cases[] = {
+      {"LF lines of a CR LF file stay LF",
+       "[Common]\r\nA=1\n;c\r\nB=2\n", "Common", "A", "9",
+       "[Common]\r\nA=9\n;c\r\nB=2\n"},
+      {"a new line in a mixed file takes CR LF, its neighbours keep theirs",
+       "[Common]\nA=1\r\n[QZ6]\nR=x\n", "Common", "B", "2",
+       "[Common]\nA=1\r\nB=2\r\n[QZ6]\nR=x\n"},
+      {"a last line ending in CR keeps it",
+       "[Common]\nA=1\nB=2\r", "Common", "A", "9",
+       "[Common]\nA=9\nB=2\r"},
+      {"a last line ending in CR keeps it when lines follow",
+       "[Common]\nA=1\r", "QZ6", "R", "x",
+       "[Common]\nA=1\r\n[QZ6]\nR=x\n"},
+      {"a last line without an end stays so while nothing follows it",
+       "[Common]\nA=1\n[QZ6]\nR=x", "Common", "A", "2",
+       "[Common]\nA=2\n[QZ6]\nR=x"},
+      {"a byte-order mark stays and the section behind it is found",
+       "\xEF\xBB\xBF[Common]\nA=1\n", "Common", "A", "2",
+       "\xEF\xBB\xBF[Common]\nA=2\n"},
+      {"a key added behind a byte-order mark goes into that section",
+       "\xEF\xBB\xBF[Common]\r\nA=1\r\n", "Common", "B", "3",
+       "\xEF\xBB\xBF[Common]\r\nA=1\r\nB=3\r\n"},
+      {"a file of a byte-order mark only keeps it",
+       "\xEF\xBB\xBF", "Common", "A", "1",
+       "\xEF\xBB\xBF[Common]\nA=1\n"},
+  };
+  ExpectWrites(cases);
+}
+
+TEST(IniFileRead, ByteOrderMarkAndLoneCrHideNothing) {
+  ScratchDir dir;
+  WriteFile(dir / "a.ini", "\xEF\xBB\xBF[Common]\nLogPath=x\nCOM1=LOG\r");
+  CIniFile ini(dir / "a.ini");
+  EXPECT_EQ(ini.GetString("Common", "LogPath", "d"), "x");
+  EXPECT_EQ(ini.GetString("Common", "COM1", ""), "LOG");
+  EXPECT_EQ(ini.GetSection("Common").size(), 2u);
 }
 
 TEST(IniFileWrite, WrittenValueReadsBack) {

@@ -265,6 +265,20 @@ TEST_F(SaveSettingsTest, OnlyOpenLoggingPanelsWriteTheirLogSwitch) {
   EXPECT_EQ(CIniFile(IniPath()).GetString("Common", "COM1", ""), "yes");
 }
 
+// A file saved by an editor that marks UTF-8: the save finds [Common] behind
+// the mark instead of adding a second one, and the hand-made lines keep
+// their own ends.
+TEST_F(SaveSettingsTest, FileWithByteOrderMarkGetsNoSecondCommonSection) {
+  WriteIni("\xEF\xBB\xBF[Common]\r\nPermitLoaderOverwrite=y\nOperator=Anne\r\n");
+  dlg.LoadSettings();
+  EXPECT_TRUE(dlg.m_bPermitLoaderOverwrite);
+  dlg.SaveSettings();
+  const std::string ini = ReadIni();
+  EXPECT_EQ(ini.rfind("\xEF\xBB\xBF[Common]\r\nPermitLoaderOverwrite=y\nOperator=Anne\r\n", 0), 0u)
+      << ini;
+  EXPECT_EQ(ini.find("[Common]"), ini.rfind("[Common]")) << ini;
+}
+
 TEST(BaudRateTable, OnlyTheFourRatesAreValid) {
   const struct {
     int rate;
