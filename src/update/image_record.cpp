@@ -342,6 +342,23 @@ UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t exp
   return SendRecord(panel, record, expectedTotal, sent, Kind::kVTC, true);
 }
 
+UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
+                            uint32_t expectedTotal, uint32_t* sent, uint16_t* records) {
+  if (*cursor == nullptr) return UPD_OK;
+  const uint32_t page = (*cursor)->address >> 16;
+  while (*cursor) {
+    ImageRecord* record = *cursor;
+    if (*records > 0 && (record->address >> 16) != page) return UPD_OK;
+    const UpdateStatus result = send(panel, record, expectedTotal, sent, true);
+    if (result != UPD_OK && result != UPD_SPLIT_AT_64K) return result;
+    // The loader counts records in 16 bits, so the count record wraps too.
+    ++*records;
+    *cursor = record->next;
+    if (result == UPD_SPLIT_AT_64K) return UPD_OK;
+  }
+  return UPD_OK;
+}
+
 bool SetRecordChecksum(ImageRecord* record) {
   const size_t n = record->byteCount;
   if (2 * n + 6 > kRecordTextBytes) return false;

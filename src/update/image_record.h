@@ -78,6 +78,20 @@ UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t exp
 UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 
+// Sends one block of a download cut at 64 KB: data records from *cursor on,
+// each with send, up to the record that send split at a 64 KB boundary, or up
+// to (not including) a record in another 64 KB page than the block's first, so
+// that the data of one block never reaches into a second page even where no
+// record runs over the boundary between them. *cursor moves past the records
+// sent (null after the last), *records counts them. UPD_OK when the block is
+// complete; any other result of send ends it at once.
+// A record sender of the image engines; the last argument says whether the
+// download goes in blocks, which the sender needs to know to cut records at
+// 64 KB boundaries (SendImageBlock always says so).
+using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
+UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
+                            uint32_t expectedTotal, uint32_t* sent, uint16_t* records);
+
 // Writes checksum and CR LF behind the data of a record whose byteCount is
 // set, and sets its length to 2 * byteCount + 6. False (nothing written) when
 // that does not fit the record text.

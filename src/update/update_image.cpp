@@ -23,10 +23,6 @@ constexpr uint32_t kAnswerMs = 3000;
 constexpr uint32_t kFlashWriteMs = 60000;
 constexpr uint32_t kCountRecordBytes = 16;
 
-// Sends one record; the last argument says whether the download goes in
-// blocks, which the sender needs to know to cut records at 64 KB boundaries.
-using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
-
 // What tells the twin engines apart.
 struct ImageKind {
   const char* readingStatus;
@@ -172,14 +168,9 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
     result = kind.send(panel, &image.header, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
-    // The loader counts records in 16 bits, so the count record wraps too.
     uint16_t blockCount = 0;
-    while (cursor && result == UPD_OK) {
-      result = kind.send(panel, cursor, image.expected, &sent, blockMode);
-      ++blockCount;
-      cursor = cursor->next;
-    }
-    if (result != UPD_OK && result != UPD_SPLIT_AT_64K) return result;
+    result = SendImageBlock(panel, kind.send, &cursor, image.expected, &sent, &blockCount);
+    if (result != UPD_OK) return result;
 
     MakeCountRecord(&image.count, blockCount);
     image.expected += kCountRecordBytes;

@@ -187,6 +187,39 @@ TEST(VtcBlocksTest, RecordAcrossABoundaryGoesInTwoBlocks) {
   EXPECT_TRUE(rig.SwitchOff());
 }
 
+// Records that meet a 64 KB boundary without running over it (the usual
+// layout of a file with aligned records) still end their block there: the
+// loader's flash write takes one 64 KB page, so a block never reaches into
+// the next one, nor across a gap in the data.
+TEST(VtcBlocksTest, EveryBlockStaysInsideOne64KBPage) {
+  FirmwareDir dir;
+  UpdateRig rig(ScannerConfig::QZ600());
+  const std::string header = simtest::Record('0', 0, 2, {'V', 'T', 'C'});
+  const std::string termination = simtest::Record('7', 0, 4, {});
+  const std::vector<uint8_t> low = updtest::Pattern(16, 31);
+  const std::vector<uint8_t> high = updtest::Pattern(16, 32);
+  const std::vector<uint8_t> far = updtest::Pattern(16, 33);
+  rig.Settings().m_strVtcFileQZ6.Set(dir.Write(
+      "aligned.vtc", header + simtest::Record('3', 0xFFF0, 4, low) +
+                         simtest::Record('3', 0x10000, 4, high) +
+                         simtest::Record('3', 0x30100, 4, far) + simtest::CountRecord(3) +
+                         termination));
+
+  ASSERT_EQ(rig.Run(), updtest::kDoneText);
+  const auto blocks = rig.sim.Transfers(Component::kVtc);
+  ASSERT_EQ(blocks.size(), 3u);
+  const std::string expected[] = {
+      header + simtest::Record('3', 0xFFF0, 4, low) + "S50500000001F9\r\n" + termination,
+      header + simtest::Record('3', 0x10000, 4, high) + "S50500000001F9\r\n" + termination,
+      header + simtest::Record('3', 0x30100, 4, far) + "S50500000001F9\r\n" + termination,
+  };
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    EXPECT_EQ(std::string(blocks[i].begin(), blocks[i].end()), expected[i]) << "block " << i + 1;
+  }
+  EXPECT_TRUE(rig.sim.RecordErrors().empty());
+  EXPECT_TRUE(rig.SwitchOff());
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, WholeRunTest, ::testing::ValuesIn(WholeRuns()),
                          [](const auto& info) { return std::string(info.param.name); });
 
