@@ -96,6 +96,35 @@ void CloseGate(CCommDialog* panel) {
 
 }  // namespace
 
+BannerFacts ReadBanner(const uint8_t* banner, size_t length) {
+  BannerFacts facts;
+  if (length > 0 && banner[0] == '5') facts.family = kFamilyQZ500;
+  if (length > 0 && banner[0] == '6') facts.family = kFamilyQZ600;
+  // Only this banner's bytes are searched, never what an earlier, longer
+  // banner left in the buffer.
+  const uint8_t* version = FindBytes(banner, length, "version");
+  if (version == nullptr) return facts;
+  facts.identified = true;
+  int loader[3];
+  ReadVersion(version, banner + length, loader, 3);
+  // Loaders from 3.0.0 on run only on the MV2 platform, whatever digit
+  // their banner carries.
+  if (loader[0] >= 3) facts.family = kFamilyMV2;
+  facts.loaderVersion = ClampToInt(static_cast<long long>(loader[0]) * 10000 +
+                                   static_cast<long long>(loader[1]) * 100 + loader[2]);
+  return facts;
+}
+
+bool ReadBoardVersion(const uint8_t* board, size_t length, int* boardVersion) {
+  const uint8_t* version = FindBytes(board, length, "version");
+  if (version == nullptr) return false;
+  int numbers[2];
+  ReadVersion(version, board + length, numbers, 2);
+  *boardVersion =
+      ClampToInt(static_cast<long long>(numbers[0]) * 10 + static_cast<long long>(numbers[1]));
+  return true;
+}
+
 UpdateStatus IdentifyScanner(CCommDialog* panel) {
   ShowPhaseText(panel);
 
@@ -126,27 +155,15 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     }
 
     panel->m_strStatus.Set("No Error ...");
-    if (got > 0) {
-      if (banner[0] == '5') panel->m_nFamily.store(kFamilyQZ500);
-      if (banner[0] == '6') panel->m_nFamily.store(kFamilyQZ600);
-    }
-
-    // Only this banner's bytes are searched, never what an earlier, longer
-    // banner left in the buffer.
-    const uint8_t* version = FindBytes(banner, got, "version");
-    if (version == nullptr) {
+    const BannerFacts facts = ReadBanner(banner, got);
+    if (facts.family != 0) panel->m_nFamily.store(facts.family);
+    if (!facts.identified) {
       CloseGate(panel);
       continue;
     }
 
     panel->m_dwStatusFlags.fetch_or(kScannerIdentified);
-    int loader[3];
-    ReadVersion(version, banner + got, loader, 3);
-    // Loaders from 3.0.0 on run only on the MV2 platform, whatever digit
-    // their banner carries.
-    if (loader[0] >= 3) panel->m_nFamily.store(kFamilyMV2);
-    panel->m_nLoaderVersion.store(ClampToInt(static_cast<long long>(loader[0]) * 10000 +
-                                             static_cast<long long>(loader[1]) * 100 + loader[2]));
+    panel->m_nLoaderVersion.store(facts.loaderVersion);
     panel->m_strStatus.Set("Connected");
 
     if (panel->m_nFamily.load() != kFamilyMV2) return UPD_OK;
@@ -163,15 +180,12 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
       ShowError(panel->m_szPortName, text);
       return UPD_OK;
     }
-    const uint8_t* boardVersion = FindBytes(board, got, "version");
-    if (boardVersion == nullptr) {
+    int boardVersion = 0;
+    if (!ReadBoardVersion(board, got, &boardVersion)) {
       CloseGate(panel);
       continue;
     }
-    int numbers[2];
-    ReadVersion(boardVersion, board + got, numbers, 2);
-    panel->m_nBoardVersion.store(
-        ClampToInt(static_cast<long long>(numbers[0]) * 10 + static_cast<long long>(numbers[1])));
+    panel->m_nBoardVersion.store(boardVersion);
     return UPD_OK;
   }
 }

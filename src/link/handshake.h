@@ -3,9 +3,28 @@
 // thread and by a USB panel's connect thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "link/update_status.h"
 
 class CCommDialog;
+
+// What a loader's banner (the text between "QZ" and "Build") tells.
+struct BannerFacts {
+  // The family the banner names: its model digit ('5', '6'), or MV2 for a
+  // loader from 3.0.0 on whatever its digit; 0 when it names none.
+  int family = 0;
+  // The banner carries "version": the scanner is identified.
+  bool identified = false;
+  // Loader version a.b.c as a * 10000 + b * 100 + c, held within int.
+  int loaderVersion = 0;
+};
+// Reads the banner's first length bytes (they may hold zero bytes).
+BannerFacts ReadBanner(const uint8_t* banner, size_t length);
+// The board version a.b as a * 10 + b from an MV2 loader's board text (between
+// "Board" and "Loader"); false when the text carries no "version".
+bool ReadBoardVersion(const uint8_t* board, size_t length, int* boardVersion);
 
 // UPD_OK once identified, UPD_ABORTED when the port is told to stop. The
 // operator text shown while the scanner is awaited follows the panel's

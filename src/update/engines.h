@@ -27,3 +27,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run);
 // where a scanner of the family keeps it.
 UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
                              unsigned* count);
+// Takes up to limit bytes from the dump text that GetSpecialBlock captured
+// between its address markers (zero-terminated). UPD_OK with count set, or
+// UPD_BAD_DUMP when the text does not begin with a two-character byte.
+UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsigned* count);

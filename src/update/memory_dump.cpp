@@ -57,11 +57,13 @@ bool IsBytePiece(const char* piece, size_t length) {
          std::isxdigit(static_cast<unsigned char>(piece[1]));
 }
 
-// Takes the bytes from the dump text: pieces split at blanks and tabs only,
-// each two-digit piece one byte. Line ends are no separators, so the last byte
-// of a line glued to the next line's address is skipped with it. A two-
-// character piece that is not hexadecimal (a stray CR LF between blanks) is no
-// byte either: reading it as 0 would put a false byte into the special block.
+}  // namespace
+
+// Pieces split at blanks and tabs only, each two-digit piece one byte. Line
+// ends are no separators, so the last byte of a line glued to the next line's
+// address is skipped with it. A two-character piece that is not hexadecimal (a
+// stray CR LF between blanks) is no byte either: reading it as 0 would put a
+// false byte into the special block.
 UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsigned* count) {
   unsigned n = 0;
   bool first = true;
@@ -84,8 +86,6 @@ UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsign
   *count = n;
   return UPD_OK;
 }
-
-}  // namespace
 
 UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
                              unsigned* count) {
