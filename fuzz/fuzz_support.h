@@ -122,10 +122,14 @@ class Station {
 // A scratch file of this fuzz process. In memory where the system offers it:
 // rewriting a file on a disk file system flushes it at every close, which
 // would slow a target down a hundredfold.
+// The file goes when the fuzzer exits at the end of its time.
 inline std::string ScratchPath(const std::string& name) {
   const char* folder = std::getenv("VANTOREL_FUZZ_DIR");
   std::string dir = folder ? folder : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-  return dir + "/vantorel_fuzz_" + std::to_string(getpid()) + "_" + name;
+  static std::string path;  // one scratch file per target
+  path = dir + "/vantorel_fuzz_" + std::to_string(getpid()) + "_" + name;
+  std::atexit([] { std::remove(path.c_str()); });
+  return path;
 }
 
 // Takes the fuzz input apart from the front; what is asked for past its end
