@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/preflight.h"
 #include "app/programmer_dlg.h"
 #include "link/comm_dialog.h"
 #include "ports/comm_sport.h"
@@ -63,9 +64,22 @@ bool ParsePortName(const std::string& text, PortSpec& out) {
 
 std::string ParseArguments(const std::vector<std::string>& args, Arguments& out) {
   out = Arguments{};
-  for (const std::string& arg : args) {
+  bool checkImage = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--demo") {
       out.demo = true;
+      continue;
+    }
+    if (arg == "--check") {
+      out.check = true;
+      continue;
+    }
+    if (arg == "--check-image") {
+      if (checkImage) return "--check-image given twice";
+      if (i + 1 >= args.size() || args[i + 1].empty()) return "--check-image needs a file name";
+      checkImage = true;
+      out.checkImage = args[++i];
       continue;
     }
     if (arg == "-h" || arg == "--help") {
@@ -88,18 +102,26 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& out)
     out.ports.push_back(spec);
   }
   if (out.help) return "";
+  const int modes = (out.demo ? 1 : 0) + (out.check ? 1 : 0) + (checkImage ? 1 : 0);
+  if (modes > 1) return "--demo, --check and --check-image exclude each other";
   if (out.demo && !out.ports.empty()) return "--demo takes no port names";
-  if (!out.demo && out.ports.empty()) return "no port named";
+  if ((out.check || checkImage) && !out.ports.empty()) return "a check takes no port names";
+  if (modes == 0 && out.ports.empty()) return "no port named";
   return "";
 }
 
 std::string UsageText() {
   return "usage: vantorel-cli PORT...\n"
          "       vantorel-cli --demo\n"
+         "       vantorel-cli --check\n"
+         "       vantorel-cli --check-image FILE\n"
          "Programs the scanners on the named ports (COM1..COM20, ZEV0..ZEV19) with the\n"
          "firmware that ZANDRIC.INI in the current folder names, all at once.\n"
          "--demo programs three simulated scanners with generated sample firmware.\n"
-         "Exit code: 0 all runs succeeded, 1 a run failed, 2 usage error.\n";
+         "--check reads every firmware file ZANDRIC.INI names as a run would and reports\n"
+         "each problem as FILE:LINE: text; --check-image does the same for one image.\n"
+         "Exit code: 0 all runs succeeded (no problem found), 1 a run failed (a problem\n"
+         "was found), 2 usage error.\n";
 }
 
 std::string OneLine(const std::string& text) {
@@ -404,6 +426,22 @@ int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
   return result;
 }
 
+int RunCheck(const std::string& imagePath, const Environment& env) {
+  const CheckReport report =
+      imagePath.empty() ? CheckStation(env.currentDir) : CheckImageFile(imagePath);
+  std::string text;
+  for (const std::string& line : report.lines) text += line + "\n";
+  const std::string files = std::to_string(report.files) + (report.files == 1 ? " file" : " files");
+  text += "check: " + files + ", " +
+          (report.problems == 0 ? std::string("no problems")
+                                : std::to_string(report.problems) +
+                                      (report.problems == 1 ? " problem" : " problems")) +
+          "\n";
+  std::fputs(text.c_str(), env.out);
+  std::fflush(env.out);
+  return report.problems == 0 ? kExitOk : kExitFailed;
+}
+
 int Main(const std::vector<std::string>& args, const Environment& env) {
   Arguments parsed;
   const std::string error = ParseArguments(args, parsed);
@@ -416,6 +454,8 @@ int Main(const std::vector<std::string>& args, const Environment& env) {
     return kExitOk;
   }
   if (parsed.demo) return RunDemo(DemoOptions{}, env);
+  if (parsed.check) return RunCheck("", env);
+  if (!parsed.checkImage.empty()) return RunCheck(parsed.checkImage, env);
   return RunPorts(parsed.ports, env);
 }
 

@@ -47,6 +47,8 @@ bool ParsePortName(const std::string& text, PortSpec& out);
 struct Arguments {
   bool demo = false;
   bool help = false;
+  bool check = false;      // --check: the pre-flight of ZANDRIC.INI
+  std::string checkImage;  // --check-image FILE: the pre-flight of one image
   std::vector<PortSpec> ports;
 };
 
@@ -210,6 +212,11 @@ struct Environment {
 
 // Programs the named ports with the settings of ZANDRIC.INI in env.currentDir.
 int RunPorts(const std::vector<PortSpec>& ports, const Environment& env);
+
+// The pre-flight check of ZANDRIC.INI in env.currentDir (imagePath empty) or
+// of one image file: prints the report, then "check: ..." with the count of
+// problems. kExitOk when none was found, else kExitFailed.
+int RunCheck(const std::string& imagePath, const Environment& env);
 
 // The whole program: arguments after the program name.
 int Main(const std::vector<std::string>& args, const Environment& env);

@@ -116,6 +116,19 @@ size_t SectionEnd(const ParsedFile& file, size_t header) {
   return i;
 }
 
+// Index of the line that holds key in the first section named `section`
+// (the first such key wins), or npos.
+size_t FindKey(const ParsedFile& file, const std::string& section, const std::string& key) {
+  size_t header = FindSection(file, section);
+  if (header == std::string::npos) return std::string::npos;
+  size_t end = SectionEnd(file, header);
+  for (size_t i = header + 1; i < end; ++i) {
+    std::string k, v;
+    if (SplitEntry(file.lines[i].text, k, v) && EqualsNoCase(k, key)) return i;
+  }
+  return std::string::npos;
+}
+
 }  // namespace
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -134,14 +147,18 @@ std::string CIniFile::GetString(const std::string& section, const std::string& k
   std::string content;
   if (!ReadAll(m_strPath, content)) return CutValue(def);
   ParsedFile file = Parse(content);
-  size_t header = FindSection(file, section);
-  if (header == std::string::npos) return CutValue(def);
-  size_t end = SectionEnd(file, header);
-  for (size_t i = header + 1; i < end; ++i) {
-    std::string k, v;
-    if (SplitEntry(file.lines[i].text, k, v) && EqualsNoCase(k, key)) return CutValue(v);
-  }
-  return CutValue(def);
+  const size_t at = FindKey(file, section, key);
+  if (at == std::string::npos) return CutValue(def);
+  std::string k, v;
+  SplitEntry(file.lines[at].text, k, v);
+  return CutValue(v);
+}
+
+int CIniFile::KeyLine(const std::string& section, const std::string& key) const {
+  std::string content;
+  if (!ReadAll(m_strPath, content)) return 0;
+  const size_t at = FindKey(Parse(content), section, key);
+  return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
 }
 
 std::vector<std::pair<std::string, std::string>> CIniFile::GetSection(

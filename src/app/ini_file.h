@@ -48,6 +48,10 @@ class CIniFile {
   // (values cut as GetString cuts them); empty when the section is absent.
   std::vector<std::pair<std::string, std::string>> GetSection(const std::string& section) const;
 
+  // The line (counted from 1) that holds the key GetString reads; 0 when the
+  // key (or the file) is absent. Lets a check point at the setting it reports.
+  int KeyLine(const std::string& section, const std::string& key) const;
+
  private:
   std::string m_strPath;
 };

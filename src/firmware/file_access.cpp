@@ -55,17 +55,34 @@ bool GetFirmwareFileSize(std::FILE* file, uint32_t& size) {
   return true;
 }
 
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label) {
+namespace {
+
+// Opens the file and reads its size, as every reader here begins; on failure
+// shows openText or "GetFileSize" and sets result.
+FilePtr OpenSized(CCommDialog* panel, const std::string& path, const char* openText,
+                  uint32_t& size, UpdateStatus& result) {
   FilePtr file(OpenFirmwareFile(path));
   if (!file) {
-    ShowError(panel->m_szPortName, "SendFile : CreateFile");
-    return UPD_FILE_OPEN_FAILED;
+    ShowError(panel->m_szPortName, openText);
+    result = UPD_FILE_OPEN_FAILED;
+    return nullptr;
   }
-  uint32_t fileSize = 0;
-  if (!GetFirmwareFileSize(file.get(), fileSize)) {
+  if (!GetFirmwareFileSize(file.get(), size)) {
     ShowError(panel->m_szPortName, "GetFileSize");
-    return UPD_FILE_SIZE_ERROR;
+    result = UPD_FILE_SIZE_ERROR;
+    return nullptr;
   }
+  result = UPD_OK;
+  return file;
+}
+
+}  // namespace
+
+UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label) {
+  uint32_t fileSize = 0;
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenSized(panel, path, kSendFileOpenText, fileSize, opened);
+  if (!file) return opened;
 
   panel->m_progress.SetRange(0, 1000);
   panel->m_progress.SetPos(0);
@@ -133,16 +150,10 @@ UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::
 }
 
 UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuffer& out) {
-  FilePtr file(OpenFirmwareFile(path));
-  if (!file) {
-    ShowError(panel->m_szPortName, "ReadWholeFile : CreateFile");
-    return UPD_FILE_OPEN_FAILED;
-  }
   uint32_t size = 0;
-  if (!GetFirmwareFileSize(file.get(), size)) {
-    ShowError(panel->m_szPortName, "GetFileSize");
-    return UPD_FILE_SIZE_ERROR;
-  }
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenSized(panel, path, "ReadWholeFile : CreateFile", size, opened);
+  if (!file) return opened;
   return ReadFileContents(panel, path, file.get(), size, out);
 }
 
@@ -192,16 +203,10 @@ bool DecodeHeaderTag(const char* text, size_t length, uint8_t* header, size_t ca
 
 UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* header,
                         size_t capacity) {
-  FilePtr file(OpenFirmwareFile(path));
-  if (!file) {
-    ShowError(panel->m_szPortName, "ReadHdrStr : CreateFile");
-    return UPD_FILE_OPEN_FAILED;
-  }
   uint32_t size = 0;
-  if (!GetFirmwareFileSize(file.get(), size)) {
-    ShowError(panel->m_szPortName, "GetFileSize");
-    return UPD_FILE_SIZE_ERROR;
-  }
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenSized(panel, path, "ReadHdrStr : CreateFile", size, opened);
+  if (!file) return opened;
   char text[4096];
   const size_t got = std::fread(text, 1, sizeof text, file.get());
   if (got < sizeof text && std::ferror(file.get())) {
@@ -209,4 +214,18 @@ UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* he
     return UPD_READ_FAILED;
   }
   return DecodeHeaderTag(text, got, header, capacity) ? UPD_OK : UPD_NO_HEADER;
+}
+
+UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size) {
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenSized(panel, path, kSendFileOpenText, size, opened);
+  if (!file) return opened;
+  char block[4096];
+  while (std::fread(block, 1, sizeof block, file.get()) == sizeof block) {
+  }
+  if (std::ferror(file.get())) {
+    ShowError(panel->m_szPortName, "Cannot read from file\n");
+    return UPD_READ_FAILED;
+  }
+  return UPD_OK;
 }

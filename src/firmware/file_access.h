@@ -33,6 +33,13 @@ bool GetFirmwareFileSize(std::FILE* file, uint32_t& size);
 // request, or a port write that failed: the port was closed or is gone),
 // UPD_READ_FAILED, UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED.
 UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label);
+// SendFile's box for a file that does not open.
+inline constexpr const char* kSendFileOpenText = "SendFile : CreateFile";
+
+// What SendFile needs of the file before a scanner is on the line: it opens,
+// its size can be read, and it reads to its end. Shows SendFile's boxes.
+// UPD_OK (size set), UPD_FILE_OPEN_FAILED, UPD_FILE_SIZE_ERROR, UPD_READ_FAILED.
+UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size);
 
 // A file image: size bytes followed by one zero byte (data holds size + 1).
 struct FileBuffer {

@@ -12,6 +12,13 @@
 
 class CCommDialog;
 
+// Boxes of the engines that a check of the files before a run shows too.
+inline constexpr const char* kRcpIncompleteText =
+    "RCP Update: The file lacks its header, count or termination record";
+inline constexpr const char* kVtcIncompleteText =
+    "VTC Update: The file lacks its header or termination record";
+inline constexpr const char* kLoaderSpliceFailedText = "Loader Update: Read block failed";
+
 UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run);
 UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run);
 // The loader menu's download function. When the Image Store Area holds data,

@@ -101,35 +101,32 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
   bool split = false;
   // Cut a data record whose data runs over a 64 KB boundary with at least one
   // byte beyond it: the loader writes one 64 KB block per flash write.
-  if (splitApplies && record->text[1] == '3' && record->byteCount >= 5 &&
-      2 * size_t{record->byteCount} + 6 <= kRecordTextBytes) {
+  if (splitApplies && RunsOver64K(*record)) {
     const uint32_t n = record->byteCount - 5;
     const uint32_t end = record->address + n;
     const uint32_t high = end >> 16;
     const uint32_t low = end & 0xFFFF;
-    if ((record->address & 0xFFFF) > low && low != 0) {
-      auto* second = new (std::nothrow) ImageRecord;
-      if (!second) {
-        ShowError(panel->m_szPortName, "Memory allocation failed\n");
-        return UPD_NO_MEMORY;
-      }
-      second->byteCount = low + 5;
-      second->address = high << 16;
-      char head[16];
-      std::snprintf(head, sizeof head, "S3%02X%04X0000", second->byteCount, high);
-      std::memcpy(second->text, head, 12);
-      std::memcpy(second->text + 12, record->text + 12 + 2 * (n - low), 2 * low);
-      SetRecordChecksum(second);
-
-      record->byteCount = n - low + 5;
-      std::snprintf(head, sizeof head, "%02X", record->byteCount);
-      std::memcpy(record->text + 2, head, 2);
-      SetRecordChecksum(record);
-
-      second->next = record->next;
-      record->next = second;
-      split = true;
+    auto* second = new (std::nothrow) ImageRecord;
+    if (!second) {
+      ShowError(panel->m_szPortName, "Memory allocation failed\n");
+      return UPD_NO_MEMORY;
     }
+    second->byteCount = low + 5;
+    second->address = high << 16;
+    char head[16];
+    std::snprintf(head, sizeof head, "S3%02X%04X0000", second->byteCount, high);
+    std::memcpy(second->text, head, 12);
+    std::memcpy(second->text + 12, record->text + 12 + 2 * (n - low), 2 * low);
+    SetRecordChecksum(second);
+
+    record->byteCount = n - low + 5;
+    std::snprintf(head, sizeof head, "%02X", record->byteCount);
+    std::memcpy(record->text + 2, head, 2);
+    SetRecordChecksum(record);
+
+    second->next = record->next;
+    record->next = second;
+    split = true;
   }
 
   const uint32_t start = platform::GetTickCount();
@@ -178,6 +175,16 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
 
 }  // namespace
 
+bool RunsOver64K(const ImageRecord& record) {
+  if (record.text[1] != '3' || record.byteCount < 5 ||
+      2 * size_t{record.byteCount} + 6 > kRecordTextBytes) {
+    return false;
+  }
+  const uint32_t end = record.address + (record.byteCount - 5);
+  const uint32_t low = end & 0xFFFF;
+  return (record.address & 0xFFFF) > low && low != 0;
+}
+
 LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& length) {
   length = 0;
   for (;;) {
@@ -206,7 +213,7 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 
 UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecord* header,
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
-                         uint32_t* expectedTotal) {
+                         uint32_t* expectedTotal, unsigned* lines) {
   std::unique_ptr<std::FILE, FileCloser> file(OpenFirmwareFile(path));
   if (!file) {
     ShowError(panel->m_szPortName, "ReadRCPFile : CreateFile");
@@ -224,14 +231,26 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
   uint32_t total = 0;
   char line[kFileLineBytes];
   const std::string tooLong = Format("longer than %u characters", static_cast<unsigned>(kRecordTextBytes - 1));
-  for (unsigned lineNumber = 1;; ++lineNumber) {
+  unsigned lineNumber = 0;
+  struct LineReport {
+    unsigned* out;
+    const unsigned& number;
+    ~LineReport() {
+      if (out) *out = number;
+    }
+  } report{lines, lineNumber};
+  for (;;) {
+    ++lineNumber;
     size_t length = 0;
     const LineEnd end = ReadFileLine(file.get(), line, sizeof line, length);
     if (end == LineEnd::kReadFailed) {
       ShowError(name, "Cannot read from file\n");
       return UPD_READ_FAILED;
     }
-    if (end == LineEnd::kEndOfFile && length == 0) break;
+    if (end == LineEnd::kEndOfFile && length == 0) {
+      --lineNumber;  // no line was left
+      break;
+    }
     if (end == LineEnd::kTooLong) {
       // Lines of record types that are not sent may be skipped whatever
       // their length; a kept record cannot be sent cut short.

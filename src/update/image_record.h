@@ -58,10 +58,16 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 //                        digit, disagrees with its byte count or checksum
 //                        ("Image file line <n>: <why>")
 // A slot whose record the file lacks keeps length 0; the engine decides
-// whether its mode needs it.
+// whether its mode needs it. lines, when given, gets the number of the last
+// line read: the faulty one on UPD_BAD_IMAGE, the file's last on UPD_OK.
 UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecord* header,
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
-                         uint32_t* expectedTotal);
+                         uint32_t* expectedTotal, unsigned* lines = nullptr);
+
+// Whether a data record's data runs over a 64 KB boundary with at least one
+// byte beyond it: where a block download (VTC, RCP on a QZ500 scanner) cuts
+// the record and ends the block.
+bool RunsOver64K(const ImageRecord& record);
 
 // Write the record (splitting a data record at a 64 KB boundary where the
 // download goes in blocks: VTC always, RCP when the engine sends it in blocks,

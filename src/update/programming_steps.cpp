@@ -18,10 +18,6 @@
 #include "update/product_title.h"
 #include "update/send_proc.h"
 
-namespace {
-
-constexpr size_t kHeaderBytes = 256;
-
 const char* ModelText(int family) {
   if (family == kFamilyQZ500) return "QZ500";
   if (family == kFamilyQZ600) return "QZ600";
@@ -31,14 +27,23 @@ const char* ModelText(int family) {
 // The RCP image is built per family; its header tag tells which. The decoded
 // header starts with the two zero bytes of the record's address, so the tags
 // are searched in the whole buffer rather than as a text.
-bool SuitsFamily(const uint8_t* header, int family) {
-  const bool qz6 = FindBytes(header, kHeaderBytes, "QZ6") != nullptr;
-  const bool mv2 = FindBytes(header, kHeaderBytes, "RCPMV2") != nullptr;
+bool RcpSuitsFamily(const uint8_t* header, int family) {
+  const bool qz6 = FindBytes(header, kRcpHeaderBytes, "QZ6") != nullptr;
+  const bool mv2 = FindBytes(header, kRcpHeaderBytes, "RCPMV2") != nullptr;
   if (family == kFamilyQZ600) return qz6;
   if (family == kFamilyMV2) return mv2;
   if (family == kFamilyQZ500) return !qz6 && !mv2;
   return false;
 }
+
+std::string RcpRefusalText(int family) {
+  char message[256];
+  std::snprintf(message, sizeof message, "%s cannot update an %s scanner with this firmware.",
+                kProductTitle, ModelText(family));
+  return message;
+}
+
+namespace {
 
 UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), CCommDialog* panel,
                      const RunSettings& run) {
@@ -49,14 +54,11 @@ UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), C
 
 UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run) {
   const int family = run.family;
-  uint8_t header[kHeaderBytes] = {};
-  UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kHeaderBytes);
-  if (result == UPD_OK && SuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run);
+  uint8_t header[kRcpHeaderBytes] = {};
+  UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kRcpHeaderBytes);
+  if (result == UPD_OK && RcpSuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run);
 
-  char message[256];
-  std::snprintf(message, sizeof message, "%s cannot update an %s scanner with this firmware.",
-                kProductTitle, ModelText(family));
-  ShowWarning(panel->m_szPortName, message);
+  ShowWarning(panel->m_szPortName, RcpRefusalText(family));
   return UPD_REFUSED;
 }
 

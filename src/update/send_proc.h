@@ -6,6 +6,10 @@
 // programming routine of a press of the port button.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 #include "link/update_status.h"
 #include "update/run_settings.h"
 
@@ -18,3 +22,15 @@ int sendProc(CCommDialog* panel, const CRunSettingsSource& settings);
 // Called by sendProc once the scanner is identified; its result becomes the
 // run's result.
 UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run);
+
+// Bytes of the RCP file's decoded header tag that the sequence reads.
+constexpr size_t kRcpHeaderBytes = 256;
+// Whether an RCP file whose decoded header tag (kRcpHeaderBytes bytes) is
+// header may go to a scanner of the family: "QZ6" for QZ600, "RCPMV2" for
+// MV2, neither for QZ500.
+bool RcpSuitsFamily(const uint8_t* header, int family);
+// The model text of a family in the sequence's texts: "QZ500", "QZ600",
+// "QZ7,QZ6-NextGen".
+const char* ModelText(int family);
+// The warning that refuses an RCP file for a scanner of the family.
+std::string RcpRefusalText(int family);

@@ -39,7 +39,7 @@ const ImageKind kRcp{
     "Reading RCP file.",
     "RCP Update: Read file failed",
     "RCP file read complete.",
-    "RCP Update: The file lacks its header, count or termination record",
+    kRcpIncompleteText,
     "Data has been detected in the Image Store Area.\r\nYou must delete the data before the rcp "
     "file can be downloaded.",
     "RCP update failed",
@@ -51,7 +51,7 @@ const ImageKind kVtc{
     "Reading VTC file.",
     "VTC Update: Read file failed",
     "VTC file read complete.",
-    "VTC Update: The file lacks its header or termination record",
+    kVtcIncompleteText,
     "Data has been detected in the Image Store Area.\r\nYou must delete the data before the vtc "
     "file can be downloaded.",
     "VTC update failed",

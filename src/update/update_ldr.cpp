@@ -63,7 +63,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
     }
     result = InsertSpecialBlock(panel, run.family, image, block, kSpecialBlockBytes);
     if (result != UPD_OK) {
-      ShowError(panel->m_szPortName, "Loader Update: Read block failed");
+      ShowError(panel->m_szPortName, kLoaderSpliceFailedText);
       return result;
     }
     panel->m_bRxActive = false;
