@@ -66,8 +66,9 @@ int DesktopApp::Run(const std::function<void(MainWindowView&)>& prepare) {
     QTimer closeRequests;
     QObject::connect(&closeRequests, &QTimer::timeout, &view, [&view] {
       if (!g_closeRequested.load() || view.IsShutDown()) return;
-      // A modal window of a running command goes first (a box as by OK, the
-      // sheet as by Cancel); the main window follows at a later tick.
+      // A modal window of a running command goes first (the sheet as by
+      // Cancel); the main window follows at a later tick. The main window
+      // answers the window thread's boxes itself.
       if (QWidget* modal = QApplication::activeModalWidget()) {
         modal->close();
       } else {

@@ -40,6 +40,15 @@ MainWindowView::MainWindowView(CProgrammerDlg& model, QtMessageSink* sink)
 
   usbTimer_.setInterval(kUsbTimerPeriodMs);
   connect(&usbTimer_, &QTimer::timeout, this, &MainWindowView::OnUsbTick);
+
+  if (sink_ != nullptr) {
+    connect(sink_, &QtMessageSink::windowBoxesClosed, this, [this] {
+      if (!closeAfterBoxes_) return;
+      closeAfterBoxes_ = false;
+      // Queued: the commands the boxes held go on first.
+      QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
+  }
 }
 
 MainWindowView::~MainWindowView() {
@@ -192,9 +201,19 @@ void MainWindowView::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  // A modal window (the sheet, the About box, a box of the window thread)
-  // belongs to a command that is still running: the window closes after it.
+  // A modal window (the sheet, the About box) belongs to a command that is
+  // still running: the window closes after it.
   if (QApplication::activeModalWidget() != nullptr) {
+    event->ignore();
+    return;
+  }
+  // A box of the window thread holds a command (a panel's Reset, a USB poll
+  // tick) in the box's own loop, beneath this close. The boxes are answered,
+  // and the window closes once those commands have gone on, so no command
+  // resumes on a panel the close has destroyed.
+  if (sink_ != nullptr && !sink_->WindowBoxes().isEmpty()) {
+    closeAfterBoxes_ = true;
+    sink_->CloseWindowBoxes();
     event->ignore();
     return;
   }

@@ -100,6 +100,7 @@ class MainWindowView : public QMainWindow {
   std::vector<PortPanelView*> panels_;
   int menuBarHeight_ = 0;
   QMargins decoration_;  // the window manager's frame around the window
+  bool closeAfterBoxes_ = false;  // a close waits for the window thread's boxes
   bool closing_ = false;   // ShutDown has begun
   bool shutDown_ = false;  // ShutDown has ended
 };

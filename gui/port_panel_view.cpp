@@ -84,8 +84,10 @@ void PortPanelView::Detach() {
 LogWindowView* PortPanelView::LogView() const { return logView_.data(); }
 
 void PortPanelView::OnPortButton() {
-  if (model_ == nullptr) return;
+  if (model_ == nullptr || inCommand_) return;
+  inCommand_ = true;
   model_->Start();
+  inCommand_ = false;
   RefreshButton();
 }
 
@@ -128,8 +130,10 @@ std::unique_ptr<QMenu> PortPanelView::BuildContextMenu() {
 }
 
 void PortPanelView::RunCommand(int commandId) {
-  if (model_ == nullptr) return;
+  if (model_ == nullptr || inCommand_) return;
+  inCommand_ = true;
   OnPanelCommand(*model_, commandId, runSetup_);
+  inCommand_ = false;
   // The command may have run a nested loop (a box, the sheet) during which
   // the panel was detached.
   if (model_ == nullptr) return;
@@ -149,6 +153,7 @@ void PortPanelView::SyncLogView() {
 }
 
 void PortPanelView::contextMenuEvent(QContextMenuEvent* event) {
+  if (inCommand_) return;
   std::unique_ptr<QMenu> menu = BuildContextMenu();
   QAction* chosen = menu->exec(event->globalPos());
   if (chosen != nullptr) RunCommand(chosen->data().toInt());

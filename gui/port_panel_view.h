@@ -74,6 +74,9 @@ class PortPanelView : public QFrame {
 
   CCommDialog* model_;
   SetupRunner runSetup_;
+  // A command of this panel is running: it may wait in a box while the
+  // window takes input, and the panel takes no second command meanwhile.
+  bool inCommand_ = false;
   QPushButton* button_;
   QProgressBar* progress_;
   QLabel* status_;

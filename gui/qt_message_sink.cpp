@@ -1,6 +1,7 @@
 #include "qt_message_sink.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
 
@@ -65,23 +66,62 @@ QMessageBox* QtMessageSink::MakeBox(platform::BoxKind kind, const std::string& c
 void QtMessageSink::Show(platform::BoxKind kind, const std::string& caption,
                          const std::string& text) {
   if (OnWindowThread()) {
-    // The window thread's own box: modal, the program carries on after OK.
-    std::unique_ptr<QMessageBox> box(MakeBox(kind, caption, text, Qt::ApplicationModal));
-    box->exec();
+    ShowOnWindowThread(kind, caption, text);
     return;
   }
 
-  auto waiter = std::make_shared<Waiter>();
+  const std::thread::id self = std::this_thread::get_id();
+  std::shared_ptr<Waiter> waiter;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closing_) return;
-    waiters_.push_back(waiter);
+    const bool released = std::find(released_.begin(), released_.end(), self) != released_.end();
+    // A released thread's box is shown all the same; only nobody waits for it.
+    if (!released) {
+      waiter = std::make_shared<Waiter>(self);
+      waiters_.push_back(waiter);
+    }
     requests_.push_back(Request{waiter, kind, caption, text});
   }
   QMetaObject::invokeMethod(this, "OpenRequested", Qt::QueuedConnection);
+  if (!waiter) return;
   waiter->Wait();
   std::lock_guard<std::mutex> lock(mutex_);
   waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
+}
+
+void QtMessageSink::ShowOnWindowThread(platform::BoxKind kind, const std::string& caption,
+                                       const std::string& text) {
+  // The command that asked for the box carries on after OK, as it would
+  // after a modal box; but the box is not modal, so every other window of
+  // the program takes input meanwhile. The local loop keeps them running.
+  QPointer<QMessageBox> box = MakeBox(kind, caption, text, Qt::NonModal);
+  QEventLoop loop;
+  connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+  connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
+  windowBoxes_.append(box);
+  box->show();
+  box->raise();
+  emit windowBoxOpened(box);
+  // A box answered already (from within windowBoxOpened) needs no loop.
+  if (box && box->isVisible()) loop.exec();
+  windowBoxes_.removeAll(box);
+  windowBoxes_.removeAll(nullptr);
+  // The loop also ends when the application quits; the box goes then too.
+  delete box.data();
+  if (windowBoxes_.isEmpty()) emit windowBoxesClosed();
+}
+
+QList<QMessageBox*> QtMessageSink::WindowBoxes() const {
+  QList<QMessageBox*> open;
+  for (const QPointer<QMessageBox>& box : windowBoxes_) {
+    if (box && box->isVisible()) open.append(box.data());
+  }
+  return open;
+}
+
+void QtMessageSink::CloseWindowBoxes() {
+  for (QMessageBox* box : WindowBoxes()) box->done(QMessageBox::Ok);
 }
 
 void QtMessageSink::OpenRequested() {
@@ -97,9 +137,10 @@ void QtMessageSink::OpenRequested() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Every way the box goes (OK, Escape, close box, deletion) releases its
     // thread; releasing twice does no harm.
-    const std::shared_ptr<Waiter> waiter = request.waiter;
-    connect(box, &QMessageBox::finished, this, [waiter] { waiter->Release(); });
-    connect(box, &QObject::destroyed, this, [waiter] { waiter->Release(); });
+    if (const std::shared_ptr<Waiter> waiter = request.waiter) {
+      connect(box, &QMessageBox::finished, this, [waiter] { waiter->Release(); });
+      connect(box, &QObject::destroyed, this, [waiter] { waiter->Release(); });
+    }
     boxes_.removeAll(nullptr);
     boxes_.append(box);
     box->show();
@@ -118,6 +159,25 @@ void QtMessageSink::Beep(uint32_t /*type*/) {
 
 void QtMessageSink::BeepNow() { QApplication::beep(); }
 
+void QtMessageSink::ReleaseThread(std::thread::id thread) {
+  std::vector<std::shared_ptr<Waiter>> waiting;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_.push_back(thread);
+    for (const auto& waiter : waiters_) {
+      if (waiter->Thread() == thread) waiting.push_back(waiter);
+    }
+  }
+  // The box stays open; its thread goes on.
+  for (const auto& waiter : waiting) waiter->Release();
+}
+
+void QtMessageSink::ForgetThread(std::thread::id thread) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto at = std::find(released_.begin(), released_.end(), thread);
+  if (at != released_.end()) released_.erase(at);
+}
+
 void QtMessageSink::Shutdown() {
   std::vector<std::shared_ptr<Waiter>> waiting;
   {
@@ -128,6 +188,7 @@ void QtMessageSink::Shutdown() {
   }
   for (const auto& waiter : waiting) waiter->Release();
   if (!OnWindowThread()) return;
+  CloseWindowBoxes();
   const QList<QPointer<QMessageBox>> open = boxes_;
   boxes_.clear();
   for (const QPointer<QMessageBox>& box : open) {

@@ -5,10 +5,14 @@
 // A box asked for on a port thread blocks only that thread: the box is made
 // on the window thread, which stays responsive, and the port thread waits
 // until the operator presses OK. Several ports may each have a box open at
-// the same time. A box asked for on the window thread itself runs modally
-// there. When the program closes, Shutdown closes every open box and
-// releases every waiting thread, and boxes asked for afterwards by port
-// threads are dropped, so the teardown of the ports never waits for a box.
+// the same time. A box asked for on the window thread itself waits for OK in
+// a local event loop without being modal, so the other panels, the USB button
+// and the menus stay usable while it is open: the program's boxes have no
+// owner window. A port thread that is being ended is released from its
+// boxes: they stay on screen, and the thread goes on without waiting.
+// When the program closes, Shutdown closes every open box and releases
+// every waiting thread, and boxes asked for afterwards by port threads are
+// dropped, so the teardown of the ports never waits for a box.
 #pragma once
 
 #include <QList>
@@ -20,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/message_box.h"
@@ -38,6 +43,8 @@ class QtMessageSink : public QObject, public platform::MessageSink {
 
   void Show(platform::BoxKind kind, const std::string& caption, const std::string& text) override;
   void Beep(uint32_t type) override;
+  void ReleaseThread(std::thread::id thread) override;
+  void ForgetThread(std::thread::id thread) override;
 
   // Window thread: closes every open box and releases every waiting port
   // thread; from now on boxes of port threads are dropped at once.
@@ -46,6 +53,12 @@ class QtMessageSink : public QObject, public platform::MessageSink {
 
   // Window thread: the boxes of port threads that are open now.
   QList<QMessageBox*> OpenBoxes() const;
+  // Window thread: the boxes of the window thread open now, innermost last.
+  // Each holds the command that asked for it until it is answered.
+  QList<QMessageBox*> WindowBoxes() const;
+  // Window thread: answers every box of the window thread as by OK; the
+  // commands they held go on once the window thread returns to them.
+  void CloseWindowBoxes();
 
   // A box as every caller gets it: the caption, the text, an OK button, the
   // icon of its kind, always on top. Not shown yet.
@@ -56,6 +69,12 @@ class QtMessageSink : public QObject, public platform::MessageSink {
  signals:
   // A port thread's box has just been shown (window thread).
   void boxOpened(QMessageBox* box);
+  // A box of the window thread has just been shown; the command that asked
+  // for it waits in the box's loop.
+  void windowBoxOpened(QMessageBox* box);
+  // The last box of the window thread has been answered and every command
+  // that asked for one has gone on.
+  void windowBoxesClosed();
 
  private slots:
   // Window thread: shows the boxes port threads have asked for. Queued by
@@ -67,10 +86,13 @@ class QtMessageSink : public QObject, public platform::MessageSink {
   // One port thread waiting for its box.
   class Waiter {
    public:
+    explicit Waiter(std::thread::id thread) : thread_(thread) {}
     void Release();
     void Wait();
+    std::thread::id Thread() const { return thread_; }
 
    private:
+    const std::thread::id thread_;
     std::mutex mutex_;  // guards released_
     std::condition_variable changed_;
     bool released_ = false;
@@ -78,20 +100,26 @@ class QtMessageSink : public QObject, public platform::MessageSink {
 
   // A box a port thread asked for, not shown yet.
   struct Request {
-    std::shared_ptr<Waiter> waiter;
+    std::shared_ptr<Waiter> waiter;  // null when no thread waits for the box
     platform::BoxKind kind;
     std::string caption;
     std::string text;
   };
 
   bool OnWindowThread() const;
+  // The window thread's box: shown, then waited for in a local loop.
+  void ShowOnWindowThread(platform::BoxKind kind, const std::string& caption,
+                          const std::string& text);
 
-  mutable std::mutex mutex_;  // guards waiters_, requests_ and closing_
+  // guards waiters_, requests_, released_ and closing_
+  mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Waiter>> waiters_;
+  std::vector<std::thread::id> released_;  // threads whose boxes do not hold them
   std::vector<Request> requests_;
   bool closing_ = false;
 
-  QList<QPointer<QMessageBox>> boxes_;  // window thread only
+  QList<QPointer<QMessageBox>> boxes_;        // window thread only
+  QList<QPointer<QMessageBox>> windowBoxes_;  // window thread only
 };
 
 }  // namespace vtgui

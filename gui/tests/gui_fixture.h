@@ -50,8 +50,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kW
 }
 
 // Runs action on the modal window that a call made right after this opens
-// (a box of the window thread, the sheet, the About box), once its own event
-// loop runs.
+// (the sheet, the About box), once its own event loop runs.
 inline void WhenModal(std::function<void(QWidget*)> action) {
   auto* timer = new QTimer(qApp);
   timer->setInterval(10);

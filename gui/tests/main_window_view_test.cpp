@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 
 #include "about_box.h"
 #include "app/ini_file.h"
+#include "app/panel_menu.h"
 #include "cli_app.h"
 #include "dialog_units.h"
 #include "gui_fixture.h"
@@ -245,6 +247,31 @@ TEST_F(MainWindowViewTest, ClosingWhileEveryPanelProgramsEndsEveryPort) {
   ASSERT_TRUE(WaitUntil([&] { return desktopSink->OpenBoxes().empty(); }));
   EXPECT_FALSE(CIniFile("ZANDRIC.INI").GetString("Common", "LastModTime", "").empty());
   for (vtgui::PortPanelView* panel : view->Panels()) EXPECT_EQ(panel->Model(), nullptr);
+}
+
+// A close while a window-thread box holds a panel's Reset answers the box;
+// the window closes once the Reset has gone on, never beneath it.
+TEST_F(MainWindowViewTest, CloseDuringAWindowThreadBoxWaitsForTheCommandBeneathIt) {
+  UseDesktopSink();
+  OpenStation(FastBench(), false);
+  vtgui::PortPanelView* panel = view->Panels().front();
+  panel->PortButton()->click();
+  ASSERT_TRUE(WaitUntil([&] { return panel->Model()->m_bBusy.load(); }));
+
+  bool closedAtOnce = true;
+  bool shutDownInBox = true;
+  QObject::connect(desktopSink.get(), &vtgui::QtMessageSink::windowBoxOpened, [&](QMessageBox* box) {
+    QTimer::singleShot(0, box, [&] {
+      closedAtOnce = view->close();
+      shutDownInBox = view->IsShutDown();
+    });
+  });
+  panel->RunCommand(ID_PANEL_RESET);
+  EXPECT_FALSE(closedAtOnce);
+  EXPECT_FALSE(shutDownInBox);
+  EXPECT_FALSE(view->IsShutDown()) << "closed beneath the Reset";
+  ASSERT_TRUE(WaitUntil([&] { return view->IsShutDown(); }));
+  EXPECT_TRUE(model->GetPanels().empty());
 }
 
 }  // namespace

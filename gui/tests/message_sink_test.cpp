@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 namespace {
 
 using guitest::WaitUntil;
-using guitest::WhenModal;
 
 // The desktop sink installed for one test, the one before put back.
 class MessageSinkTest : public ::testing::Test {
@@ -104,22 +104,56 @@ TEST_F(MessageSinkTest, ShutdownReleasesWaitingThreadsAndDropsLaterBoxes) {
   EXPECT_TRUE(sink.OpenBoxes().empty());
 }
 
-TEST_F(MessageSinkTest, WindowThreadBoxIsModalUntilOk) {
+TEST_F(MessageSinkTest, WindowThreadBoxHoldsItsCallerUntilOkWithoutBeingModal) {
   QString title;
   QString text;
   bool onTop = false;
-  WhenModal([&](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    ASSERT_NE(box, nullptr);
+  bool modal = true;
+  bool callerWaited = false;
+  bool returned = false;
+  QObject::connect(&sink, &vtgui::QtMessageSink::windowBoxOpened, [&](QMessageBox* box) {
     title = box->windowTitle();
     text = box->text();
     onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-    box->button(QMessageBox::Ok)->click();
+    modal = box->windowModality() != Qt::NonModal || QApplication::activeModalWidget() != nullptr;
+    // Answered later, from the box's own loop, as the operator would.
+    QTimer::singleShot(0, box, [&, box] {
+      callerWaited = !returned && sink.WindowBoxes() == QList<QMessageBox*>{box};
+      box->button(QMessageBox::Ok)->click();
+    });
   });
   ShowPlainError("Cannot read from file\n");
+  returned = true;
+  EXPECT_TRUE(callerWaited);
   EXPECT_EQ(title, "Error");
   EXPECT_EQ(text, "Cannot read from file\n");
   EXPECT_TRUE(onTop);
+  EXPECT_FALSE(modal);
+  EXPECT_TRUE(sink.WindowBoxes().isEmpty());
+}
+
+// A port thread being ended is let go of its box; the operator still sees it.
+TEST_F(MessageSinkTest, ReleasedThreadGoesOnWhileItsBoxStays) {
+  std::thread::id portThread;
+  std::atomic<bool> idKnown{false};
+  auto& returned = StartBoxThread([&] {
+    portThread = std::this_thread::get_id();
+    idKnown = true;
+    ShowError("COM4", "ReadFile in rcvProc");
+    // Released already: shown, but not waited for.
+    ShowError("COM4", "GetCommModemStatus");
+  });
+  ASSERT_TRUE(WaitUntil([&] { return BoxTitled("COM4: Error") != nullptr; }));
+  EXPECT_FALSE(returned);
+
+  ASSERT_TRUE(idKnown.load());
+  {
+    platform::ScopedBoxRelease release({portThread});
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return sink.OpenBoxes().size() == 2; }));
+  for (QMessageBox* box : sink.OpenBoxes()) box->button(QMessageBox::Ok)->click();
+  ASSERT_TRUE(WaitUntil([&] { return sink.OpenBoxes().empty(); }));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <QMessageBox>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +133,53 @@ TEST_F(PortPanelViewTest, ResetFromTheMenuLeavesThePanelUnusable) {
   ASSERT_TRUE(WaitUntil([&] { return panel->Model()->ThreadsDone(); }));
   QApplication::processEvents();
   EXPECT_FALSE(panel->PortButton()->isEnabled());
+}
+
+// The Reset notice waits for OK on the window thread; meanwhile another
+// panel's button starts its run as if no box were open.
+class PanelBesideABoxTest : public guitest::StationFixture {
+ protected:
+  void SetUp() override {
+    UseDesktopSink();
+    OpenStation(PacedBench(), /*withOperators=*/false);
+  }
+};
+
+TEST_F(PanelBesideABoxTest, WindowThreadBoxLeavesAnotherPanelsButtonUsable) {
+  vtgui::PortPanelView* reset = PanelNamed("COM1");
+  vtgui::PortPanelView* other = PanelNamed("COM2");
+  ASSERT_NE(reset, nullptr);
+  ASSERT_NE(other, nullptr);
+  reset->PortButton()->click();
+  ASSERT_TRUE(WaitUntil([&] { return reset->Model()->m_bBusy.load(); }));
+
+  QString boxText;
+  bool modalWindow = true;
+  bool otherStarted = false;
+  bool resetPanelTakesCommands = true;
+  QObject::connect(desktopSink.get(), &vtgui::QtMessageSink::windowBoxOpened, [&](QMessageBox* box) {
+    boxText = box->text();
+    QTimer::singleShot(0, box, [&, box] {
+      modalWindow = QApplication::activeModalWidget() != nullptr;
+      ASSERT_TRUE(other->PortButton()->isEnabled());
+      // Through the window system, where a modal window would block it.
+      QPushButton* button = other->PortButton();
+      QTest::mouseClick(button->window()->windowHandle(), Qt::LeftButton, {},
+                        button->mapTo(button->window(), button->rect().center()));
+      otherStarted = other->Model()->m_bBusy.load() && !other->PortButton()->isEnabled();
+      // The panel whose command waits in the box takes no second one.
+      reset->RunCommand(ID_PANEL_RESET);
+      resetPanelTakesCommands = desktopSink->WindowBoxes().size() != 1;
+      box->button(QMessageBox::Ok)->click();
+    });
+  });
+  reset->RunCommand(ID_PANEL_RESET);
+  EXPECT_EQ(boxText, "Turn scanner power off");
+  EXPECT_FALSE(modalWindow);
+  EXPECT_TRUE(otherStarted);
+  EXPECT_FALSE(resetPanelTakesCommands);
+  EXPECT_TRUE(desktopSink->WindowBoxes().isEmpty());
+  ASSERT_TRUE(WaitUntil([&] { return other->StatusLine()->text() == vtcli::kPowerOnText; }));
 }
 
 TEST_F(PortPanelViewTest, LogWindowCommandOpensAndClosesTheView) {

@@ -8,7 +8,8 @@
 // joins them before the panel is released. Anything that can hold a thread up
 // (a write held while the scanner holds CTS low, a read, a wait on the ring,
 // a full ring) ends once the exit event is set and the port is closed, so the
-// window thread always does both before it waits.
+// window thread always does both before it waits; a box the thread shows no
+// longer holds it once the wait has begun.
 #include "link/comm_dialog.h"
 
 #include <cstring>
@@ -224,6 +225,17 @@ void CCommDialog::ClosePort() {
 }
 
 void CCommDialog::JoinThreads() {
+  // A thread being ended may sit in a box (a failed read after the scanner
+  // was unplugged, a board that gave no id) that only the operator closes,
+  // and the operator cannot close it while the window thread waits here. Its
+  // boxes are therefore released first: each stays on screen as a notice,
+  // and the thread, already told to stop, goes on to its end at once.
+  // Pumping the window's messages during the wait was not chosen: it would
+  // run the window's commands (this panel's own, the main window's close)
+  // in the middle of Start or of the teardown. Nor was ending the threads
+  // off the window thread: Start would then finish later, on another
+  // thread, only once the operator had answered the earlier run's box.
+  platform::ScopedBoxRelease release({recvThread_.get_id(), sendThread_.get_id()});
   if (recvThread_.joinable()) recvThread_.join();
   if (sendThread_.joinable()) sendThread_.join();
 }

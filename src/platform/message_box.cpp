@@ -25,6 +25,22 @@ void InstallMessageSink(MessageSink* sink) { g_sink.store(sink, std::memory_orde
 
 MessageSink* CurrentMessageSink() { return g_sink.load(std::memory_order_acquire); }
 
+ScopedBoxRelease::ScopedBoxRelease(std::initializer_list<std::thread::id> threads)
+    : sink_(CurrentMessageSink()) {
+  for (std::thread::id thread : threads) {
+    if (thread == std::thread::id()) continue;
+    threads_.push_back(thread);
+    if (sink_ != nullptr) sink_->ReleaseThread(thread);
+  }
+}
+
+ScopedBoxRelease::~ScopedBoxRelease() {
+  // The sink that released the threads forgets them, even if another was
+  // installed meanwhile.
+  if (sink_ == nullptr) return;
+  for (std::thread::id thread : threads_) sink_->ForgetThread(thread);
+}
+
 }  // namespace platform
 
 using platform::BoxKind;

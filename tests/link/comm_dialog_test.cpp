@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "platform/message_box.h"
+#include "support/holding_sink.h"
 #include "support/link_fixture.h"
 
 namespace {
 
+using linktest::Background;
 using linktest::LinkFixture;
 using linktest::WaitUntil;
 using linktest::WakeUpResponder;
@@ -252,6 +255,47 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
   rig.DestroyPanel();
   EXPECT_FALSE(rig.line->IsNearOpen());
   EXPECT_TRUE(rig.boxes.Texts().empty());
+}
+
+// The receiver of a finished run reports the unplugged scanner in a box that
+// holds it until the operator answers. Pressing the port button meanwhile
+// ends that run on the window thread; the box must not hold the window
+// thread too, or it could never be answered.
+TEST_F(LinkFixture, StartAndTeardownReturnWhileAThreadOfTheEarlierRunSitsInABox) {
+  rig.line->SetPower(true);
+  WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
+  rig.mainDlg.m_nFamily.store(kFamilyQZ600);
+  CCommDialog& panel = rig.CreatePanel();
+  testsupport::HoldingSink sink;
+  panel.Start();
+  ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
+  rig.line->Unplug();
+  ASSERT_TRUE(WaitUntil([&] {
+    return sink.Showing("ReadFile in rcvProc") == 1 && panel.m_bButtonEnabled.load() &&
+           panel.m_bSendDone.load();
+  }));
+  EXPECT_FALSE(panel.m_bRecvDone.load());
+
+  // Should the threads never be let go, the operator answers the boxes so
+  // that the test fails instead of hanging.
+  std::atomic<bool> returned{false};
+  Background watchdog([&] {
+    if (!WaitUntil([&] { return returned.load(); })) sink.AnswerAll();
+  });
+  panel.Start();
+  EXPECT_EQ(sink.Showing("ReadFile in rcvProc"), 1) << "Start waited for the operator";
+  EXPECT_EQ(sink.ReleasedReturns(), 1);
+  EXPECT_FALSE(panel.m_bButtonEnabled.load());
+  EXPECT_TRUE(panel.m_bBusy.load());
+
+  // The new run's receiver fails on the dead port and sits in a box of its
+  // own; the teardown lets it go the same way.
+  ASSERT_TRUE(WaitUntil([&] { return sink.Showing("ReadFile in rcvProc") == 2; }));
+  EXPECT_FALSE(panel.m_bRecvDone.load());
+  rig.DestroyPanel();
+  EXPECT_EQ(sink.Showing("ReadFile in rcvProc"), 2) << "the teardown waited for the operator";
+  EXPECT_GE(sink.ReleasedReturns(), 2);
+  returned.store(true);
 }
 
 TEST_F(LinkFixture, TeardownWhileTheApplicationClosesShowsNothing) {
