@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QStringList>
 
 namespace vtgui {
@@ -21,6 +22,13 @@ QFont DialogFont() {
   }
   font.setPointSize(8);
   return font;
+}
+
+DialogBaseUnits DialogBase() {
+  const QFontMetrics metrics(DialogFont());
+  const int letters =
+      metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  return DialogBaseUnits{(letters / 26 + 1) / 2, metrics.height()};
 }
 
 }  // namespace vtgui

@@ -63,6 +63,11 @@ void MainWindowView::Initialise() {
   // the frame around the client area that holds the panels.
   menuBarHeight_ = menuBar()->sizeHint().height();
   model_.m_frame = FrameInsets{0, menuBarHeight_, 0, 0};
+  // The panels and the USB button as large as the templates make them in
+  // the dialog font in use.
+  const DialogBaseUnits base = DialogBase();
+  model_.m_szPanel = DialogUnitsToPixels(kPanelTemplateUnits, base);
+  model_.m_szUsbButton = DialogUnitsToPixels(kUsbButtonUnits, base);
   model_.OnInitDialog();
 
   FillMenu(fileMenu_, model_.GetFileMenu());
@@ -189,10 +194,10 @@ void MainWindowView::MeasureFrame() {
                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
   if (decoration == decoration_) return;
   decoration_ = decoration;
-  model_.m_frame = FrameInsets{decoration.left(), decoration.top() + menuBarHeight_,
-                               decoration.right(), decoration.bottom()};
-  // The prompt line's width follows the client area's.
-  model_.PlaceUsbRow();
+  // The window grows by the frame, so that the client area still holds the
+  // panels and the USB row.
+  model_.SetFrame(FrameInsets{decoration.left(), decoration.top() + menuBarHeight_,
+                              decoration.right(), decoration.bottom()});
   ApplyLayout();
 }
 

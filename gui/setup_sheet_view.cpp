@@ -28,11 +28,12 @@ constexpr RowPlace kRowPlaces[] = {
 constexpr int kLabelX = 7;
 constexpr int kBrowseX = 247;
 
-// The page templates' size and the sheet's margins and buttons, in pixels.
-const QSize kPageSize = DluSize(312, 173);
-const int kMargin = DialogUnitsToPixelsX(7);
-const QSize kButtonSize = DluSize(50, 14);
-const int kButtonGap = DialogUnitsToPixelsX(6);
+// The page templates' size and the sheet's margins and buttons, in pixels
+// of the dialog font in use.
+QSize PageSize() { return DluSize(312, 173); }
+int Margin() { return DluX(7); }
+QSize ButtonSize() { return DluSize(50, 14); }
+int ButtonGap() { return DluX(6); }
 constexpr int kButtonPlaces = 3;
 
 QString FromModel(const std::string& text) { return QString::fromLocal8Bit(text); }
@@ -52,7 +53,7 @@ SetupSheetView::SetupSheetView(CFileOpenPropSheet& sheet, QWidget* parent)
     tabs_->addTab(BuildPage(i), sheet_.GetPage(i).Caption());
   }
   const QSize tabsSize = tabs_->sizeHint().expandedTo(tabs_->minimumSizeHint());
-  tabs_->setGeometry(QRect(QPoint(kMargin, kMargin), tabsSize));
+  tabs_->setGeometry(QRect(QPoint(Margin(), Margin()), tabsSize));
 
   // The sheet's buttons after its initialisation: no Apply, Help hidden,
   // Cancel in Help's place and OK in Cancel's, right-aligned under the pages.
@@ -61,18 +62,18 @@ SetupSheetView::SetupSheetView(CFileOpenPropSheet& sheet, QWidget* parent)
   ok_->setDefault(true);
   cancel_ = new QPushButton("Cancel", this);
   cancel_->setObjectName("cancelButton");
-  const int buttonsTop = tabs_->geometry().bottom() + 1 + kMargin;
+  const int buttonsTop = tabs_->geometry().bottom() + 1 + Margin();
   const int right = tabs_->geometry().right() + 1;
   for (const SheetButton& button : CFileOpenPropSheet::Buttons()) {
     QPushButton* widget = button.id == kSheetOkId ? ok_ : button.id == kSheetCancelId ? cancel_ : nullptr;
     if (widget == nullptr || !button.visible) continue;
     const int fromRight = kButtonPlaces - button.place;
-    const int x = right - fromRight * kButtonSize.width() - (fromRight - 1) * kButtonGap;
-    widget->setGeometry(QRect(QPoint(x, buttonsTop), kButtonSize));
+    const int x = right - fromRight * ButtonSize().width() - (fromRight - 1) * ButtonGap();
+    widget->setGeometry(QRect(QPoint(x, buttonsTop), ButtonSize()));
   }
   connect(ok_, &QPushButton::clicked, this, &SetupSheetView::accept);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-  setFixedSize(right + kMargin, buttonsTop + kButtonSize.height() + kMargin);
+  setFixedSize(right + Margin(), buttonsTop + ButtonSize().height() + Margin());
 
   shownIndex_ = sheet_.GetActiveIndex();
   syncing_ = true;
@@ -87,7 +88,7 @@ QWidget* SetupSheetView::BuildPage(int index) {
   PageControls& controls = pages_[index];
   auto* page = new QWidget;
   page->setObjectName(model.Caption());
-  page->setFixedSize(kPageSize);
+  page->setFixedSize(PageSize());
   controls.page = page;
 
   const std::vector<CPropertyPage::FileRow>& rows = model.Rows();

@@ -1,8 +1,7 @@
 // Pixel geometry of the windows: the main window model computes where the
 // port panels, the USB button and its prompt go; the front end only applies
-// the rectangles. Dialog templates are given in dialog units; at 96 dpi with
-// the 8-point dialog font one horizontal unit is 1.5 px and one vertical unit
-// 1.625 px.
+// the rectangles. Dialog templates are given in dialog units, which the
+// dialog font's size turns into pixels.
 #pragma once
 
 struct Size {
@@ -30,9 +29,29 @@ struct FrameInsets {
   int bottom = 0;
 };
 
-// Dialog units to pixels at 96 dpi, rounded to the nearest pixel.
-constexpr int DialogUnitsToPixelsX(int units) { return (units * 3 + 1) / 2; }
-constexpr int DialogUnitsToPixelsY(int units) { return (units * 13 + 4) / 8; }
-constexpr Size DialogUnitsToPixels(Size units) {
-  return {DialogUnitsToPixelsX(units.cx), DialogUnitsToPixelsY(units.cy)};
+// The dialog font's base units, in pixels: its average character width and
+// its character height. The system sizes dialog templates from them, so the
+// windows follow the font they are drawn in. The default is the 8-point
+// dialog font at 96 dpi; a front end measures the font it actually uses.
+struct DialogBaseUnits {
+  int cx = 6;
+  int cy = 13;
+  bool operator==(const DialogBaseUnits&) const = default;
+};
+
+// units * base / divisor, rounded to the nearest pixel as the system does.
+constexpr int ScaleDialogUnits(int units, int base, int divisor) {
+  return (units * base + divisor / 2) / divisor;
+}
+
+// A horizontal dialog unit is a quarter of the average character width, a
+// vertical one an eighth of the character height.
+constexpr int DialogUnitsToPixelsX(int units, DialogBaseUnits base = {}) {
+  return ScaleDialogUnits(units, base.cx, 4);
+}
+constexpr int DialogUnitsToPixelsY(int units, DialogBaseUnits base = {}) {
+  return ScaleDialogUnits(units, base.cy, 8);
+}
+constexpr Size DialogUnitsToPixels(Size units, DialogBaseUnits base = {}) {
+  return {DialogUnitsToPixelsX(units.cx, base), DialogUnitsToPixelsY(units.cy, base)};
 }

@@ -23,6 +23,9 @@ constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_s
 // Start-up panels: up to this many stand in one column.
 constexpr int kMaxOneColumnPanels = 8;
 
+// Space between the panels and the USB row, and below the row.
+constexpr int kUsbRowGap = 5;
+
 }  // namespace
 
 void CProgrammerDlg::OnInitDialog() {
@@ -91,18 +94,20 @@ void CProgrammerDlg::CreatePortPanels() {
   }
 
   // Every panel has the size of template 129; the pitch leaves one pixel
-  // between neighbours.
+  // between neighbours. Two pitches below the panels hold the frame and the
+  // USB row, in two columns as in one: one pitch alone would leave the USB
+  // button outside the window, and USB scanners out of the operator's reach.
   const int w = m_szPanel.cx + 1;
   const int h = m_szPanel.cy + 1;
   int columns = 1;
   int perColumn = std::max(g_nPortCount, 1);
-  int windowHeight = h * (perColumn + 2);
   if (g_nPortCount > kMaxOneColumnPanels) {
     columns = 2;
     perColumn = (g_nPortCount + 1) / 2;
-    windowHeight = h * (perColumn + 1);
   }
-  m_rcWindow = {0, 0, w * columns, windowHeight};
+  m_rcWindow = {0, 0, 0, 0};
+  m_nColumns = columns;
+  m_nGridHeight = h * (perColumn + 2);
 
   int placed = 0;
   for (PanelSlot& slot : m_panels) {
@@ -113,13 +118,31 @@ void CProgrammerDlg::CreatePortPanels() {
     m_nPanelAreaHeight = std::max(m_nPanelAreaHeight, (k + 1) * h);
     ++placed;
   }
+  FitWindow();
+}
+
+void CProgrammerDlg::FitWindow() {
+  // The pitches give the window's size; the frame the front end measured is
+  // added around the panels' width, and the height never leaves the lowest
+  // panel or the USB row under the frame.
+  const int w = m_szPanel.cx + 1;
+  int content = m_nPanelAreaHeight;
+  if (m_bUsbRowVisible) content += kUsbRowGap + m_szUsbButton.cy + kUsbRowGap;
+  m_rcWindow.width = w * m_nColumns + m_frame.left + m_frame.right;
+  m_rcWindow.height = std::max(m_nGridHeight, m_frame.top + m_frame.bottom + content);
+}
+
+void CProgrammerDlg::SetFrame(const FrameInsets& frame) {
+  m_frame = frame;
+  FitWindow();
+  PlaceUsbRow();
 }
 
 void CProgrammerDlg::PlaceUsbRow() {
   const int bw = m_szUsbButton.cx;
   const int bh = m_szUsbButton.cy;
-  m_rcUsbButton = {1, m_nPanelAreaHeight + 5, bw, bh};
-  m_rcUsbPrompt = {bw + 6, m_nPanelAreaHeight + 5, (ClientWidth() - 5) - (bw + 6), bh};
+  m_rcUsbButton = {1, m_nPanelAreaHeight + kUsbRowGap, bw, bh};
+  m_rcUsbPrompt = {bw + 6, m_nPanelAreaHeight + kUsbRowGap, (ClientWidth() - 5) - (bw + 6), bh};
 }
 
 void CProgrammerDlg::OnUsbButton() {
@@ -194,8 +217,9 @@ bool CProgrammerDlg::AddUsbPanel(const COMM_SPORT& record) {
   m_panels.push_back(std::move(slot));
   // USB panels stack in column 0 below everything else; the window grows at
   // least to show the newest one, however the columns are filled.
-  m_rcWindow.width = w * columns;
-  m_rcWindow.height = std::max(h * rows, m_nPanelAreaHeight + h);
+  m_nColumns = columns;
+  m_nGridHeight = std::max(h * rows, m_nPanelAreaHeight + h);
+  FitWindow();
   return true;
 }
 

@@ -132,6 +132,10 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
   void CreatePortPanels();
   // Places the USB button and its prompt 5 pixels below the panel area.
   void PlaceUsbRow();
+  // The main window's frame as the front end measured it on screen: the
+  // window is sized so that its client area holds the panels side by side
+  // and, below them, the USB row; the USB row is placed again.
+  void SetFrame(const FrameInsets& frame);
   // Button 1041: from Waiting to Searching; starts the USB timer.
   void OnUsbButton();
   // The USB timer's tick: rescans and adds a panel for every new USB port.
@@ -159,7 +163,7 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
   std::vector<MenuItem> GetHelpMenu() const;
 
   // ---- geometry inputs, in pixels (set before OnInitDialog) ----
-  // Outer size of a port panel (template 129).
+  // Outer size of a port panel (template 129), in the dialog font in use.
   Size m_szPanel = DialogUnitsToPixels(kPanelTemplateUnits);
   // Size of the USB button (control 1041).
   Size m_szUsbButton = DialogUnitsToPixels(kUsbButtonUnits);
@@ -192,9 +196,13 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
   // The client area's width for the outer window width.
   int ClientWidth() const { return m_rcWindow.width - m_frame.left - m_frame.right; }
   void DestroyPanel(PanelSlot& slot);
+  // Sizes m_rcWindow from the grid, the frame and what the client area holds.
+  void FitWindow();
 
   std::vector<PanelSlot> m_panels;
   bool m_bInTimer = false;
+  int m_nColumns = 1;      // panel columns
+  int m_nGridHeight = 0;   // the window height the pitches give
 };
 
 // 1 when the platform's file search finds the path; 0 otherwise, after the box

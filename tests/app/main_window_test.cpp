@@ -101,8 +101,9 @@ TEST_F(MainWindowTest, StartUpPanelsFillOneOrTwoColumns) {
        3 * kH},
       {"eight ports stay in one column", {1, 2, 3, 4, 5, 6, 7, 8}, {0, 1, 2, 3, 4, 5, 6, 7},
        {0, 0, kW, 10 * kH}, {}, 8 * kH},
+      // Two pitches below the panels, as in one column: room for the USB row.
       {"nine ports: five and four", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {0, 1, 2, 3, 4, 5, 6, 7, 8},
-       {0, 0, 2 * kW, 6 * kH},
+       {0, 0, 2 * kW, 7 * kH},
        {{1, 1, kW - 1, kH - 1}, {1, kH + 1, kW - 1, kH - 1}, {1, 2 * kH + 1, kW - 1, kH - 1},
         {1, 3 * kH + 1, kW - 1, kH - 1}, {1, 4 * kH + 1, kW - 1, kH - 1},
         {kW + 1, 1, kW - 1, kH - 1}, {kW + 1, kH + 1, kW - 1, kH - 1},
@@ -154,19 +155,32 @@ TEST_F(MainWindowTest, WithoutPortsThePlaceholderStandsAtTheTopLeft) {
   EXPECT_EQ(dlg->m_rcUsbButton, (Rect{1, kH + 5, 62, 41}));
 }
 
-TEST_F(MainWindowTest, UsbRowSpansTheClientAreaBesideTheButton) {
+// The frame around the client area, known before the initialisation or
+// measured once the window is on screen: the window grows by it, so that the
+// client area holds the panel's width and, under a frame taller than the
+// spare pitches, the whole USB row.
+TEST_F(MainWindowTest, WindowGrowsByItsFrameAroundThePanelsAndTheUsbRow) {
   AddSerialPorts({1});
-  app.InitInstance();
-  dlg = std::make_unique<CProgrammerDlg>();
-  dlg->m_pPortList = app.m_pPortList.get();
-  dlg->m_szPanel = {400, 40};
-  dlg->m_szUsbButton = {60, 30};
-  dlg->m_frame = {4, 50, 4, 4};
-  dlg->OnInitDialog();
-  EXPECT_EQ(dlg->m_rcWindow, (Rect{0, 0, 401, 41 * 3}));
-  EXPECT_EQ(dlg->m_rcUsbButton, (Rect{1, 41 + 5, 60, 30}));
-  // Client width 401 - 8; prompt from 66 to 5 pixels before the right edge.
-  EXPECT_EQ(dlg->m_rcUsbPrompt, (Rect{66, 41 + 5, (393 - 5) - 66, 30}));
+  for (const bool measuredLater : {false, true}) {
+    SCOPED_TRACE(measuredLater ? "measured on screen" : "known before");
+    dlg.reset();
+    app.ExitInstance();
+    app.InitInstance();
+    dlg = std::make_unique<CProgrammerDlg>();
+    dlg->m_pPortList = app.m_pPortList.get();
+    dlg->m_szPanel = {400, 40};
+    dlg->m_szUsbButton = {60, 30};
+    const FrameInsets frame{4, 50, 4, 4};
+    if (!measuredLater) dlg->m_frame = frame;
+    dlg->OnInitDialog();
+    if (measuredLater) dlg->SetFrame(frame);
+    // Three pitches of 41 would leave 69 of the 76 pixels that the panel and
+    // the USB row take under the frame's 54.
+    EXPECT_EQ(dlg->m_rcWindow, (Rect{0, 0, 401 + 8, 54 + 41 + 5 + 30 + 5}));
+    EXPECT_EQ(dlg->m_rcUsbButton, (Rect{1, 41 + 5, 60, 30}));
+    // Client width 401; prompt from 66 to 5 pixels before the right edge.
+    EXPECT_EQ(dlg->m_rcUsbPrompt, (Rect{66, 41 + 5, (401 - 5) - 66, 30}));
+  }
 }
 
 TEST_F(MainWindowTest, InitialisationReadsTheIniOfTheCurrentDirectory) {
