@@ -264,7 +264,6 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
 TEST_F(LinkFixture, StartAndTeardownReturnWhileAThreadOfTheEarlierRunSitsInABox) {
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
-  rig.mainDlg.m_nFamily.store(kFamilyQZ600);
   CCommDialog& panel = rig.CreatePanel();
   testsupport::HoldingSink sink;
   panel.Start();
