@@ -8,6 +8,7 @@
 #include "app/ini_file.h"
 #include "app/programmer_dlg.h"
 #include "firmware/file_access.h"
+#include "firmware/hex_digit.h"
 #include "firmware/loader_image.h"
 #include "link/comm_dialog.h"
 #include "platform/message_recorder.h"
@@ -77,13 +78,6 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The text field of a header record (S0: byte count, two address bytes, the
 // text, the checksum), printable characters kept and others shown as dots.
 std::string HeaderText(const ImageRecord& header) {
@@ -92,8 +86,8 @@ std::string HeaderText(const ImageRecord& header) {
   for (size_t i = 3; i < pairs; ++i) {
     const size_t at = 2 + 2 * i;
     if (at + 1 >= static_cast<size_t>(header.length)) break;
-    const int high = HexValue(header.text[at]);
-    const int low = HexValue(header.text[at + 1]);
+    const int high = HexDigit(header.text[at]);
+    const int low = HexDigit(header.text[at + 1]);
     if (high < 0 || low < 0) break;
     const char c = static_cast<char>(high * 16 + low);
     text += c >= 0x20 && c < 0x7F ? c : '.';
@@ -185,26 +179,13 @@ bool Checker::ReadImage(const std::string& path, const std::string& failFile, un
   facts.count = count.length > 0;
   facts.termination = termination.length > 0;
   if (facts.header) facts.tag = HeaderText(header);
-  // A block ends before a record in another 64 KB page than the block's
-  // first, and after a record cut at a 64 KB boundary, whose second part
-  // opens the next block.
-  unsigned blocks = 0;
-  uint32_t page = 0;
   for (const ImageRecord* r = first; r; r = r->next) {
     const uint32_t last = r->address + (r->byteCount > 5 ? r->byteCount - 6 : 0);
     if (facts.data == 0 || r->address < facts.low) facts.low = r->address;
     if (facts.data == 0 || last > facts.high) facts.high = last;
-    if (blocks == 0 || r->address >> 16 != page) {
-      ++blocks;
-      page = r->address >> 16;
-    }
-    if (RunsOver64K(*r)) {
-      ++blocks;
-      page = (r->address + r->byteCount - 5) >> 16;
-    }
     ++facts.data;
   }
-  facts.blocks = blocks == 0 ? 1 : blocks;
+  facts.blocks = CountImageBlocks(first);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "firmware/transfer_rate.h"
+#include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
@@ -158,13 +159,6 @@ UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuff
 }
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/transfer_rate.h"
+#include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -46,13 +47,6 @@ std::vector<Line> SplitLines(std::string_view text) {
     position = end;
   }
   return lines;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The value of digits hex digits at text[at]; nothing when one is not hex.

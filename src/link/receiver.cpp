@@ -28,8 +28,9 @@
 
 namespace {
 
-// The most one read asks for, and the size of a block handed to the ring. A read completes only once the line has been
-// quiet for the read interval, and the loader goes on talking after a prompt
+// The most one read asks for, and the size of a block handed to the ring. A
+// read completes only once the line has been quiet for the read interval,
+// and the loader goes on talking after a prompt
 // (the rest of its menu, a dump), so a read of the whole buffer would hold a
 // prompt back until the loader falls silent: 20 ms and more at the line rate
 // for every step. A read of 16 bytes (a UART's FIFO, under 3 ms at 57600

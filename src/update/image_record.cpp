@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/file_access.h"
+#include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
@@ -28,13 +29,6 @@ std::string Format(const char* format, auto... args) {
   char text[256];
   std::snprintf(text, sizeof text, format, args...);
   return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The byte of the digit pair at text[at]; -1 when a digit is not hex.
@@ -376,6 +370,22 @@ UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord**
     if (result == UPD_SPLIT_AT_64K) return UPD_OK;
   }
   return UPD_OK;
+}
+
+unsigned CountImageBlocks(const ImageRecord* first) {
+  unsigned blocks = 0;
+  uint32_t page = 0;
+  for (const ImageRecord* r = first; r; r = r->next) {
+    if (blocks == 0 || r->address >> 16 != page) {
+      ++blocks;
+      page = r->address >> 16;
+    }
+    if (RunsOver64K(*r)) {
+      ++blocks;
+      page = (r->address + r->byteCount - 5) >> 16;
+    }
+  }
+  return blocks == 0 ? 1 : blocks;
 }
 
 bool SetRecordChecksum(ImageRecord* record) {

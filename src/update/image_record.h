@@ -97,6 +97,11 @@ UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t exp
 using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
 UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
                             uint32_t expectedTotal, uint32_t* sent, uint16_t* records);
+// The blocks SendImageBlock sends a data list in (the list as read, records
+// not cut yet): a block ends before a record in another 64 KB page and after
+// a record cut at a 64 KB boundary, whose second part opens the next block.
+// 1 for an empty list: a download in blocks always sends one.
+unsigned CountImageBlocks(const ImageRecord* first);
 
 // Writes checksum and CR LF behind the data of a record whose byteCount is
 // set, and sets its length to 2 * byteCount + 6. False (nothing written) when
