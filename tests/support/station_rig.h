@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "platform/sim/sim_line.h"
 #include "ports/comm_sport.h"
 #include "scanner_sim.h"
+#include "status_trail.h"
 #include "update_fixture.h"
 
 namespace updtest {
@@ -36,23 +36,9 @@ class StationRig {
     bool everOn = false;
     int cyclesDone = 0;
 
-    std::vector<std::string> Statuses() const {
-      std::lock_guard<std::mutex> lock(mutex);
-      return statuses;
-    }
-    bool StatusSeen(const std::string& text) const {
-      std::lock_guard<std::mutex> lock(mutex);
-      for (const std::string& s : statuses) {
-        if (s == text) return true;
-      }
-      return false;
-    }
-    int CycleRequests() const {
-      std::lock_guard<std::mutex> lock(mutex);
-      int n = 0;
-      for (const std::string& s : statuses) n += s == kCycleText ? 1 : 0;
-      return n;
-    }
+    std::vector<std::string> Statuses() const { return trail.All(); }
+    bool StatusSeen(const std::string& text) const { return trail.Seen(text); }
+    int CycleRequests() const { return trail.Count(kCycleText); }
     // The run's outcome text, or "" while it runs.
     std::string Outcome() const {
       if (StatusSeen(kDoneText)) return kDoneText;
@@ -60,8 +46,7 @@ class StationRig {
       return "";
     }
 
-    mutable std::mutex mutex;  // guards statuses
-    std::vector<std::string> statuses;
+    StatusTrail trail;
   };
 
   StationRig() {
@@ -105,10 +90,7 @@ class StationRig {
     const std::string name = usb ? "\\\\.\\" + port.name : port.name;
     port.panel = std::make_unique<CCommDialog>(port.index, name.c_str(), &settings);
     row.pPanel = port.panel.get();
-    port.panel->m_strStatus.SetObserver([&port](const std::string& text) {
-      std::lock_guard<std::mutex> lock(port.mutex);
-      port.statuses.push_back(text);
-    });
+    port.panel->m_strStatus.SetObserver([&port](const std::string& text) { port.trail.Add(text); });
     return *port.panel;
   }
 

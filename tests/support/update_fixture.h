@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -25,6 +24,7 @@
 #include "scanner_sim.h"
 #include "srecord_check.h"
 #include "srec_tools.h"
+#include "status_trail.h"
 
 namespace updtest {
 
@@ -162,11 +162,7 @@ class UpdateRig : public linktest::LinkRig {
   explicit UpdateRig(const scanner::ScannerConfig& config)
       : sim(line, config), previousScale_(platform::TimeScale()) {
     CreatePanel();
-    panel->m_strStatus.SetObserver([this](const std::string& text) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      statuses_.push_back(text);
-      if (text == kCycleText) ++cycleRequests_;
-    });
+    panel->m_strStatus.SetObserver([this](const std::string& text) { trail_.Add(text); });
   }
   ~UpdateRig() {
     // The panel's threads may still write the status; they end here, before
@@ -223,30 +219,11 @@ class UpdateRig : public linktest::LinkRig {
         kRunPatienceMs);
   }
 
-  std::vector<std::string> Statuses() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return statuses_;
-  }
-  bool StatusSeen(const std::string& text) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& s : statuses_) {
-      if (s == text) return true;
-    }
-    return false;
-  }
+  std::vector<std::string> Statuses() const { return trail_.All(); }
+  bool StatusSeen(const std::string& text) const { return trail_.Seen(text); }
   // True when the texts were shown in this order (others may lie between).
-  bool StatusesInOrder(const std::vector<std::string>& texts) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t next = 0;
-    for (const std::string& s : statuses_) {
-      if (next < texts.size() && s == texts[next]) ++next;
-    }
-    return next == texts.size();
-  }
-  int CycleRequests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return cycleRequests_;
-  }
+  bool StatusesInOrder(const std::vector<std::string>& texts) const { return trail_.InOrder(texts); }
+  int CycleRequests() const { return trail_.Count(kCycleText); }
 
   // Settings of a run: every path empty and the options at their defaults
   // until a test sets them.
@@ -259,9 +236,7 @@ class UpdateRig : public linktest::LinkRig {
 
  private:
   double previousScale_;
-  mutable std::mutex mutex_;  // guards statuses_ and cycleRequests_
-  std::vector<std::string> statuses_;
-  int cycleRequests_ = 0;
+  StatusTrail trail_;
   bool everOn_ = false;
 };
 
