@@ -64,7 +64,6 @@ bool ParsePortName(const std::string& text, PortSpec& out) {
 
 std::string ParseArguments(const std::vector<std::string>& args, Arguments& out) {
   out = Arguments{};
-  bool checkImage = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--demo") {
@@ -76,9 +75,8 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& out)
       continue;
     }
     if (arg == "--check-image") {
-      if (checkImage) return "--check-image given twice";
+      if (!out.checkImage.empty()) return "--check-image given twice";
       if (i + 1 >= args.size() || args[i + 1].empty()) return "--check-image needs a file name";
-      checkImage = true;
       out.checkImage = args[++i];
       continue;
     }
@@ -102,10 +100,10 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& out)
     out.ports.push_back(spec);
   }
   if (out.help) return "";
-  const int modes = (out.demo ? 1 : 0) + (out.check ? 1 : 0) + (checkImage ? 1 : 0);
+  const int modes = (out.demo ? 1 : 0) + (out.check ? 1 : 0) + (out.checkImage.empty() ? 0 : 1);
   if (modes > 1) return "--demo, --check and --check-image exclude each other";
   if (out.demo && !out.ports.empty()) return "--demo takes no port names";
-  if ((out.check || checkImage) && !out.ports.empty()) return "a check takes no port names";
+  if ((out.check || !out.checkImage.empty()) && !out.ports.empty()) return "a check takes no port names";
   if (modes == 0 && out.ports.empty()) return "no port named";
   return "";
 }
