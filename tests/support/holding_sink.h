@@ -68,10 +68,16 @@ class HoldingSink : public platform::MessageSink {
     std::lock_guard<std::mutex> lock(mutex_);
     return releasedReturns_;
   }
+  // Boxes the operator has pressed OK on.
+  int Answered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answered_;
+  }
   // The operator presses OK on every open box.
   void AnswerAll() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      answered_ += static_cast<int>(open_.size());
       open_.clear();
     }
     changed_.notify_all();
@@ -95,12 +101,13 @@ class HoldingSink : public platform::MessageSink {
 
   platform::MessageSink* previous_;
   const std::thread::id windowThread_;
-  mutable std::mutex mutex_;  // guards open_, released_, next_ and releasedReturns_
+  mutable std::mutex mutex_;  // guards open_, released_, next_, releasedReturns_ and answered_
   std::condition_variable changed_;
   std::vector<Box> open_;
   std::vector<std::thread::id> released_;
   int next_ = 0;
   int releasedReturns_ = 0;
+  int answered_ = 0;
 };
 
 }  // namespace testsupport
