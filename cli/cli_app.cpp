@@ -118,8 +118,8 @@ std::string UsageText() {
          "--demo programs three simulated scanners with generated sample firmware.\n"
          "--check reads every firmware file ZANDRIC.INI names as a run would and reports\n"
          "each problem as FILE:LINE: text; --check-image does the same for one image.\n"
-         "Exit code: 0 all runs succeeded (no problem found), 1 a run failed (a problem\n"
-         "was found), 2 usage error.\n";
+         "Exit code: 0 all runs succeeded (no problem found), 1 a run failed or was\n"
+         "interrupted (a problem was found), 2 usage error.\n";
 }
 
 std::string OneLine(const std::string& text) {
@@ -348,21 +348,24 @@ int Station::Run(const std::atomic<int>* interrupts) {
     const int requests = interrupts != nullptr ? interrupts->load() : 0;
     if (requests > seen) {
       seen = requests;
-      console_.Line(seen == 1 ? "interrupted: resetting every busy port"
-                              : "interrupted again: resetting every port");
+      console_.Line(seen == 1 ? "interrupted: ending every run"
+                              : "interrupted again: leaving at once");
+    }
+    // A second request leaves without waiting for anything.
+    if (seen >= 2) {
+      failed = true;
+      break;
     }
     bool allEnded = true;
     for (auto& holder : ports_) {
       Port& port = *holder;
       CCommDialog& panel = *port.panel;
-      // The first request resets only busy panels: a panel that is not busy
-      // is writing its flash, and a Reset then could leave the scanner without
-      // firmware. It is reset once a step marks it busy again or it ends on
-      // its own. A second request resets every panel still running.
-      const bool resetNow = !port.reset && port.phase != Phase::kEnded &&
-                            !panel.m_bSendDone.load() &&
-                            (seen >= 2 || (seen == 1 && (panel.m_bBusy.load() ||
-                                                         port.phase == Phase::kConnecting)));
+      // The operator's stop ends every run at once, whatever its step:
+      // waiting for power, a flash write, the restart after the logic
+      // device, the wait for the switch-off. The scanner's firmware is
+      // written again by the next run.
+      const bool resetNow =
+          seen >= 1 && !port.reset && port.phase != Phase::kEnded && !panel.m_bSendDone.load();
       if (resetNow) {
         port.reset = true;
         panel.Reset();

@@ -170,9 +170,9 @@ class Station {
   // pressed by Run as soon as its scanner is identified.
   void StartAll();
   // Waits until every run has ended. interrupts counts the operator's stop
-  // requests (Ctrl-C): the first resets every busy panel, the second every
-  // panel still running. Returns kExitOk when every run ended with result 0,
-  // else kExitFailed (also after an interrupt).
+  // requests (Ctrl-C): the first resets every panel still running, whatever
+  // its step; the second stops waiting at once. Returns kExitOk when every
+  // run ended with result 0, else kExitFailed (also after an interrupt).
   int Run(const std::atomic<int>* interrupts);
 
  private:

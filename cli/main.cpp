@@ -2,6 +2,7 @@
 // to the front end in cli_app.cpp.
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,8 +16,9 @@ std::atomic<int> g_interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 
 extern "C" void OnInterrupt(int) {
-  g_interrupts.fetch_add(1);
-  // Re-armed: a second Ctrl-C counts too (it resets every port still running).
+  // The first Ctrl-C ends every run; a second one leaves at once, whatever
+  // the first is still waiting for.
+  if (g_interrupts.fetch_add(1) >= 1) std::_Exit(1);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
 }

@@ -54,6 +54,17 @@ const char* ComponentName(Component component) {
   return "?";
 }
 
+const char* LineFaultKindName(LineFaultKind kind) {
+  switch (kind) {
+    case LineFaultKind::kNone: return "none";
+    case LineFaultKind::kUnplug: return "unplug";
+    case LineFaultKind::kSilence: return "silence";
+    case LineFaultKind::kGarbage: return "garbage";
+    case LineFaultKind::kRestart: return "restart";
+  }
+  return "?";
+}
+
 const char* LoaderStateName(LoaderState state) {
   switch (state) {
     case LoaderState::kOff: return "off";
@@ -162,6 +173,11 @@ struct ScannerSim::Impl {
         for (size_t i = 0; i < got; ++i) HandleByte(buffer[i]);
         const int64_t budget = config.faults.unplugAfterBytes;
         if (budget >= 0 && receivedTotal >= budget && state != LoaderState::kUnplugged) UnplugLocked();
+        // The line itself was pulled out (a fault placed on it at a byte).
+        if (got == 0 && state != LoaderState::kUnplugged && !transport->IsPluggedIn()) {
+          struck = true;
+          UnplugLocked();
+        }
         HandleTimers();
       }
       FlushOutbox();
@@ -230,6 +246,16 @@ struct ScannerSim::Impl {
         break;
     }
     if (b == '*') {
+      if (StrikesAt(FaultPoint::kWakeUp) && StrikeLocked(config.faults.strike.kind)) {
+        // The rest of the program's burst of four belongs to the wake-up the
+        // restart cut short; the fresh loader has greeted already.
+        starsToSwallow = 3;
+        return;
+      }
+      if (starsToSwallow > 0) {
+        --starsToSwallow;
+        return;
+      }
       WakeUp();
       return;
     }
@@ -293,11 +319,7 @@ struct ScannerSim::Impl {
     }
     starsSwallowed = 0;
     ++banners;
-    std::string text = texts::Banner(config.familyDigit, config.major, config.minor, config.patch,
-                                     config.build);
-    if (config.IsMv2() && config.boardText) {
-      text += texts::BoardText(config.boardMajor, config.boardMinor, !config.faults.boardTextWithoutVersion);
-    }
+    const std::string text = BannerText();
     if (afterCpldRestart) {
       afterCpldRestart = false;
       if (config.cpldNeedsPowerCycle) {
@@ -308,6 +330,16 @@ struct ScannerSim::Impl {
     }
     Emit(text + Menu());
     state = LoaderState::kMenu;
+  }
+
+  // The banner, and on MV2 the board text after it.
+  std::string BannerText() const {
+    std::string text = texts::Banner(config.familyDigit, config.major, config.minor, config.patch,
+                                     config.build);
+    if (config.IsMv2() && config.boardText) {
+      text += texts::BoardText(config.boardMajor, config.boardMinor, !config.faults.boardTextWithoutVersion);
+    }
+    return text;
   }
 
   void MenuKey(uint8_t key) {
@@ -405,6 +437,10 @@ struct ScannerSim::Impl {
 
   void ShowDump(uint32_t start, uint32_t end) {
     ++dumps;
+    if (StrikesAt(FaultPoint::kDump) && dumps == config.faults.strike.dump &&
+        StrikeLocked(config.faults.strike.kind)) {
+      return;
+    }
     const uint32_t base = config.SpecialBlockAddress();
     std::vector<uint8_t> bytes(end - start);
     for (uint32_t i = 0; i < bytes.size(); ++i) {
@@ -420,6 +456,16 @@ struct ScannerSim::Impl {
   }
 
   void StartTransfer(Component component, bool image) {
+    ++transfersStarted;
+    // A fault inside this transfer is placed on the line itself, at its
+    // exact byte: the program must not get further than a real line would
+    // let it before the fault shows.
+    const StrikeAt& strike = config.faults.strike;
+    if (!struck && strike.point == FaultPoint::kStream && strike.transfer == transfersStarted &&
+        (strike.kind == LineFaultKind::kUnplug || strike.kind == LineFaultKind::kRestart)) {
+      transport->CutAtProgramByte(static_cast<uint64_t>(receivedTotal + strike.afterBytes),
+                                  strike.kind == LineFaultKind::kUnplug);
+    }
     state = LoaderState::kReceiving;
     transferComponent = component;
     transferIsImage = image;
@@ -432,6 +478,11 @@ struct ScannerSim::Impl {
   void Receive(uint8_t b) {
     transferBytes.push_back(b);
     lastByte = now;
+    if (StrikesAt(FaultPoint::kStream) && transfersStarted == config.faults.strike.transfer &&
+        static_cast<int64_t>(transferBytes.size()) == config.faults.strike.afterBytes &&
+        StrikeLocked(config.faults.strike.kind)) {
+      return;
+    }
     // S-record text cannot hold 0xFF: in an image block or a loader image
     // the first one is the end byte.
     const bool text = transferIsImage || (transferComponent == Component::kLdr && transferBytes[0] == 'S');
@@ -498,11 +549,60 @@ struct ScannerSim::Impl {
       state = LoaderState::kRestarting;
       SetDeadline(config.timing.restartMs);
       if (transport->HasModemLines()) transport->SetPower(false);
+      StrikeAtEndByte();
       return;
     }
     state = LoaderState::kWritingFlash;
     flashing = component;
     SetDeadline(config.timing.flashWriteMs);
+    StrikeAtEndByte();
+  }
+
+  void StrikeAtEndByte() {
+    if (StrikesAt(FaultPoint::kEndByte) && transfersStarted == config.faults.strike.transfer) {
+      StrikeLocked(config.faults.strike.kind);
+    }
+  }
+
+  // The configured strike is due at this point and has not happened yet.
+  bool StrikesAt(FaultPoint point) const {
+    return !struck && config.faults.strike.kind != LineFaultKind::kNone &&
+           config.faults.strike.point == point;
+  }
+
+  // Lets the fault strike now. True when the loader does nothing more with
+  // what it was handling (the line or the loader is gone).
+  bool StrikeLocked(LineFaultKind kind) {
+    struck = true;
+    switch (kind) {
+      case LineFaultKind::kNone:
+        return false;
+      case LineFaultKind::kUnplug:
+        UnplugLocked();
+        return true;
+      case LineFaultKind::kSilence:
+        config.faults.silent = true;
+        outbox.clear();
+        return false;
+      case LineFaultKind::kGarbage: {
+        const std::string noise = texts::Garbage(std::string(240, '.') + "\r\n", noiseSeed);
+        outbox.push_back({now, noise, generation});
+        return false;
+      }
+      case LineFaultKind::kRestart:
+        // Already restarting (the logic device's own restart): nothing changes.
+        if (state == LoaderState::kRestarting) return true;
+        CutTransfer("transfer cut off by the restart");
+        state = LoaderState::kRestarting;
+        ++generation;
+        outbox.clear();
+        afterCpldRestart = false;
+        announceAfterRestart = true;
+        SetDeadline(config.timing.restartMs);
+        if (transport->HasModemLines()) transport->SetPower(false);
+        return true;
+    }
+    return false;
   }
 
   void Complete() {
@@ -542,7 +642,16 @@ struct ScannerSim::Impl {
         if (transport->HasModemLines()) transport->SetPower(true);
         state = LoaderState::kAwaitingWakeUp;
         wakeFresh = true;
-        afterCpldRestart = true;
+        if (announceAfterRestart) {
+          // Restarted by a fault: the fresh loader greets with its banner
+          // and takes what follows as menu keys.
+          announceAfterRestart = false;
+          ++banners;
+          Emit(BannerText() + Menu());
+          state = LoaderState::kMenu;
+        } else {
+          afterCpldRestart = true;
+        }
         break;
       case LoaderState::kWritingFlash:
         Complete();
@@ -599,6 +708,10 @@ struct ScannerSim::Impl {
   Clock::time_point lastStar;
   int starsSwallowed = 0;
   bool afterCpldRestart = false;
+  bool announceAfterRestart = false;
+  int starsToSwallow = 0;
+  bool struck = false;
+  int transfersStarted = 0;
 
   bool storeHasData = false;
   std::string address;
@@ -663,6 +776,7 @@ void ScannerSim::PowerOff() {
   impl_->outbox.clear();
   impl_->deadlineSet = false;
   impl_->afterCpldRestart = false;
+  impl_->announceAfterRestart = false;
   impl_->transport->SetPower(false);
 }
 
@@ -675,6 +789,19 @@ void ScannerSim::Unplug() {
   std::lock_guard<std::mutex> writeLock(impl_->writeMutex);
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->state != LoaderState::kUnplugged) impl_->UnplugLocked();
+}
+
+void ScannerSim::Strike(LineFaultKind kind) {
+  std::lock_guard<std::mutex> writeLock(impl_->writeMutex);
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->state == LoaderState::kUnplugged) return;
+  impl_->now = Clock::now();
+  impl_->StrikeLocked(kind);
+}
+
+bool ScannerSim::Struck() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->struck;
 }
 
 void ScannerSim::SetFaults(const ScannerFaults& faults) {

@@ -70,6 +70,33 @@ enum class LoaderState {
 };
 const char* LoaderStateName(LoaderState state);
 
+// A fault that strikes the line at one moment of the dialogue (or when a test
+// calls ScannerSim::Strike):
+// - kUnplug: the line is pulled out, for good;
+// - kSilence: the loader says nothing more;
+// - kGarbage: a burst of noise, after which the loader carries on;
+// - kRestart: the scanner restarts by itself (a brown-out): the lines drop
+//   for restartMs, and the fresh loader announces itself with its banner and
+//   menu, taking whatever follows as menu keys.
+enum class LineFaultKind { kNone, kUnplug, kSilence, kGarbage, kRestart };
+const char* LineFaultKindName(LineFaultKind kind);
+
+// Where the fault strikes.
+enum class FaultPoint {
+  kWakeUp,   // at the first wake-up character
+  kStream,   // inside transfer number `transfer`, after `afterBytes` of its bytes
+  kEndByte,  // at the end byte of transfer number `transfer`
+  kDump,     // at the request of dump number `dump`, instead of the dump
+};
+
+struct StrikeAt {
+  LineFaultKind kind = LineFaultKind::kNone;
+  FaultPoint point = FaultPoint::kWakeUp;
+  int transfer = 1;  // every transfer the loader takes counts: 1 is the first
+  int64_t afterBytes = 0;
+  int dump = 1;
+};
+
 // Faults a test can give the scanner; the defaults are a healthy scanner.
 struct ScannerFaults {
   bool silent = false;               // lines come up, but nothing is ever answered
@@ -84,6 +111,7 @@ struct ScannerFaults {
   bool boardTextWithoutVersion = false;  // MV2 board text lacks "version a.b"
   bool garbage = false;              // every answer is noise of the same length
   int64_t unplugAfterBytes = -1;     // the line is unplugged once this many bytes arrived
+  StrikeAt strike;                   // one line fault at one moment
 };
 
 // Real-time behaviour (not scaled by the program's time scale).
@@ -149,6 +177,10 @@ class ScannerSim {
   bool IsPoweredOn() const;
   // Pulls the scanner's line out (for good).
   void Unplug();
+  // Lets a line fault strike now.
+  void Strike(LineFaultKind kind);
+  // True once the configured strike (or a Strike call) has happened.
+  bool Struck() const;
   // Changes the faults from now on (e.g. a dump that fails only later); the
   // count of short dumps starts again.
   void SetFaults(const ScannerFaults& faults);

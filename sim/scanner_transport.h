@@ -36,6 +36,12 @@ class ScannerTransport {
 
   // The scanner vanishes (a USB scanner pulled out); for good.
   virtual void Unplug() = 0;
+  // Where the transport can: the line fails (unplugged, or the scanner's
+  // power drops) exactly as the program's byte number atByte goes out.
+  virtual void CutAtProgramByte(uint64_t atByte, bool unplug) {
+    (void)atByte;
+    (void)unplug;
+  }
   virtual bool IsPluggedIn() const = 0;
 };
 

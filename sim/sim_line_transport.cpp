@@ -26,6 +26,9 @@ class SimLineTransport : public ScannerTransport {
   }
 
   void Unplug() override { line_->Unplug(); }
+  void CutAtProgramByte(uint64_t atByte, bool unplug) override {
+    line_->CutAtNearByte(atByte, unplug);
+  }
   bool IsPluggedIn() const override { return line_->IsPluggedIn(); }
 
  private:

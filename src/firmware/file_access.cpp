@@ -10,6 +10,7 @@
 #include "firmware/transfer_rate.h"
 #include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -91,8 +92,6 @@ UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* l
   BlockRate rate;
   char block[kFileBlockBytes];
   for (;;) {
-    // An abort takes effect between blocks: a block being written is finished.
-    if (panel->m_bAbort.load()) return UPD_ABORTED;
     const size_t n = std::fread(block, 1, sizeof block, file.get());
     if (n == 0 && std::ferror(file.get())) {
       ShowError(panel->m_szPortName, "Cannot read from file\n");
@@ -101,10 +100,8 @@ UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* l
     if (n == 0) return UPD_OK;
 
     const uint32_t start = platform::GetTickCount();
-    // A write fails only when the port was closed (Reset, teardown) or has
-    // gone (the USB scanner was unplugged): the scanner cannot get the rest,
-    // so the transfer ends as aborted rather than counting bytes never sent.
-    if (!WritePort(panel->m_hPort, block, static_cast<uint32_t>(n))) return UPD_ABORTED;
+    const UpdateStatus written = WriteTransferBlock(panel, block, static_cast<uint32_t>(n));
+    if (written != UPD_OK) return written;
     const uint32_t elapsed = platform::GetTickCount() - start;
 
     total += n;

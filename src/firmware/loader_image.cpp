@@ -12,6 +12,7 @@
 #include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
 #include "link/scanner_family.h"
+#include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -239,12 +240,10 @@ UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image) {
   uint64_t sent = 0;
   BlockRate rate;
   while (sent < length) {
-    if (panel->m_bAbort.load()) return UPD_ABORTED;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kFileBlockBytes, length - sent));
     const uint32_t start = platform::GetTickCount();
-    // A failed write means the port was closed or has gone: the loader
-    // cannot get the rest of its image.
-    if (!WritePort(panel->m_hPort, image.data.get() + sent, n)) return UPD_ABORTED;
+    const UpdateStatus written = WriteTransferBlock(panel, image.data.get() + sent, n);
+    if (written != UPD_OK) return written;
     const uint32_t elapsed = platform::GetTickCount() - start;
     sent += n;
     const uint32_t shown = rate.Add(n, elapsed);

@@ -135,6 +135,8 @@ void CCommDialog::OnInitDialog() {
     } else {
       m_bAbort.store(false);
       m_bRxActive.store(true);
+      m_nLineFault.store(0);
+      m_bOutcomeShown.store(false);
       m_bRecvDone.store(false);
       m_bSendDone.store(false);
       if (!StartThread(recvThread_, m_dwRecvThreadId, rcvProc)) {
@@ -273,6 +275,10 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
   m_bBusy.store(true);
   m_bAbort.store(false);
   m_bRxActive.store(true);
+  m_nLineFault.store(0);
+  m_bBannerWatch.store(false);
+  m_bOutcomeShown.store(false);
+  m_nRunResult.store(-1);
 
   OpenPort();
   if (!m_hPort.IsOpen()) {

@@ -174,6 +174,22 @@ class CCommDialog {
   // The system error of the last failed open of the port (0 after a good open).
   int m_nOpenError = 0;
 
+  // ---- line watch (link/line_watch.h) ----
+  // The LineFault noted during the current run; cleared by Start.
+  std::atomic<int> m_nLineFault{0};
+  // The receiver looks for the loader's banner in what it reads, forwarded
+  // or not, while a step streams a file or awaits its completion text.
+  std::atomic<bool> m_bBannerWatch{false};
+  // The port's count of DSR changes when the current step armed the watch
+  // (kNoDsrCount when the port cannot count them).
+  std::atomic<uint32_t> m_dwDsrChangesAtStep{0xFFFFFFFFu};
+  // The run has shown its outcome: from here on a vanishing device is the
+  // operator switching the scanner off, not a fault.
+  std::atomic<bool> m_bOutcomeShown{false};
+  // The UpdateStatus the last programming run ended with, set as it shows
+  // its outcome (-1 while none has).
+  std::atomic<int> m_nRunResult{-1};
+
  private:
   void Teardown();
   // Ends the threads of an earlier run before a new one starts: a receiver

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/event.h"
@@ -136,18 +137,21 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
   for (;;) {
     ReadModemLines(panel);
     if (panel->m_bAbort.load()) return UPD_ABORTED;
+    // A device that has gone cannot be woken: the attempts end here rather
+    // than knocking at a dead handle for ever.
+    if (CurrentLineFault(panel) == kLineDeviceGone) return UPD_LINK_DOWN;
     if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Set();
 
     const char wakeUp = '*';
     for (int i = 0; i < kWakeUpCharacters; ++i) {
-      WritePort(panel->m_hPort, &wakeUp, 1);
+      if (!WritePort(panel->m_hPort, &wakeUp, 1) && NoteFailedWrite(panel)) break;
       platform::Sleep(kWakeUpGapMs);
     }
 
     size_t got = 0;
     UpdateStatus result =
         WaitBetween(panel, kBannerSilenceMs, banner, sizeof banner, "QZ", "Build", &got);
-    if (result == UPD_ABORTED) return UPD_ABORTED;
+    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
     if (result != UPD_OK) {
       panel->m_strStatus.Set("");
       CloseGate(panel);
@@ -173,7 +177,7 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     result = WaitBetween(panel, kBannerSilenceMs, board, sizeof board, "Board", "Loader", &got);
     // A port told to stop is not a missing board text: the abort goes back
     // quietly like every other abort.
-    if (result == UPD_ABORTED) return UPD_ABORTED;
+    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
     if (result != UPD_OK) {
       char text[64];
       std::snprintf(text, sizeof text, "Board ID not found - error: %d", static_cast<int>(result));
@@ -218,6 +222,7 @@ class ConnectEnd {
     }
     panel_->m_nReconnectPhase.store(0);
     panel_->m_bRxActive.store(false);
+    ReleaseGonePort(panel_);
     panel_->m_bAbort.store(true);
     // The last act: after this the panel may be released.
     panel_->m_bSendDone.store(true);

@@ -26,9 +26,9 @@ BannerFacts ReadBanner(const uint8_t* banner, size_t length);
 // "Board" and "Loader"); false when the text carries no "version".
 bool ReadBoardVersion(const uint8_t* board, size_t length, int* boardVersion);
 
-// UPD_OK once identified, UPD_ABORTED when the port is told to stop. The
-// operator text shown while the scanner is awaited follows the panel's
-// m_nReconnectPhase.
+// UPD_OK once identified, UPD_ABORTED when the port is told to stop,
+// UPD_LINK_DOWN when the device of the port has gone. The operator text
+// shown while the scanner is awaited follows the panel's m_nReconnectPhase.
 UpdateStatus IdentifyScanner(CCommDialog* panel);
 
 // Connect thread of a USB panel: identifies the scanner once and ends.

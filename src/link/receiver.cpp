@@ -20,6 +20,7 @@
 #include <string>
 
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "link/traffic_log.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
@@ -138,7 +139,14 @@ class Receiver {
         done_ = true;
         return;
       }
-      ReportReadRefused(error);
+      // A vanished device is no failure of the receiver: the run ends on it
+      // at once and says so (or, after its outcome, it is the expected
+      // power-off).
+      if (IsDeviceGoneError(error)) {
+        NoteLineFault(panel_, kLineDeviceGone);
+      } else {
+        ReportReadRefused(error);
+      }
       readFailed_ = true;
       return;
     }
@@ -146,6 +154,11 @@ class Receiver {
       const int error = port->LastError();
       if (Exiting()) {
         done_ = true;
+        return;
+      }
+      if (IsDeviceGoneError(error)) {
+        NoteLineFault(panel_, kLineDeviceGone);
+        readFailed_ = true;
         return;
       }
       // The device is still there: report the failure once, not for every
@@ -160,6 +173,12 @@ class Receiver {
     if (status == platform::ReadStatus::kTimeout || got == 0) {
       PollLine(*port);
       return;
+    }
+    // The watch sees every byte, forwarded or dropped, and notes the restart
+    // before the block reaches the ring, so a wait that finds a completion
+    // text in it also finds the restart.
+    if (banner_.Scan(buffer_, got) && panel_->m_bBannerWatch.load()) {
+      NoteLineFault(panel_, kLineRestarted);
     }
     if (GateOpen()) {
       Deliver(buffer_, got);
@@ -178,8 +197,15 @@ class Receiver {
     uint32_t status = 0;
     if (!port.GetCommModemStatus(status)) {
       const int error = port.LastError();
-      if (!modemReported_) ReportError("GetCommModemStatus", error);
+      if (IsDeviceGoneError(error)) {
+        NoteLineFault(panel_, kLineDeviceGone);
+      } else if (!modemReported_) {
+        ReportError("GetCommModemStatus", error);
+      }
       modemReported_ = true;
+    } else if ((status & platform::MS_DSR_ON) == 0 && panel_->m_bBannerWatch.load()) {
+      // The scanner lost its power in the middle of a step.
+      NoteLineFault(panel_, kLineRestarted);
     }
     if (!port.ClearCommError()) {
       const int error = port.LastError();
@@ -213,6 +239,7 @@ class Receiver {
   bool collectReported_ = false;
   bool modemReported_ = false;
   bool clearReported_ = false;
+  BannerScanner banner_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "platform/event.h"
 
 namespace {
@@ -26,6 +27,10 @@ void ResetDataEvent(CCommDialog* panel) {
 int WaitForData(CCommDialog* panel, uint32_t timeoutMs) {
   return platform::WaitForAny({panel->m_hDataEvent.get(), panel->m_hExitEvent.get()}, timeoutMs);
 }
+
+// The device is gone, or the loader restarted in the middle of the step:
+// nothing this wait awaits can come any more.
+bool LineFailed(const CCommDialog* panel) { return CurrentLineFault(panel) != kLineHealthy; }
 
 UpdateStatus WaitResultToStatus(int waitResult) {
   if (waitResult == 1) return UPD_ABORTED;
@@ -88,8 +93,11 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
       if (t.lookedFor && !t.seen && FindBytes(window, held, t.text) != nullptr) t.seen = true;
     }
     // Success is tested first: when both pairs complete in the same search,
-    // the success pair wins.
-    if (texts[0].seen && texts[1].seen) return UPD_OK;
+    // the success pair wins. A text that came with the banner of a loader
+    // that restarted is no answer to this step.
+    if (texts[0].seen && texts[1].seen) {
+      return CurrentLineFault(panel) == kLineRestarted ? UPD_LINK_DOWN : UPD_OK;
+    }
     if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
     return UPD_TIMEOUT;
   };
@@ -102,10 +110,12 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
     unsigned count = 0;
     panel->m_rxBuffer.Read(nullptr, count);
     if (count == 0) {
+      if (LineFailed(panel)) return UPD_LINK_DOWN;
       const int waited = WaitForData(panel, timeoutMs);
       panel->m_rxBuffer.Read(nullptr, count);
       // Bytes that arrived with the exit event or just at the time-out are
       // still examined; only an empty ring lets the wait's result decide.
+      if (count == 0 && LineFailed(panel)) return UPD_LINK_DOWN;
       if (count == 0 && waited != 0) {
         // The loader fell silent. A short answer, or the tail of one whose
         // last burst was shorter than the longest text, has not been
@@ -162,6 +172,7 @@ UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, s
     unsigned count = 0;
     panel->m_rxBuffer.Read(nullptr, count);
     if (count == 0) {
+      if (LineFailed(panel)) return UPD_LINK_DOWN;
       const int waited = WaitForData(panel, timeoutMs);
       if (waited != 0) return WaitResultToStatus(waited);
     }
@@ -194,7 +205,7 @@ UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, s
       const size_t n = std::min(length, capacity);
       if (n > 0) std::memcpy(out, window + contentBegin, n);
       if (copied != nullptr) *copied = n;
-      return UPD_OK;
+      return CurrentLineFault(panel) == kLineRestarted ? UPD_LINK_DOWN : UPD_OK;
     }
 
     if (startFound && held == kWindowBytes) {

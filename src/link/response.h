@@ -20,6 +20,10 @@ const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text);
 // keep coming the window is searched each time it holds twice the longest
 // text (L), keeping the last L bytes; when the loader falls silent, bytes not
 // yet searched are searched before the wait reports UPD_TIMEOUT.
+//
+// Both waits also end with UPD_LINK_DOWN once the ring is empty and the line
+// watch has noted a fault (the device is gone, the loader restarted), and
+// never report success for texts that came with a restarted loader's banner.
 UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
                          const char* successB, const char* failureA, const char* failureB);
 

@@ -48,6 +48,11 @@ void Event::Set() {
 
 void Event::Reset() { state_.store(false, std::memory_order_release); }
 
+void WakeTimedWaits() {
+  { std::lock_guard<std::mutex> lock(WaitMutex()); }
+  WaitChanged().notify_all();
+}
+
 int WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs) {
   if (events == nullptr || count == 0) return kWaitFailed;
   for (size_t i = 0; i < count; ++i) {
@@ -58,17 +63,17 @@ int WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs) {
   int index = LowestSet(events, count);
   if (index >= 0) return index;
 
-  const uint32_t scaled = ScaleMs(timeoutMs);
-  if (scaled == kInfinite) {
+  if (timeoutMs == kInfinite) {
     while ((index = LowestSet(events, count)) < 0) WaitChanged().wait(lock);
     return index;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled);
+  // The deadline follows the time scale as it stands: a test that speeds
+  // time up while a long wait runs shortens that wait too.
+  const auto start = std::chrono::steady_clock::now();
   while ((index = LowestSet(events, count)) < 0) {
-    if (WaitChanged().wait_until(lock, deadline) == std::cv_status::timeout) {
-      index = LowestSet(events, count);
-      return index >= 0 ? index : kWaitTimeout;
-    }
+    const auto deadline = start + std::chrono::milliseconds(ScaleMs(timeoutMs));
+    if (std::chrono::steady_clock::now() >= deadline) return kWaitTimeout;
+    WaitChanged().wait_until(lock, deadline);
   }
   return index;
 }

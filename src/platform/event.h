@@ -36,6 +36,8 @@ class Event {
 // set ones; kWaitTimeout once timeoutMs (scaled by the process time scale, see
 // time.h) has passed; kWaitFailed when a null event is named or none is given.
 int WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs);
+// Makes every wait under way look at its deadline again (the time scale changed).
+void WakeTimedWaits();
 int WaitForAny(std::initializer_list<Event*> events, uint32_t timeoutMs);
 
 }  // namespace platform

@@ -107,6 +107,14 @@ class SerialPort {
   // status receives MS_CTS_ON and MS_DSR_ON bits.
   virtual bool GetCommModemStatus(uint32_t& status) = 0;
   virtual bool ClearCommError() = 0;
+  // How often DSR has changed since the port was opened, as the driver
+  // counts it: a scanner that lost its power for a moment shows here even
+  // when its lines are up again by the time anyone looks. False when the
+  // port cannot tell (no modem lines, or a driver that does not count).
+  virtual bool GetDsrChangeCount(uint32_t& count) {
+    (void)count;
+    return false;
+  }
 
   // Writes all bytes and returns once they are taken (held while CTS is low,
   // without time limit). False at once when the port is closed or fails.

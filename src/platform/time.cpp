@@ -22,6 +22,8 @@ void SetTimeScale(double scale) {
   // an instant failure; such a value is a slip in a test and is ignored.
   if (!(scale > 0.0) || !std::isfinite(scale)) return;
   g_timeScale.store(scale);
+  // Waits under way measure their time-out by the new scale.
+  WakeTimedWaits();
 }
 
 double TimeScale() { return g_timeScale.load(); }

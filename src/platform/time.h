@@ -3,7 +3,9 @@
 //
 // The time scale (1 by default) multiplies every sleep and every wait time-out,
 // so that tests can run the engines' long silences (20 s, 60 s) in a fraction
-// of the time. The tick count is never scaled: it measures real throughput.
+// of the time. A wait under way follows a change of the scale; a sleep keeps
+// the length it started with. The tick count is never scaled: it measures
+// real throughput.
 #pragma once
 
 #include <cstdint>

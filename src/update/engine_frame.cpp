@@ -2,14 +2,33 @@
 
 #include "firmware/file_access.h"
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "link/response.h"
 #include "platform/message_box.h"
+
+namespace {
+
+void DrainRing(CCommDialog* panel) {
+  uint8_t discard[256];
+  for (;;) {
+    unsigned count = sizeof discard;
+    panel->m_rxBuffer.Read(discard, count);
+    if (count == 0) return;
+  }
+}
+
+}  // namespace
 
 UpdateStatus EngineLinkCheck(CCommDialog* panel) {
   panel->m_hDataEvent->Reset();
   uint32_t status = 0;
   platform::PortPtr port = panel->m_hPort.Get();
   if (!port || !port->GetCommModemStatus(status)) {
+    // A vanished device has been reported as such.
+    if (port && IsDeviceGoneError(port->LastError())) {
+      NoteLineFault(panel, kLineDeviceGone);
+      return UPD_LINK_DOWN;
+    }
     ShowError(panel->m_szPortName, "GetCommModemStatus error");
     return UPD_MODEM_STATUS_ERROR;
   }
@@ -28,7 +47,7 @@ UpdateStatus EngineWriteKey(CCommDialog* panel, uint8_t key) {
   // on would leave the engine waiting for prompts that cannot come, or (after
   // the end byte) report a transfer the loader never saw the end of.
   if (panel->m_bAbort) return UPD_ABORTED;
-  ShowError(panel->m_szPortName, "Link down (CTS and DSR)");
+  if (!NoteFailedWrite(panel)) ShowError(panel->m_szPortName, "Link down (CTS and DSR)");
   return UPD_LINK_DOWN;
 }
 
@@ -50,7 +69,17 @@ UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const
 UpdateStatus EngineEndByte(CCommDialog* panel) {
   panel->m_hDataEvent->Reset();
   panel->m_bBusy = false;
+  // A completion text counts only when it follows this end byte: whatever
+  // the ring still holds from before the transfer is no answer to it. The
+  // receiver drops what comes while forwarding is off, so after this the
+  // ring holds only what came after forwarding was turned on again.
+  DrainRing(panel);
   panel->m_bRxActive = true;
+  // A scanner that restarted during the transfer takes no end byte for it.
+  if (CheckLineBetweenBlocks(panel) != UPD_OK) {
+    panel->m_bBusy = true;
+    return UPD_LINK_DOWN;
+  }
   UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
   // Without the end byte the scanner writes nothing, so Reset must not stay
   // greyed as it does during a flash write.

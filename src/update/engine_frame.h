@@ -46,5 +46,8 @@ UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool r
 UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag);
 
 // Closes a transfer: resets the data event, makes Reset unavailable while the
-// scanner writes its flash, lets the receiver collect again and writes 0xFF.
+// scanner writes its flash, drops what the ring holds from before (a
+// completion text counts only after this end byte), lets the receiver
+// collect again, checks the line once more and writes 0xFF. UPD_LINK_DOWN
+// without writing when the scanner restarted during the transfer.
 UpdateStatus EngineEndByte(CCommDialog* panel);

@@ -11,6 +11,7 @@
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -126,9 +127,9 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
   const uint32_t start = platform::GetTickCount();
   // A failed write means the port was closed (Reset, teardown) or has gone:
   // the loader did not get the record, so the download cannot go on.
-  if (!WritePort(panel->m_hPort, record->text, static_cast<uint32_t>(record->length))) {
-    return UPD_ABORTED;
-  }
+  const UpdateStatus written =
+      WriteTransferBlock(panel, record->text, static_cast<uint32_t>(record->length));
+  if (written != UPD_OK) return written;
   const uint32_t elapsed = platform::GetTickCount() - start;
 
   ThroughputFigures& figures = kind == Kind::kRCP ? g_rcpFigures : g_vtcFigures;

@@ -104,7 +104,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
     ShowError(panel->m_szPortName, "GetSpecialBlock: No response Dump");
     return result;
   }
-  if (result == UPD_ABORTED) return result;
+  if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
   panel->m_hDataEvent->Reset();
   result = WriteText(panel, range.startTyped);
@@ -114,7 +114,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
     ShowError(panel->m_szPortName, "GetSpecialBlock: No response End Address");
     return result;
   }
-  if (result == UPD_ABORTED) return result;
+  if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
   panel->m_hDataEvent->Reset();
   result = WriteText(panel, range.endTyped);
@@ -129,7 +129,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
                                        "  addr2: " + range.endMarker + " ");
     return result;
   }
-  if (result == UPD_ABORTED) return result;
+  if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
   text[result == UPD_OK && copied < kCaptureBytes ? copied : 0] = '\0';
 
   return DecodeDump(text, bytes, limit, count);

@@ -10,6 +10,7 @@
 #include "firmware/file_access.h"
 #include "link/comm_dialog.h"
 #include "link/handshake.h"
+#include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -45,9 +46,28 @@ std::string RcpRefusalText(int family) {
 
 namespace {
 
+// Runs one engine with the line watch armed: a scanner that restarts in the
+// middle of the step, or a device that vanishes, fails the step whatever the
+// engine made of the bytes it got.
 UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), CCommDialog* panel,
-                     const RunSettings& run) {
+                     const RunSettings& run, const char* component) {
+  WatchForRestart(panel, true);
   UpdateStatus result = engine(panel, run);
+  WatchForRestart(panel, false);
+  switch (CurrentLineFault(panel)) {
+    case kLineRestarted: {
+      char text[128];
+      std::snprintf(text, sizeof text, "Scanner restarted during %s update", component);
+      ShowError(panel->m_szPortName, text);
+      result = UPD_LINK_DOWN;
+      break;
+    }
+    case kLineDeviceGone:
+      result = UPD_LINK_DOWN;
+      break;
+    default:
+      break;
+  }
   platform::Sleep(0);
   return result;
 }
@@ -56,7 +76,7 @@ UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run) {
   const int family = run.family;
   uint8_t header[kRcpHeaderBytes] = {};
   UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kRcpHeaderBytes);
-  if (result == UPD_OK && RcpSuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run);
+  if (result == UPD_OK && RcpSuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run, "RCP");
 
   ShowWarning(panel->m_szPortName, RcpRefusalText(family));
   return UPD_REFUSED;
@@ -73,7 +93,7 @@ UpdateStatus Reconnect(CCommDialog* panel) {
 UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = UPD_OK;
   if (!run.cpldFile.empty()) {
-    result = RunStep(UpdateCPLD, panel, run);
+    result = RunStep(UpdateCPLD, panel, run, "CPLD");
     if (result == UPD_OK) {
       // The scanner restarts by itself with the new logic (the CPLD engine
       // set the phase that tells the operator to wait); then the operator
@@ -85,14 +105,14 @@ UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run) {
       }
     }
   }
-  if (result == UPD_OK && !run.dspFile.empty()) result = RunStep(UpdateDSP, panel, run);
+  if (result == UPD_OK && !run.dspFile.empty()) result = RunStep(UpdateDSP, panel, run, "DSP");
   return result;
 }
 
 UpdateStatus Mv2Steps(CCommDialog* panel, const RunSettings& run) {
   UpdateStatus result = UPD_OK;
-  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run);
-  if (result == UPD_OK && !run.uimFile.empty()) result = RunStep(UpdateUIM, panel, run);
+  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run, "FPGA");
+  if (result == UPD_OK && !run.uimFile.empty()) result = RunStep(UpdateUIM, panel, run, "UIM");
   return result;
 }
 
@@ -103,7 +123,7 @@ UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run) {
 
   if (!run.rcpFile.empty()) result = RcpStep(panel, run);
 
-  if (result == UPD_OK && !run.vtcFile.empty()) result = RunStep(UpdateVTC, panel, run);
+  if (result == UPD_OK && !run.vtcFile.empty()) result = RunStep(UpdateVTC, panel, run, "VTC");
 
   if (result == UPD_OK) {
     result = run.family == kFamilyMV2 ? Mv2Steps(panel, run) : FirstGenerationSteps(panel, run);
@@ -111,7 +131,7 @@ UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run) {
 
   if (result == UPD_OK && !run.ldrFile.empty()) {
     if (run.permitLoaderOverwrite) {
-      result = RunStep(UpdateLDR, panel, run);
+      result = RunStep(UpdateLDR, panel, run, "LDR");
     } else {
       ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
       result = UPD_REFUSED;

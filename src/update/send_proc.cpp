@@ -9,6 +9,7 @@
 
 #include "link/comm_dialog.h"
 #include "link/handshake.h"
+#include "link/line_watch.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -34,7 +35,10 @@ bool ScannerStillOn(CCommDialog* panel) {
 }
 
 void ClosingActions(CCommDialog* panel, UpdateStatus result) {
+  // From the outcome on, the scanner going away is what the run waits for.
+  panel->m_bOutcomeShown.store(true);
   if (!panel->m_bAbort.load()) {
+    panel->m_nRunResult.store(result);
     panel->m_strStatus.Set(result == UPD_OK
                                ? "Programming Done. Please exit Vantorel before turning scanner power off."
                                : "Programming sequence failed!");
@@ -49,6 +53,7 @@ void ClosingActions(CCommDialog* panel, UpdateStatus result) {
 
   if (!panel->m_bAbort.load()) {
     if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Reset();
+    ReleaseGonePort(panel);
     panel->EnablePortButton(true);
     // The pause ends early when the panel is torn down or a new run takes over.
     if (panel->m_hExitEvent) {
@@ -127,6 +132,8 @@ int sendProc(CCommDialog* panel, const CRunSettingsSource& settings) {
     // A step left by an exception has failed; the closing actions say so.
     result = UPD_WAIT_FAILED;
   }
+  // Whatever a step made of it, a run whose device vanished has failed.
+  if (CurrentLineFault(panel) == kLineDeviceGone) result = UPD_LINK_DOWN;
   closing.SetResult(result);
   return result;
 }

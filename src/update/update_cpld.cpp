@@ -3,6 +3,7 @@
 // so the engine waits for nothing and leaves the reconnection to the
 // programming sequence.
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
 
@@ -26,6 +27,9 @@ UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
   result = EngineStreamStep(panel, run.cpldFile, "PLD");
   if (result != UPD_OK) return result;
 
+  // After its end byte the scanner restarts by design: its banner is what
+  // the programming sequence waits for next.
+  WatchForRestart(panel, false);
   result = EngineEndByte(panel);
   if (result != UPD_OK) return result;
 

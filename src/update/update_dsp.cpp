@@ -34,7 +34,8 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
   // The flash write is over (or given up): Reset is available again.
   panel->m_bBusy = true;
   if (result != UPD_OK) {
-    ShowError(panel->m_szPortName, "DSP update failed");
+    // A line fault is reported by the programming sequence.
+    if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "DSP update failed");
     return result;
   }
   panel->m_progress.SetPos(0);

@@ -32,6 +32,7 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
     ShowError(panel->m_szPortName, "No response");
     return UPD_TIMEOUT;
   }
-  if (result == UPD_ABORTED) return UPD_ABORTED;
-  return UPD_OK;
+  // Only the completion text itself is success; a wait that ended any other
+  // way (the line watch, a failed event wait) is passed on.
+  return result;
 }

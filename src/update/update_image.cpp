@@ -107,7 +107,8 @@ UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
   UpdateStatus result = EngineEndByte(panel);
   if (result != UPD_OK) return result;
   result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
-  if (result != UPD_OK) ShowError(panel->m_szPortName, kind.flashFailed);
+  // A line fault is reported by the programming sequence.
+  if (result != UPD_OK && result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, kind.flashFailed);
   return result;
 }
 

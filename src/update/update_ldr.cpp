@@ -72,7 +72,8 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
     result = EngineStreamStep(panel, path, "LDR");
   }
   if (result != UPD_OK) {
-    ShowError(panel->m_szPortName, "Loader Update: Send failed");
+    // A line fault is reported by the programming sequence.
+    if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "Loader Update: Send failed");
     return result;
   }
 
@@ -82,7 +83,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
     if (result == UPD_OK) {
       panel->m_progress.SetPos(0);
       panel->m_strStatus.Set("LDR Done");
-    } else {
+    } else if (result != UPD_LINK_DOWN) {
       ShowError(panel->m_szPortName, "LDR update failed");
     }
   }

@@ -27,7 +27,8 @@ UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
   result = WaitForPair(panel, kUimDoneMs, "Loader menu", nullptr, nullptr, nullptr);
   panel->m_bBusy = true;
   if (result != UPD_OK) {
-    ShowError(panel->m_szPortName, "UIM update failed");
+    // A line fault is reported by the programming sequence.
+    if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "UIM update failed");
     return result;
   }
   panel->m_progress.SetPos(0);

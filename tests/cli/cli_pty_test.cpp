@@ -99,9 +99,9 @@ TEST_P(CliPty, ProgramsTheScannerOnAPseudoTerminal) {
   }
 }
 
-// Ctrl-C while the station waits for a scanner that never answers: the busy
+// Ctrl-C while the station waits for a scanner that never answers: the
 // panel is reset and the program ends with a failure.
-TEST(CliPtyInterrupt, CtrlCResetsTheBusyPort) {
+TEST(CliPtyInterrupt, CtrlCResetsThePort) {
   ScratchDir dir;
   ChildProcess scanner({kSimPty, "--family", "qz600", "--silent", "--idle-off-ms", "0"},
                        dir.Path());
@@ -119,7 +119,7 @@ TEST(CliPtyInterrupt, CtrlCResetsTheBusyPort) {
   cli.Signal(SIGINT);
   ASSERT_TRUE(cli.Finish(60)) << cli.out << cli.err;
   EXPECT_EQ(cli.exitCode, 1) << cli.out << cli.err;
-  EXPECT_TRUE(InOrder(SplitLines(cli.out), {"interrupted: resetting every busy port",
+  EXPECT_TRUE(InOrder(SplitLines(cli.out), {"interrupted: ending every run",
                                             "COM1: Reset", "COM1: Turn scanner power off"}))
       << cli.out;
   scanner.Terminate();

@@ -3,9 +3,17 @@
 // the exit code from the runs' outcomes, and the operator's INI left alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <thread>
+
 #include "link/comm_dialog.h"
 #include "ports/comm_sport.h"
 #include "support/cli_station.h"
+#include "support/link_fixture.h"
 
 namespace clitest {
 namespace {
@@ -115,7 +123,7 @@ TEST_F(CliStation, InterruptResetsTheWaitingPorts) {
   // interrupt is seen, and both are busy.
   ASSERT_EQ(RunStation({"COM1", "COM3"}, false, &interrupts), kExitFailed) << out.Text();
   const std::vector<std::string> lines = out.Lines();
-  EXPECT_NE(IndexOf(lines, "interrupted: resetting every busy port"), -1) << out.Text();
+  EXPECT_NE(IndexOf(lines, "interrupted: ending every run"), -1) << out.Text();
   for (const char* port : {"COM1", "COM3"}) {
     SCOPED_TRACE(port);
     EXPECT_TRUE(InOrder(lines, {std::string(port) + ": Reset",
@@ -123,6 +131,84 @@ TEST_F(CliStation, InterruptResetsTheWaitingPorts) {
         << out.Text();
   }
 }
+
+// One Ctrl-C ends the run whatever it is doing, busy or not: the scanner
+// here stays in each step for minutes, so only the interrupt can end the run.
+struct InterruptCase {
+  const char* name;
+  bool configured;       // the demo's firmware, or nothing (straight to the outcome)
+  bool switchOn;         // the operator switches the scanner on when asked
+  scanner::ScannerTiming timing;
+  std::function<bool(const scanner::ScannerSim&, const std::vector<std::string>&)> landsWhen;
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.name; }
+
+class CliInterrupt : public StationFixture, public ::testing::WithParamInterface<InterruptCase> {};
+
+bool Shown(const std::vector<std::string>& statuses, const std::string& text) {
+  return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+}
+
+scanner::ScannerTiming Lasting(int scanner::ScannerTiming::*field) {
+  scanner::ScannerTiming timing;
+  timing.*field = 10 * 60 * 1000;
+  return timing;
+}
+
+TEST_P(CliInterrupt, OneCtrlCEndsTheRun) {
+  const InterruptCase& c = GetParam();
+  scanner::ScannerConfig config = scanner::ScannerConfig::QZ600();
+  config.timing = c.timing;
+  AddScanner("COM1", "QZ600", config);
+  if (!c.configured) WriteIni("");
+  scanner::ScannerSim& sim = *scanners.back()->sim;
+
+  std::atomic<int> interrupts{0};
+  std::mutex mutex;  // guards statuses
+  std::vector<std::string> statuses;
+  std::atomic<bool> stationDone{false};
+  int result = -1;
+  std::thread station([&] {
+    result = RunStation({"COM1"}, false, &interrupts, [&](size_t, const std::string& status) {
+      if (c.switchOn && status == "Turn scanner power on") sim.PowerOn();
+      std::lock_guard<std::mutex> lock(mutex);
+      statuses.push_back(status);
+    });
+    stationDone = true;
+  });
+  // The interrupt lands once the run is in the step of the case.
+  EXPECT_TRUE(linktest::WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return c.landsWhen(sim, statuses);
+      },
+      linktest::kPatienceMs));
+  interrupts = 1;
+  const bool ended = linktest::WaitUntil([&] { return stationDone.load(); }, linktest::kPatienceMs);
+  if (!ended) sim.PowerOff();  // lets a run that ignored the interrupt end, so the test ends
+  station.join();
+  ASSERT_TRUE(ended) << out.Text();
+  EXPECT_EQ(result, kExitFailed);
+  EXPECT_TRUE(InOrder(out.Lines(), {"interrupted: ending every run", "COM1: Reset"})) << out.Text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, CliInterrupt,
+    ::testing::Values(
+        InterruptCase{"WaitingForPower", true, false, {},
+                      [](const auto&, const auto& s) { return Shown(s, "Turn scanner power on"); }},
+        InterruptCase{"WritingFlash", true, true, Lasting(&scanner::ScannerTiming::flashWriteMs),
+                      [](const auto& sim, const auto&) {
+                        return sim.State() == scanner::LoaderState::kWritingFlash;
+                      }},
+        InterruptCase{"CpldRestart", true, true, Lasting(&scanner::ScannerTiming::restartMs),
+                      [](const auto&, const auto& s) {
+                        return Shown(s, "PLD programming!  Wait for auto-connect");
+                      }},
+        InterruptCase{"WaitingForSwitchOff", false, true, {},
+                      [](const auto&, const auto& s) { return Shown(s, kDoneText); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliStation, PanelsLeaveThePortTable) {
   AddScanner("COM5", "MV2", scanner::ScannerConfig::MV2());

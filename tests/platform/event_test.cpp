@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -92,6 +93,23 @@ TEST(WaitForAnyTest, ScaledTimeOutStillWaitsForASetter) {
   std::thread setter([&] { e.Set(); });
   EXPECT_EQ(WaitForAny({&e}, 10), 0);
   setter.join();
+}
+
+TEST(WaitForAnyTest, WaitUnderWayFollowsAChangedTimeScale) {
+  // A wait of an hour has begun at the normal scale; speeding time up ends it
+  // by the new scale, without anything being set.
+  ScopedTimeScale restore(1.0);
+  Event e;
+  std::atomic<bool> waiting{false};
+  std::atomic<int> result{-2};
+  std::thread waiter([&] {
+    waiting = true;
+    result = WaitForAny({&e}, 3600u * 1000u);
+  });
+  while (!waiting.load()) std::this_thread::yield();
+  SetTimeScale(0.0001);
+  waiter.join();
+  EXPECT_EQ(result.load(), kWaitTimeout);
 }
 
 }  // namespace

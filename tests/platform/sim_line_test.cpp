@@ -57,6 +57,38 @@ class SimLineTest : public ::testing::Test {
   PortPtr port_;
 };
 
+// A fault placed at a byte of the program's output strikes exactly there,
+// however far ahead the program writes.
+TEST_F(SimLineTest, CutStrikesAtTheExactByte) {
+  ASSERT_TRUE(port_->Write("ab", 2));
+  uint32_t before = 0;
+  ASSERT_TRUE(port_->GetDsrChangeCount(before));
+
+  line_->CutAtNearByte(5, true);  // the third byte of the next write
+  EXPECT_FALSE(port_->Write("cdefg", 5));
+  EXPECT_EQ(port_->LastError(), kErrorDeviceNotConnected);
+  EXPECT_EQ(line_->FarReceivedAll(), Bytes("abcde"));
+  EXPECT_FALSE(line_->IsPluggedIn());
+}
+
+TEST_F(SimLineTest, PowerCutHoldsTheRestAndCountsTheDsrChange) {
+  uint32_t before = 0;
+  ASSERT_TRUE(port_->GetDsrChangeCount(before));
+  line_->CutAtNearByte(3, false);
+  std::thread writer([&] { EXPECT_TRUE(port_->Write("abcdef", 6)); });
+  // The bytes up to the cut went out; the rest waits for CTS.
+  EXPECT_EQ(FarReadAll(*line_, 3), Bytes("abc"));
+  uint32_t status = 0xFF;
+  ASSERT_TRUE(port_->GetCommModemStatus(status));
+  EXPECT_EQ(status, 0u);
+  line_->SetPower(true);
+  writer.join();
+  EXPECT_EQ(FarReadAll(*line_, 3), Bytes("def"));
+  uint32_t after = 0;
+  ASSERT_TRUE(port_->GetDsrChangeCount(after));
+  EXPECT_EQ(after - before, 2u);  // down and up again
+}
+
 TEST_F(SimLineTest, BytesTravelBothWaysInOrder) {
   ASSERT_TRUE(port_->Write("****", 4));
   ASSERT_TRUE(port_->Write("\xFF", 1));

@@ -59,7 +59,8 @@ class StationFixture : public ::testing::Test {
   // an operator for it (none when withOperators is false). Returns the
   // station's exit code; the output is in out.
   int RunStation(const std::vector<std::string>& names, bool withOperators = true,
-                 const std::atomic<int>* interrupts = nullptr) {
+                 const std::atomic<int>* interrupts = nullptr,
+                 const vtcli::Station::StatusListener& alsoTell = {}) {
     vtcli::Console console(out.File(), false);
     vtcli::PrintingMessageSink sink(console);
     vtcli::ScopedMessageSink installed(&sink);
@@ -96,8 +97,9 @@ class StationFixture : public ::testing::Test {
     int result;
     {
       vtcli::Station station(dlg, console);
-      station.SetStatusListener([&operators](size_t port, const std::string& status) {
+      station.SetStatusListener([&operators, &alsoTell](size_t port, const std::string& status) {
         if (operators[port]) operators[port]->OnStatus(status);
+        if (alsoTell) alsoTell(port, status);
       });
       for (const vtcli::PortSpec& spec : specs) station.AddPort(spec);
       station.StartAll();

@@ -81,6 +81,13 @@ class SimPort : public SerialPort {
     return Alive();
   }
 
+  bool GetDsrChangeCount(uint32_t& count) override {
+    std::lock_guard<std::mutex> lock(line_->mutex_);
+    if (!Alive()) return false;
+    count = line_->dsrChanges_;
+    return true;
+  }
+
   bool Write(const void* data, size_t length) override {
     const auto* bytes = static_cast<const uint8_t*>(data);
     std::unique_lock<std::mutex> lock(line_->mutex_);
@@ -90,6 +97,19 @@ class SimPort : public SerialPort {
       // RTS/CTS flow control: nothing leaves while the scanner holds CTS low.
       line_->changed_.wait(lock, [&] { return Dead() || line_->cts_; });
       if (!Alive()) return false;
+      if (line_->cutAt_ > line_->farLog_.size() && line_->pendingFar_.empty() &&
+          line_->farLog_.size() + (length - done) >= line_->cutAt_) {
+        // A fault placed on the line: the bytes up to it go out, then the
+        // line fails under the rest of the write.
+        const size_t upTo = static_cast<size_t>(line_->cutAt_ - line_->farLog_.size());
+        line_->pendingFar_.push_back({SimLine::Clock::now(), {}, &done,
+                                      std::vector<uint8_t>(bytes + done, bytes + done + upTo)});
+        line_->PromoteFar(SimLine::Clock::now());
+        done += upTo;
+        line_->CutLocked();
+        line_->NotifyAll();
+        continue;
+      }
       const uint32_t bps = line_->pacingBps_;
       if (bps == 0) {
         line_->pendingFar_.push_back(
@@ -244,6 +264,7 @@ void SimLine::SetCts(bool on) {
 void SimLine::SetDsr(bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (dsr_ != on) ++dsrChanges_;
     dsr_ = on;
   }
   NotifyAll();
@@ -253,6 +274,7 @@ void SimLine::SetPower(bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     cts_ = on;
+    if (dsr_ != on) ++dsrChanges_;
     dsr_ = on;
   }
   NotifyAll();
@@ -364,12 +386,33 @@ void SimLine::SetPacing(uint32_t bitsPerSecond) {
 void SimLine::Unplug() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    plugged_ = false;
-    nearOpen_ = false;
-    ++openGeneration_;  // the open port is dead for good
-    toNear_.clear();
+    UnplugLocked();
   }
   NotifyAll();
+}
+
+void SimLine::UnplugLocked() {
+  plugged_ = false;
+  nearOpen_ = false;
+  ++openGeneration_;  // the open port is dead for good
+  toNear_.clear();
+}
+
+void SimLine::CutAtNearByte(uint64_t atByte, bool unplug) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cutAt_ = atByte;
+  cutUnplugs_ = unplug;
+}
+
+void SimLine::CutLocked() {
+  cutAt_ = 0;
+  if (cutUnplugs_) {
+    UnplugLocked();
+    return;
+  }
+  cts_ = false;
+  if (dsr_) ++dsrChanges_;
+  dsr_ = false;
 }
 
 void SimLine::Replug() {

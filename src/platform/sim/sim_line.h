@@ -60,6 +60,12 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // (kErrorDeviceNotConnected), opens fail, bytes not yet read by the program
   // are gone. CTS and DSR stay as the far end set them.
   void Unplug();
+  // At the program's byte number atByte (counting every byte it ever wrote on
+  // this line, the first being 1) the line fails as that byte goes out: it
+  // is unplugged (unplug), or the scanner's power drops (CTS and DSR low;
+  // the far end raises them again). Lets a test place a fault at an exact
+  // byte however the threads are scheduled.
+  void CutAtNearByte(uint64_t atByte, bool unplug);
   // The port is back: a later open succeeds; a port opened before the
   // unplug stays dead, as a handle to a vanished USB device does.
   void Replug();
@@ -86,6 +92,9 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // direction are on the wire; false when stop() turned true first.
   template <typename Stop>
   bool WaitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point when, Stop stop);
+  // Unplug and the cut of CutAtNearByte; caller holds the lock.
+  void UnplugLocked();
+  void CutLocked();
   // Reserves wire time for count bytes from the running deadline of one
   // direction and returns when they have left. Caller holds the lock.
   Clock::time_point Reserve(Clock::time_point& wireFree, size_t count) const;
@@ -119,6 +128,9 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   mutable std::condition_variable toFarArrived_;
   bool cts_ = false;
   bool dsr_ = false;
+  uint32_t dsrChanges_ = 0;  // every change of DSR, as a driver counts them
+  uint64_t cutAt_ = 0;       // CutAtNearByte: the byte number, 0 when none is set
+  bool cutUnplugs_ = false;
   bool plugged_ = true;
   bool nearOpen_ = false;
   uint64_t openGeneration_ = 0;  // tells a closed SimPort from the current one

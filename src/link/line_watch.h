@@ -1,0 +1,77 @@
+// The line watch of a port: what the line itself says about the scanner while
+// a run goes on, apart from the loader's answers.
+//
+// Two things end a step at once, whatever it is waiting for:
+// - the device is gone (a USB scanner unplugged or switched off, an adapter
+//   pulled out): its port fails with "device not connected";
+// - the scanner restarted in the middle of a step: its loader's banner came
+//   while a file streamed or while the step waited for its completion text,
+//   or DSR dropped (a power cycle) between two blocks.
+// The receiver (rcvProc) and the block senders note a fault; the waits on the
+// ring return UPD_LINK_DOWN as soon as the ring is empty and a fault is noted;
+// the programming sequence says which fault it was. Start clears the fault.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/update_status.h"
+
+class CCommDialog;
+
+enum LineFault : int {
+  kLineHealthy = 0,
+  kLineDeviceGone = 1,
+  kLineRestarted = 2,
+};
+
+// The box shown once when a run loses its device.
+inline constexpr const char* kDeviceGoneText =
+    "The scanner's device is gone (unplugged or switched off)";
+
+// Notes a fault and wakes whatever waits on the port. A device that is gone
+// stays gone; a restart noted before does not hide it. The first note of a
+// vanished device shows kDeviceGoneText, unless the run has already shown its
+// outcome or the port is being stopped.
+void NoteLineFault(CCommDialog* panel, LineFault fault);
+// At the end of a run whose device vanished: closes and drops the dead
+// handle, so that the next press of the port button opens the device again.
+void ReleaseGonePort(CCommDialog* panel);
+LineFault CurrentLineFault(const CCommDialog* panel);
+
+// True for the system errors of a port whose device has vanished.
+bool IsDeviceGoneError(int error);
+
+// Arms (or disarms) the watch for the loader's banner for the current step.
+// Arming forgets a restart noted by an earlier step.
+void WatchForRestart(CCommDialog* panel, bool on);
+
+// Looks for the loader's banner ("QZ" ... "version" ... "Build") in a stream
+// of received bytes, block by block. Only a banner whose "Build" arrives in
+// the newest block counts, so a banner seen before the watch was armed never
+// does.
+class BannerScanner {
+ public:
+  // True when a banner ends in this block.
+  bool Scan(const uint8_t* data, size_t length);
+  void Forget() { held_ = 0; }
+
+ private:
+  // The longest banner head kept from earlier blocks.
+  static constexpr size_t kTailBytes = 160;
+  uint8_t window_[kTailBytes + 4096] = {};
+  size_t held_ = 0;
+};
+
+// Between two blocks of a transfer: UPD_OK while the line is sound, else
+// UPD_LINK_DOWN with the fault noted (the port fails as a vanished device
+// does, or DSR is low: the scanner lost its power).
+UpdateStatus CheckLineBetweenBlocks(CCommDialog* panel);
+
+// Writes one block of a transfer after the line check. UPD_ABORTED when the
+// port was told to stop or closed under the transfer, UPD_LINK_DOWN when the
+// line check fails or the device vanished during the write.
+UpdateStatus WriteTransferBlock(CCommDialog* panel, const void* data, uint32_t length);
+
+// After a write that failed: notes a vanished device. True when it was one.
+bool NoteFailedWrite(CCommDialog* panel);
