@@ -45,8 +45,8 @@ bool IsDeviceGoneError(int error) {
   // backend maps ENODEV, EIO on an open tty and a hang-up to the first.
   constexpr int kErrorBadCommand = 22;
   constexpr int kErrorDeviceRemoved = 1617;
-  return error == platform::kErrorDeviceNotConnected || error == platform::kErrorGenFailure ||
-         error == kErrorBadCommand || error == kErrorDeviceRemoved;
+  return error == platform::kErrorDeviceNotConnected || error == kErrorBadCommand ||
+         error == kErrorDeviceRemoved;
 }
 
 namespace {

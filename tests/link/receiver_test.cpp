@@ -1,4 +1,5 @@
 #include "link/receiver.h"
+#include "link/line_watch.h"
 
 #include <gtest/gtest.h>
 
@@ -130,7 +131,7 @@ TEST_F(ReceiverTest, ExitEventEndsAParkedReceiver) {
   EXPECT_TRUE(WaitUntil([&] { return rig.panel->m_bRecvDone.load(); }));
 }
 
-TEST_F(ReceiverTest, FailedReadIsReportedOnceUnlessTheApplicationCloses) {
+TEST_F(ReceiverTest, VanishedDeviceIsReportedOnceUnlessTheApplicationCloses) {
   for (const bool closing : {false, true}) {
     SCOPED_TRACE(closing ? "while closing" : "while running");
     rig.line->Replug();
@@ -141,17 +142,17 @@ TEST_F(ReceiverTest, FailedReadIsReportedOnceUnlessTheApplicationCloses) {
     // The scanner's USB line vanishes under the open port.
     rig.line->Unplug();
     if (!closing) {
-      ASSERT_TRUE(rig.boxes.WaitFor("COM3:ReadFile in rcvProc\nAPI details:" +
-                                        platform::SystemErrorText(platform::kErrorDeviceNotConnected),
-                                    linktest::kPatienceMs));
+      ASSERT_TRUE(rig.boxes.WaitFor(kDeviceGoneText, linktest::kPatienceMs));
     }
     LetTheReceiverRun();
     const auto boxes = rig.boxes.Boxes();
     ASSERT_EQ(boxes.size(), closing ? 0u : 1u);
     if (!closing) {
-      EXPECT_EQ(boxes[0].kind, platform::BoxKind::kApiError);
-      EXPECT_EQ(boxes[0].caption, "COM3");
+      EXPECT_EQ(boxes[0].kind, platform::BoxKind::kError);
+      EXPECT_EQ(boxes[0].caption, "COM3: Error");
     }
+    // Every wait on the port now returns at once.
+    EXPECT_EQ(CurrentLineFault(rig.panel.get()), kLineDeviceGone);
     rig.StopReceiver();
     g_bClosing.store(false);
   }
