@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "link/comm_dialog.h"
-#include "link/response.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -52,6 +51,13 @@ bool IsDeviceGoneError(int error) {
 namespace {
 constexpr uint32_t kNoDsrCount = 0xFFFFFFFFu;
 
+// The first place of text within [from, to), or null.
+const uint8_t* Find(const uint8_t* from, const uint8_t* to, const char* text) {
+  const size_t n = std::strlen(text);
+  const uint8_t* at = std::search(from, to, text, text + n);
+  return at == to ? nullptr : at;
+}
+
 uint32_t DsrChanges(CCommDialog* panel) {
   platform::PortPtr port = panel->m_hPort.Get();
   uint32_t count = 0;
@@ -84,13 +90,13 @@ bool BannerScanner::Scan(const uint8_t* data, size_t length) {
     const size_t buildLength = std::strlen("Build");
     size_t from = fresh >= buildLength - 1 ? fresh - (buildLength - 1) : 0;
     while (!found) {
-      const uint8_t* build = FindBytes(window_ + from, held_ - from, "Build");
+      const uint8_t* build = Find(window_ + from, window_ + held_, "Build");
       if (build == nullptr) break;
       const size_t at = static_cast<size_t>(build - window_);
       const size_t headStart = at > kTailBytes ? at - kTailBytes : 0;
-      if (const uint8_t* qz = FindBytes(window_ + headStart, at - headStart, "QZ")) {
+      if (const uint8_t* qz = Find(window_ + headStart, window_ + at, "QZ")) {
         const size_t afterQz = static_cast<size_t>(qz - window_) + 2;
-        found = FindBytes(window_ + afterQz, at - afterQz, "version") != nullptr;
+        found = Find(window_ + afterQz, window_ + at, "version") != nullptr;
       }
       from = at + 1;
     }

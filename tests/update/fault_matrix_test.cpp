@@ -236,7 +236,9 @@ class MatrixRun {
     if (rig_.StatusSeen("PLD Done")) {
       EXPECT_TRUE(linktest::WaitUntil([&] { return LogicHeld(Component::kCpld); }));
     }
-    if (rig_.StatusSeen("LDR Done")) EXPECT_TRUE(LoaderHeld());
+    if (rig_.StatusSeen("LDR Done")) {
+      EXPECT_TRUE(LoaderHeld());
+    }
     if (rig_.StatusSeen(updtest::kDoneText)) {
       EXPECT_TRUE(updtest::FirmwareDir::SameData(
           rcp_, kit_.dir.Assembled(rig_.sim, Component::kRcp, "rcp2.sim")));
