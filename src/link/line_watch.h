@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 class CCommDialog;
 

@@ -17,7 +17,7 @@
 #include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "support/update_fixture.h"
-#include "update/update_status.h"
+#include "link/update_status.h"
 
 namespace {
 
