@@ -625,7 +625,10 @@ struct ScannerSim::Impl {
   }
 
   void HandleTimers() {
-    if (state == LoaderState::kReceiving && lastFf != kNoFf && lastFf + 1 == transferBytes.size() &&
+    // The end byte followed by quiet, or by a few wake-up characters and then
+    // quiet (a program that began waking the scanner and stopped), ends it.
+    if (state == LoaderState::kReceiving && lastFf != kNoFf &&
+        lastFf + 1 + starsAfterFf == transferBytes.size() &&
         config.timing.rawQuietMs > 0 && MsBetween(lastByte, now) >= config.timing.rawQuietMs) {
       transferBytes.resize(lastFf);
       EndTransfer();

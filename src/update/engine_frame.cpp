@@ -78,7 +78,8 @@ UpdateStatus EngineEndByte(CCommDialog* panel) {
   // A scanner that restarted during the transfer takes no end byte for it.
   if (CheckLineBetweenBlocks(panel) != UPD_OK) {
     panel->m_bBusy = true;
-    return UPD_LINK_DOWN;
+    // A port closed by Reset is the operator's stop, not a lost line.
+    return panel->m_bAbort ? UPD_ABORTED : UPD_LINK_DOWN;
   }
   UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
   // Without the end byte the scanner writes nothing, so Reset must not stay

@@ -111,10 +111,13 @@ TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
   const std::string path = dir_.Write("uim.bin", Pattern(300));
   sim.Line().Unplug();
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "UIM"), UPD_ABORTED);
+  EXPECT_EQ(SendFile(sim.Panel(), path, "UIM"), UPD_LINK_DOWN);
   // No status line claims a block that never reached the scanner.
   EXPECT_TRUE(sim.Statuses().empty());
   EXPECT_EQ(sim.Panel()->m_progress.GetPos(), 0);
+  ASSERT_EQ(boxes_.Boxes().size(), 1u);
+  EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+  EXPECT_EQ(boxes_.Boxes()[0].text, "The scanner's device is gone (unplugged or switched off)");
 }
 
 // ---- the rate of the last two blocks ----

@@ -151,15 +151,19 @@ class SimPort : public SerialPort {
     got = 0;
     std::unique_lock<std::mutex> lock(line_->mutex_);
     if (!Alive()) return ReadStatus::kFailed;
+    if (line_->readFault_ != 0) return Fail(line_->readFault_), ReadStatus::kFailed;
     if (capacity == 0) return ReadStatus::kTimeout;
 
-    auto ready = [&] { return Dead() || !line_->toNear_.empty(); };
+    auto ready = [&] { return Dead() || line_->readFault_ != 0 || !line_->toNear_.empty(); };
     if (timeoutMs == kInfinite) {
       line_->toNearArrived_.wait(lock, ready);
     } else if (!line_->toNearArrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
       return ReadStatus::kTimeout;
     }
     if (!Alive()) return ReadStatus::kFailed;
+    if (line_->readFault_ != 0 && line_->toNear_.empty()) {
+      return Fail(line_->readFault_), ReadStatus::kFailed;
+    }
 
     Take(out, capacity, got);
     // The burst ends when the line has been quiet for the read interval;
@@ -419,6 +423,14 @@ void SimLine::Replug() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = true;
+  }
+  NotifyAll();
+}
+
+void SimLine::FailReads(int error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    readFault_ = error;
   }
   NotifyAll();
 }

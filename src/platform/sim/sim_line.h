@@ -69,6 +69,10 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // The port is back: a later open succeeds; a port opened before the
   // unplug stays dead, as a handle to a vanished USB device does.
   void Replug();
+  // The driver fails every later read of the open port with error (0 heals
+  // it), while the device stays and writes go on: a fault that is not the
+  // device going away.
+  void FailReads(int error);
   bool IsPluggedIn() const;
   bool IsNearOpen() const;
   // The line settings and time-outs the near end applied last (a fresh line
@@ -132,6 +136,7 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   uint64_t cutAt_ = 0;       // CutAtNearByte: the byte number, 0 when none is set
   bool cutUnplugs_ = false;
   bool plugged_ = true;
+  int readFault_ = 0;  // the error every read fails with; 0 for none
   bool nearOpen_ = false;
   uint64_t openGeneration_ = 0;  // tells a closed SimPort from the current one
   uint32_t pacingBps_ = 0;
