@@ -253,9 +253,13 @@ void LoadStationSettings(CProgrammerDlg& dlg, const std::string& appDir) {
 
 // ---------------------------------------------------------------- station
 
-Station::Station(CProgrammerDlg& dlg, Console& console) : dlg_(dlg), console_(console) {}
+Station::Station(CProgrammerDlg& dlg, Console& console) : dlg_(dlg), console_(console) {
+  dlg_.SetRunObserver([this](CCommDialog* panel, const RunRecord& record) { OnRunRecorded(panel, record); });
+}
 
 Station::~Station() {
+  // Runs cut short by the closing below are still recorded in the file.
+  dlg_.SetRunObserver({});
   // As the main window's shutdown, without SaveSettings: a batch run leaves
   // the operator's ZANDRIC.INI as it found it.
   g_bClosing = true;
@@ -287,6 +291,10 @@ void Station::AddPort(const PortSpec& spec) {
   raw->panel = std::make_unique<CCommDialog>(static_cast<uint16_t>(spec.row + 1),
                                              spec.panelName.c_str(), &dlg_);
   row.pPanel = raw->panel.get();
+  {
+    std::lock_guard<std::mutex> lock(panelsMutex_);
+    panels_.push_back(raw->panel.get());
+  }
   ++g_nPortCount;
   CCommDialog* panel = raw->panel.get();
   panel->m_strStatus.SetObserver([this, index](const std::string& s) { OnStatus(index, s); });
@@ -303,6 +311,59 @@ const PortSpec& Station::Spec(size_t port) const { return ports_.at(port)->spec;
 bool Station::Succeeded(size_t port) const {
   const Port& p = *ports_.at(port);
   return p.outcome.load() == 1 && !p.reset;
+}
+
+void Station::OnRunRecorded(CCommDialog* panel, const RunRecord& record) {
+  size_t index = 0;
+  {
+    std::lock_guard<std::mutex> lock(panelsMutex_);
+    const auto at = std::find(panels_.begin(), panels_.end(), panel);
+    if (at == panels_.end()) return;
+    index = static_cast<size_t>(at - panels_.begin());
+  }
+  Port& port = *ports_[index];
+  std::lock_guard<std::mutex> lock(port.recordMutex);
+  port.record = record;
+}
+
+std::vector<std::string> Station::Summary() const {
+  const char* kFamilies[] = {"", "", "MV2", "", "", "QZ500", "QZ600"};
+  auto row = [](const std::string& port, const std::string& family, const std::string& result,
+                const std::string& seconds, const std::string& outcome) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%-6s %-7s %6s %8s  ", port.c_str(), family.c_str(),
+                  result.c_str(), seconds.c_str());
+    return text + outcome;
+  };
+  std::vector<std::string> lines;
+  lines.push_back(row("port", "family", "result", "seconds", "outcome"));
+  int done = 0, failed = 0, none = 0;
+  for (const auto& holder : ports_) {
+    std::optional<RunRecord> record;
+    {
+      std::lock_guard<std::mutex> lock(holder->recordMutex);
+      record = holder->record;
+    }
+    if (!record) {
+      ++none;
+      lines.push_back(row(holder->spec.name, "-", "-", "-", "programming never began"));
+      continue;
+    }
+    if (record->result == 0 && !holder->reset) {
+      ++done;
+    } else {
+      ++failed;
+    }
+    const int f = record->family;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", record->durationMs / 1000.0);
+    lines.push_back(row(holder->spec.name, f >= 0 && f < 7 ? kFamilies[f] : std::to_string(f),
+                        std::to_string(record->result), seconds, record->outcome));
+  }
+  lines.push_back(std::to_string(ports_.size()) + (ports_.size() == 1 ? " port, " : " ports, ") +
+                  std::to_string(done) + " programmed, " + std::to_string(failed) + " failed, " +
+                  std::to_string(none) + " never began");
+  return lines;
 }
 
 void Station::OnStatus(size_t index, const std::string& status) {
@@ -423,6 +484,7 @@ int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
     for (const PortSpec& spec : ports) station.AddPort(spec);
     station.StartAll();
     result = station.Run(env.interrupts);
+    for (const std::string& line : station.Summary()) console.Line(line);
   }
   return result;
 }

@@ -14,10 +14,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/message_box.h"
+#include "update/run_record.h"
 
 class CCommDialog;
 class CProgrammerDlg;
@@ -165,6 +167,11 @@ class Station {
   const PortSpec& Spec(size_t port) const;
   // True once the port's run has reported success and was not reset.
   bool Succeeded(size_t port) const;
+  // The summary table of the runs: a heading, one row per port (family,
+  // result code, seconds, outcome; "-" for a port whose programming never
+  // began), then the totals. No row holds "name: ", so the table is never
+  // taken for a port's status line or a box.
+  std::vector<std::string> Summary() const;
 
   // Presses the port button of every RS-232 panel. A USB panel's button is
   // pressed by Run as soon as its scanner is identified.
@@ -190,15 +197,22 @@ class Station {
     std::string last;      // the status line printed last
     bool printedAny = false;
     bool reset = false;  // the station has reset the panel
+    mutable std::mutex recordMutex;  // guards record
+    std::optional<RunRecord> record;  // the last run's record, once its outcome is known
   };
 
   void OnStatus(size_t port, const std::string& status);
+  void OnRunRecorded(CCommDialog* panel, const RunRecord& record);
   void Press(Port& port);
 
   CProgrammerDlg& dlg_;
   Console& console_;
   StatusListener listener_;
   std::vector<std::unique_ptr<Port>> ports_;
+  // The panels in port order, for the run observer's look-up on the port
+  // threads; filled by AddPort before the panel's first run.
+  std::mutex panelsMutex_;  // guards panels_
+  std::vector<CCommDialog*> panels_;
 };
 
 // Where the process's streams and the interrupt request come from.

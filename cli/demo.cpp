@@ -180,6 +180,7 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
       }
       station.StartAll();
       result = station.Run(&interrupts);
+      for (const std::string& line : station.Summary()) console.Line(line);
       for (size_t i = 0; i < station.PortCount(); ++i) succeeded[i] = station.Succeeded(i);
     }
     finished = true;

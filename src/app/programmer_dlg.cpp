@@ -1,5 +1,6 @@
 #include "app/programmer_dlg.h"
 
+#include "app/result_log.h"
 #include "link/comm_dialog.h"
 #include "update/send_proc.h"
 
@@ -28,7 +29,23 @@ void CProgrammerDlg::SetPreloadDefaults() {
 
 ProgrammingRoutine CProgrammerDlg::GetProgrammingRoutine() {
   // The main window outlives its panels and so every run of theirs.
-  return [this](CCommDialog* panel) { return sendProc(panel, *this); };
+  return [this](CCommDialog* panel) { return sendProc(panel, *this, this); };
+}
+
+void CProgrammerDlg::RecordRun(CCommDialog* panel, const RunRecord& record) {
+  const std::string logPath = m_strLogPath.Get();
+  AppendResult(logPath.empty() ? std::string(m_szAppDir) : logPath, record);
+  RunObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(m_runObserverMutex);
+    observer = m_runObserver;
+  }
+  if (observer) observer(panel, record);
+}
+
+void CProgrammerDlg::SetRunObserver(RunObserver observer) {
+  std::lock_guard<std::mutex> lock(m_runObserverMutex);
+  m_runObserver = std::move(observer);
 }
 
 RunSettings CProgrammerDlg::TakeRunSettings(int family, int boardVersion) const {

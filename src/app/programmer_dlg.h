@@ -22,6 +22,7 @@
 #include "link/scanner_family.h"
 #include "platform/sync_string.h"
 #include "update/product_title.h"
+#include "update/run_record.h"
 #include "update/run_settings.h"
 
 class CCommDialog;
@@ -65,19 +66,30 @@ constexpr int kUsbTimerPeriodMs = 1000;
 extern int g_nPortCount;
 extern int g_nStartPortCount;
 
-class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
+class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRunRecorder {
  public:
   CProgrammerDlg();
   virtual ~CProgrammerDlg();
 
   // ---- host of the panels ----
-  // sendProc, with this window as the source of the run's settings.
+  // sendProc, with this window as the source of the run's settings and the
+  // keeper of its record.
   ProgrammingRoutine GetProgrammingRoutine() override;
   std::string GetLogFolder() const override { return m_strLogPath.Get(); }
   // The files of the family (the [MV2] or the [QZ6] set), the loader by board
   // version, and the [Common] options, taken together so that a Setup that
   // ends meanwhile is either wholly in the copy or not at all.
   RunSettings TakeRunSettings(int family, int boardVersion) const override;
+
+  // ---- result record ----
+  // Called on a run's programming thread once its outcome is known: appends
+  // the run's line to results.csv in the log folder (LogPath, or the program
+  // folder when it is empty), then tells the run observer.
+  void RecordRun(CCommDialog* panel, const RunRecord& record) override;
+  // A front end's view of every recorded run (the command-line summary);
+  // called on the run's thread. Empty: none.
+  using RunObserver = std::function<void(CCommDialog* panel, const RunRecord& record)>;
+  void SetRunObserver(RunObserver observer);
 
   // ---- settings ----
   // Reads ZANDRIC.INI in m_szAppDir into the members and g_portTable's log fields.
@@ -201,6 +213,8 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
 
   std::vector<PanelSlot> m_panels;
   bool m_bInTimer = false;
+  std::mutex m_runObserverMutex;  // guards m_runObserver
+  RunObserver m_runObserver;
   int m_nColumns = 1;      // panel columns
   int m_nGridHeight = 0;   // the window height the pitches give
 };

@@ -34,11 +34,6 @@ bool OptionValue(const CIniFile& ini, const char* key, const char* def) {
   return !EqualsNoCase(ini.GetString("Common", key, def), "n");
 }
 
-// The device prefix \\.\ of a USB panel's port name.
-std::string WithoutDevicePrefix(const std::string& name) {
-  return name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
-}
-
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -119,7 +114,7 @@ void InstallPortsSection(const std::string& iniPath) {
   std::map<std::string, std::string> byName;  // upper-case port name -> device path
   for (const auto& [name, path] : entries) byName.emplace(Upper(name), path);
   platform::SetPortMap([byName](const std::string& name) -> std::string {
-    auto it = byName.find(Upper(WithoutDevicePrefix(name)));
+    auto it = byName.find(Upper(platform::WithoutDevicePrefix(name)));
     return it == byName.end() ? std::string() : it->second;
   });
   platform::SetDeviceMapPorts(std::move(entries));

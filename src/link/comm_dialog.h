@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/panel_host.h"
 #include "link/ring_buffer.h"
@@ -129,6 +130,11 @@ class CCommDialog {
   // waits: 0 power on, 1 logic device programmed, 3 cycle power.
   std::atomic<int> m_nReconnectPhase{0};
   std::atomic<uint32_t> m_dwStatusFlags{0};
+  // The special block (serial number and the scanner's own data) read from
+  // this panel's scanner during the current run; empty until it is read.
+  // Written and read by the programming thread only (runs on a panel follow
+  // each other), for the run's result record.
+  std::vector<uint8_t> m_specialBlock;
   PortHandle m_hPort;
   char m_szPortName[12] = {};
   platform::LineSettings m_dcb{};

@@ -15,8 +15,6 @@ std::mutex g_mutex;
 PortOpener g_opener;
 std::function<std::string(const std::string&)> g_portMap;
 
-constexpr char kDevicePrefix[] = "\\\\.\\";  // \\.\ before a USB panel's port name
-
 // The number n of "COMn" (any case), or 0 when the name is not of that form.
 unsigned ComNumber(const std::string& name) {
   if (name.size() < 4 || name.size() > 8) return 0;
@@ -56,8 +54,7 @@ void SetPortMap(const std::function<std::string(const std::string& name)>& looku
 }
 
 std::string DevicePathFor(const std::string& name) {
-  std::string bare = name;
-  if (bare.rfind(kDevicePrefix, 0) == 0) bare.erase(0, sizeof(kDevicePrefix) - 1);
+  const std::string bare = WithoutDevicePrefix(name);
 
   std::function<std::string(const std::string&)> lookup;
   {

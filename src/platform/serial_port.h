@@ -156,4 +156,10 @@ PortPtr OpenNativeSerialPort(const std::string& name, int& error);
 void SetPortMap(const std::function<std::string(const std::string& name)>& lookup);
 std::string DevicePathFor(const std::string& name);
 
+// A port name without the device prefix \\.\ that a USB panel's name
+// carries: the name as the operator knows it (COM3, ZEV2).
+inline std::string WithoutDevicePrefix(const std::string& name) {
+  return name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
+}
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 // file is configured and every earlier step succeeded.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "firmware/file_access.h"
@@ -50,7 +51,16 @@ namespace {
 // middle of the step, or a device that vanishes, fails the step whatever the
 // engine made of the bytes it got.
 UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), CCommDialog* panel,
-                     const RunSettings& run, const char* component) {
+                     const RunSettings& run, const char* component, const std::string& path,
+                     RunRecord* record) {
+  // The step goes into the run's record as it begins, with its file's size
+  // at that moment.
+  if (record != nullptr) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    record->components.push_back(
+        RunComponent{component, path, error ? 0 : static_cast<uint64_t>(size)});
+  }
   WatchForRestart(panel, true);
   UpdateStatus result = engine(panel, run);
   WatchForRestart(panel, false);
@@ -72,11 +82,13 @@ UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), C
   return result;
 }
 
-UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
   const int family = run.family;
   uint8_t header[kRcpHeaderBytes] = {};
   UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kRcpHeaderBytes);
-  if (result == UPD_OK && RcpSuitsFamily(header, family)) return RunStep(UpdateRCP, panel, run, "RCP");
+  if (result == UPD_OK && RcpSuitsFamily(header, family)) {
+    return RunStep(UpdateRCP, panel, run, "RCP", run.rcpFile, record);
+  }
 
   ShowWarning(panel->m_szPortName, RcpRefusalText(family));
   return UPD_REFUSED;
@@ -90,10 +102,11 @@ UpdateStatus Reconnect(CCommDialog* panel) {
   return result;
 }
 
-UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run,
+                                  RunRecord* record) {
   UpdateStatus result = UPD_OK;
   if (!run.cpldFile.empty()) {
-    result = RunStep(UpdateCPLD, panel, run, "CPLD");
+    result = RunStep(UpdateCPLD, panel, run, "CPLD", run.cpldFile, record);
     if (result == UPD_OK) {
       // The scanner restarts by itself with the new logic (the CPLD engine
       // set the phase that tells the operator to wait); then the operator
@@ -105,33 +118,41 @@ UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run) {
       }
     }
   }
-  if (result == UPD_OK && !run.dspFile.empty()) result = RunStep(UpdateDSP, panel, run, "DSP");
+  if (result == UPD_OK && !run.dspFile.empty()) {
+    result = RunStep(UpdateDSP, panel, run, "DSP", run.dspFile, record);
+  }
   return result;
 }
 
-UpdateStatus Mv2Steps(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus Mv2Steps(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
   UpdateStatus result = UPD_OK;
-  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run, "FPGA");
-  if (result == UPD_OK && !run.uimFile.empty()) result = RunStep(UpdateUIM, panel, run, "UIM");
+  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run, "FPGA", run.fpgaFile, record);
+  if (result == UPD_OK && !run.uimFile.empty()) {
+    result = RunStep(UpdateUIM, panel, run, "UIM", run.uimFile, record);
+  }
   return result;
 }
 
 }  // namespace
 
-UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
+                                 RunRecord* record) {
   UpdateStatus result = UPD_OK;
 
-  if (!run.rcpFile.empty()) result = RcpStep(panel, run);
+  if (!run.rcpFile.empty()) result = RcpStep(panel, run, record);
 
-  if (result == UPD_OK && !run.vtcFile.empty()) result = RunStep(UpdateVTC, panel, run, "VTC");
+  if (result == UPD_OK && !run.vtcFile.empty()) {
+    result = RunStep(UpdateVTC, panel, run, "VTC", run.vtcFile, record);
+  }
 
   if (result == UPD_OK) {
-    result = run.family == kFamilyMV2 ? Mv2Steps(panel, run) : FirstGenerationSteps(panel, run);
+    result = run.family == kFamilyMV2 ? Mv2Steps(panel, run, record)
+                                      : FirstGenerationSteps(panel, run, record);
   }
 
   if (result == UPD_OK && !run.ldrFile.empty()) {
     if (run.permitLoaderOverwrite) {
-      result = RunStep(UpdateLDR, panel, run, "LDR");
+      result = RunStep(UpdateLDR, panel, run, "LDR", run.ldrFile, record);
     } else {
       ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
       result = UPD_REFUSED;

@@ -6,6 +6,8 @@
 #include "update/send_proc.h"
 
 #include <new>
+#include <optional>
+#include <string>
 
 #include "link/comm_dialog.h"
 #include "link/handshake.h"
@@ -34,14 +36,35 @@ bool ScannerStillOn(CCommDialog* panel) {
   return (status & platform::MS_CTS_ON) != 0 && (status & platform::MS_DSR_ON) != 0;
 }
 
-void ClosingActions(CCommDialog* panel, UpdateStatus result) {
+constexpr const char* kDoneText =
+    "Programming Done. Please exit Vantorel before turning scanner power off.";
+constexpr const char* kFailedText = "Programming sequence failed!";
+// The outcome in the record of a run that Reset (or the station closing)
+// stopped: the panel itself shows "Reset".
+constexpr const char* kStoppedText = "Programming stopped by Reset";
+
+// A run that began programming: its record, completed at the outcome.
+struct OpenRecord {
+  RunRecord record;
+  uint32_t startTick = 0;
+};
+
+void ClosingActions(CCommDialog* panel, UpdateStatus result, OpenRecord* open,
+                    CRunRecorder* recorder) {
   // From the outcome on, the scanner going away is what the run waits for.
   panel->m_bOutcomeShown.store(true);
-  if (!panel->m_bAbort.load()) {
+  const bool stopped = panel->m_bAbort.load();
+  if (!stopped) {
     panel->m_nRunResult.store(result);
-    panel->m_strStatus.Set(result == UPD_OK
-                               ? "Programming Done. Please exit Vantorel before turning scanner power off."
-                               : "Programming sequence failed!");
+    panel->m_strStatus.Set(result == UPD_OK ? kDoneText : kFailedText);
+  }
+  if (open != nullptr && recorder != nullptr) {
+    RunRecord& record = open->record;
+    record.result = result;
+    record.outcome = stopped ? kStoppedText : result == UPD_OK ? kDoneText : kFailedText;
+    record.durationMs = platform::GetTickCount() - open->startTick;
+    record.specialBlock = panel->m_specialBlock;
+    recorder->RecordRun(panel, record);
   }
 
   // Wait for the scanner to go away; only the lines dropping or an abort end it.
@@ -80,12 +103,12 @@ void ClosingActions(CCommDialog* panel, UpdateStatus result) {
 // Runs the closing actions when the run is left, however it is left.
 class ClosingGuard {
  public:
-  explicit ClosingGuard(CCommDialog* panel) : panel_(panel) {}
+  ClosingGuard(CCommDialog* panel, CRunRecorder* recorder) : panel_(panel), recorder_(recorder) {}
   ClosingGuard(const ClosingGuard&) = delete;
   ClosingGuard& operator=(const ClosingGuard&) = delete;
   ~ClosingGuard() {
     try {
-      ClosingActions(panel_, result_);
+      ClosingActions(panel_, result_, record_.has_value() ? &*record_ : nullptr, recorder_);
     } catch (...) {
       // The panel must still be released below.
     }
@@ -95,9 +118,26 @@ class ClosingGuard {
   void SetResult(UpdateStatus result) { result_ = result; }
   UpdateStatus Result() const { return result_; }
 
+  // The programming begins: the run gets its record, which the closing
+  // actions complete and hand to the recorder.
+  RunRecord* BeginRecord(int family) {
+    OpenRecord& open = record_.emplace();
+    open.startTick = platform::GetTickCount();
+    RunRecord& record = open.record;
+    record.start = platform::GetLocalTime();
+    record.port = platform::WithoutDevicePrefix(panel_->m_szPortName);
+    record.family = family;
+    record.loaderVersion = panel_->m_nLoaderVersion.load();
+    record.boardVersion = panel_->m_nBoardVersion.load();
+    panel_->m_specialBlock.clear();
+    return &record;
+  }
+
  private:
   CCommDialog* panel_;
+  CRunRecorder* recorder_;
   UpdateStatus result_ = UPD_OK;
+  std::optional<OpenRecord> record_;  // set once the programming began
 };
 
 UpdateStatus Connect(CCommDialog* panel) {
@@ -112,8 +152,8 @@ UpdateStatus Connect(CCommDialog* panel) {
 
 }  // namespace
 
-int sendProc(CCommDialog* panel, const CRunSettingsSource& settings) {
-  ClosingGuard closing(panel);
+int sendProc(CCommDialog* panel, const CRunSettingsSource& settings, CRunRecorder* recorder) {
+  ClosingGuard closing(panel, recorder);
   UpdateStatus result = UPD_OK;
   try {
     result = Connect(panel);
@@ -123,7 +163,7 @@ int sendProc(CCommDialog* panel, const CRunSettingsSource& settings) {
         // Taken once the family is known, and kept for the whole run.
         const RunSettings run =
             settings.TakeRunSettings(panel->m_nFamily.load(), panel->m_nBoardVersion.load());
-        result = RunProgrammingSteps(panel, run);
+        result = RunProgrammingSteps(panel, run, closing.BeginRecord(run.family));
       }
     }
   } catch (const std::bad_alloc&) {

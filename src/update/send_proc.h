@@ -11,17 +11,22 @@
 #include <string>
 
 #include "link/update_status.h"
+#include "update/run_record.h"
 #include "update/run_settings.h"
 
 class CCommDialog;
 
-int sendProc(CCommDialog* panel, const CRunSettingsSource& settings);
+// The run's record goes to recorder (when given) once its outcome is known.
+int sendProc(CCommDialog* panel, const CRunSettingsSource& settings,
+             CRunRecorder* recorder = nullptr);
 
 // The firmware steps of one run (RCP, VTC, then FPGA and UIM or CPLD and DSP,
 // then LDR), each only if configured and every earlier step succeeded.
 // Called by sendProc once the scanner is identified; its result becomes the
-// run's result.
-UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run);
+// run's result. Every step begun is added to record's components (when
+// given), with its file and the file's size.
+UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
+                                 RunRecord* record = nullptr);
 
 // Bytes of the RCP file's decoded header tag that the sequence reads.
 constexpr size_t kRcpHeaderBytes = 256;

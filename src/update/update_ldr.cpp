@@ -41,6 +41,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
       ShowError(panel->m_szPortName, "Link or Receive error");
       return UPD_SHORT_BLOCK;
     }
+    panel->m_specialBlock.assign(block, block + kSpecialBlockBytes);
   }
 
   UpdateStatus result = EngineLinkCheck(panel);

@@ -104,6 +104,7 @@ class StationFixture : public ::testing::Test {
       for (const vtcli::PortSpec& spec : specs) station.AddPort(spec);
       station.StartAll();
       result = station.Run(interrupts);
+      summary = station.Summary();
     }
     operators.clear();
     return result;
@@ -115,6 +116,7 @@ class StationFixture : public ::testing::Test {
   vtcli::demo::DemoFiles files;
   std::vector<std::unique_ptr<Scanner>> scanners;
   CapturedStream out;
+  std::vector<std::string> summary;  // the station's summary table after the run
 };
 
 }  // namespace clitest

@@ -1,0 +1,111 @@
+#include "app/result_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <mutex>
+
+#include "link/scanner_family.h"
+#include "platform/message_box.h"
+
+namespace {
+
+// Guards every append to a result file of this process: one line goes out
+// whole, header included, before the next run's line.
+std::mutex g_resultFileMutex;
+
+std::string FamilyText(int family) {
+  switch (family) {
+    case kFamilyMV2: return "MV2";
+    case kFamilyQZ500: return "QZ500";
+    case kFamilyQZ600: return "QZ600";
+    default: return family == 0 ? "" : std::to_string(family);
+  }
+}
+
+std::string Format(const char* format, auto... args) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+  const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  if (!quote) return text;
+  std::string field = "\"";
+  for (char c : text) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  return field + "\"";
+}
+
+std::string ResultLine(const RunRecord& r) {
+  const platform::LocalTime& t = r.start;
+  std::string components;
+  for (const RunComponent& c : r.components) {
+    if (!components.empty()) components += "; ";
+    components += c.name + "=" + c.file + " (" + std::to_string(c.size) + " bytes)";
+  }
+  const std::string fields[] = {
+      Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second),
+      r.port,
+      FamilyText(r.family),
+      r.loaderVersion == 0 ? std::string()
+                           : Format("%d.%d.%d", r.loaderVersion / 10000, r.loaderVersion / 100 % 100,
+                                    r.loaderVersion % 100),
+      r.family == kFamilyMV2 && r.boardVersion != 0
+          ? Format("%d.%d", r.boardVersion / 10, r.boardVersion % 10)
+          : std::string(),
+      Hex(r.specialBlock),
+      components,
+      std::to_string(r.result),
+      r.outcome,
+      Format("%.1f", r.durationMs / 1000.0),
+  };
+  std::string line;
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    if (i > 0) line += ',';
+    line += CsvField(fields[i]);
+  }
+  return line;
+}
+
+bool AppendResult(const std::string& folder, const RunRecord& record) {
+  const std::string path = (std::filesystem::path(folder) / kResultFileName).string();
+  const std::string line = ResultLine(record) + "\r\n";
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_resultFileMutex);
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file != nullptr) {
+      std::fseek(file, 0, SEEK_END);
+      std::string text = std::ftell(file) == 0 ? std::string(kResultHeader) + "\r\n" + line : line;
+      const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                           std::fflush(file) == 0;
+      if (!written) error = errno != 0 ? errno : EIO;
+      if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+      if (error == 0) return true;
+    } else {
+      error = errno;
+    }
+  }
+  // Outside the lock: the box waits for the operator, other ports' lines must not.
+  ShowError(record.port.c_str(), "Cannot write the result record " + path + ": " +
+                                     platform::SystemErrorText(error));
+  return false;
+}

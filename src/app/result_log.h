@@ -1,0 +1,32 @@
+// The station's result record: results.csv in the log folder, one line per
+// programming run, so that afterwards it is known which scanner got which
+// files and whether it succeeded. Lines are only ever appended, each written
+// whole and flushed under one lock, so runs ending at once on two ports never
+// interleave. Written by the main window when a run reports its outcome, on
+// that run's programming thread.
+#pragma once
+
+#include <string>
+
+#include "update/run_record.h"
+
+// The file name in the log folder.
+inline constexpr const char* kResultFileName = "results.csv";
+
+// The first line of a new file.
+inline constexpr const char* kResultHeader =
+    "start,port,family,loader_version,board_version,serial_block,components,result,outcome,"
+    "duration_s";
+
+// One field as RFC 4180 has it: quoted when it holds a comma, a quote, CR or
+// LF (or starts or ends with a blank), with quotes doubled inside.
+std::string CsvField(const std::string& text);
+
+// The record's line, without its line end.
+std::string ResultLine(const RunRecord& record);
+
+// Appends the record's line to folder/results.csv (the header first when the
+// file is new or empty). When the file cannot be opened or written, shows one
+// error box captioned with the record's port and returns false; the run is
+// not affected.
+bool AppendResult(const std::string& folder, const RunRecord& record);

@@ -1,0 +1,45 @@
+// RunRecord: what one programming run did to one scanner, for the station's
+// result record (results.csv): when it started, which scanner it found, the
+// serial-number block it read, which files it wrote and how it ended. Filled
+// by the programming thread while the run goes and handed to the run's
+// recorder when the outcome is known; a plain value, copied freely.
+//
+// CRunRecorder: where a finished run's record goes. The main window
+// provides it; sendProc calls it on the run's own thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/time.h"
+
+class CCommDialog;
+
+struct RunComponent {
+  std::string name;   // "RCP", "VTC", "FPGA", "UIM", "CPLD", "DSP", "LDR"
+  std::string file;   // the path as configured
+  uint64_t size = 0;  // bytes of the file when the step began
+};
+
+struct RunRecord {
+  platform::LocalTime start{};  // local date and time the programming began
+  std::string port;             // COM3, ZEV2: the port name without the device prefix
+  int family = 0;               // kFamilyMV2, kFamilyQZ500, kFamilyQZ600
+  int loaderVersion = 0;        // a.b.c as a * 10000 + b * 100 + c
+  int boardVersion = 0;         // MV2: a.b as a * 10 + b
+  std::vector<uint8_t> specialBlock;     // the serial-number block; empty when not read
+  std::vector<RunComponent> components;  // every step begun, in order
+  int result = 0;                        // the run's UpdateStatus
+  std::string outcome;                   // the outcome text of the status line
+  uint32_t durationMs = 0;               // from the start to the outcome
+};
+
+class CRunRecorder {
+ public:
+  // Called once per run that began programming, when its outcome is known.
+  virtual void RecordRun(CCommDialog* panel, const RunRecord& record) = 0;
+
+ protected:
+  ~CRunRecorder() = default;
+};
