@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,7 @@
 #include "platform/sim/sim_line.h"
 #include "platform/time.h"
 #include "ports/comm_sport.h"
+#include "support/scratch_dir.h"
 
 namespace linktest {
 
@@ -94,6 +96,9 @@ class LinkRig {
     platform::sim::SimPortRegistry::Instance().Add(this->portName, line);
     platform::sim::SimPortRegistry::Instance().InstallAsOpener();
     g_portTable[portIndex - 1] = COMM_SPORT{};
+    // The result record of every run goes to the program folder: a scratch
+    // one, never the folder the tests run in.
+    std::snprintf(mainDlg.m_szAppDir, sizeof mainDlg.m_szAppDir, "%s", appDir.Path().c_str());
     g_bClosing.store(false);
     mainDlg.SetPreloadDefaults();
   }
@@ -173,6 +178,7 @@ class LinkRig {
   uint16_t portIndex;
   std::shared_ptr<platform::sim::SimLine> line;
   platform::ScopedMessageRecorder boxes;
+  testsupport::ScratchDir appDir;
   CProgrammerDlg mainDlg;
   std::unique_ptr<CCommDialog> panel;
 

@@ -50,6 +50,8 @@ class StationRig {
   };
 
   StationRig() {
+    // The runs' result record goes to a scratch program folder.
+    std::snprintf(settings.m_szAppDir, sizeof settings.m_szAppDir, "%s", appDir.Path().c_str());
     auto& registry = platform::sim::SimPortRegistry::Instance();
     registry.Clear();
     registry.InstallAsOpener();
@@ -143,6 +145,7 @@ class StationRig {
   Port& operator[](size_t i) { return *ports_.at(i); }
 
   platform::ScopedMessageRecorder boxes;
+  testsupport::ScratchDir appDir;
   CProgrammerDlg settings;
 
  private:
