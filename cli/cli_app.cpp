@@ -8,6 +8,7 @@
 
 #include "app/preflight.h"
 #include "app/programmer_dlg.h"
+#include "app/result_log.h"
 #include "link/comm_dialog.h"
 #include "ports/comm_sport.h"
 
@@ -327,7 +328,6 @@ void Station::OnRunRecorded(CCommDialog* panel, const RunRecord& record) {
 }
 
 std::vector<std::string> Station::Summary() const {
-  const char* kFamilies[] = {"", "", "MV2", "", "", "QZ500", "QZ600"};
   auto row = [](const std::string& port, const std::string& family, const std::string& result,
                 const std::string& seconds, const std::string& outcome) {
     char text[160];
@@ -354,10 +354,9 @@ std::vector<std::string> Station::Summary() const {
     } else {
       ++failed;
     }
-    const int f = record->family;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", record->durationMs / 1000.0);
-    lines.push_back(row(holder->spec.name, f >= 0 && f < 7 ? kFamilies[f] : std::to_string(f),
+    lines.push_back(row(holder->spec.name, FamilyText(record->family),
                         std::to_string(record->result), seconds, record->outcome));
   }
   lines.push_back(std::to_string(ports_.size()) + (ports_.size() == 1 ? " port, " : " ports, ") +

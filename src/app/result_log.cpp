@@ -15,15 +15,6 @@ namespace {
 // whole, header included, before the next run's line.
 std::mutex g_resultFileMutex;
 
-std::string FamilyText(int family) {
-  switch (family) {
-    case kFamilyMV2: return "MV2";
-    case kFamilyQZ500: return "QZ500";
-    case kFamilyQZ600: return "QZ600";
-    default: return family == 0 ? "" : std::to_string(family);
-  }
-}
-
 std::string Format(const char* format, auto... args) {
   char text[128];
   std::snprintf(text, sizeof text, format, args...);
@@ -41,6 +32,15 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 }  // namespace
+
+std::string FamilyText(int family) {
+  switch (family) {
+    case kFamilyMV2: return "MV2";
+    case kFamilyQZ500: return "QZ500";
+    case kFamilyQZ600: return "QZ600";
+    default: return family == 0 ? "" : std::to_string(family);
+  }
+}
 
 std::string CsvField(const std::string& text) {
   const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||

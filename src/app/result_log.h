@@ -18,6 +18,10 @@ inline constexpr const char* kResultHeader =
     "start,port,family,loader_version,board_version,serial_block,components,result,outcome,"
     "duration_s";
 
+// The family as the record and the summary name it ("MV2", "QZ500", "QZ600";
+// empty for none).
+std::string FamilyText(int family);
+
 // One field as RFC 4180 has it: quoted when it holds a comma, a quote, CR or
 // LF (or starts or ends with a blank), with quotes doubled inside.
 std::string CsvField(const std::string& text);
