@@ -318,16 +318,19 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
 }
 
 void CCommDialog::Reset() {
-  ResetEvent(m_hReceiveEvent);
-  m_bRxActive.store(false);
-  m_bAbort.store(true);
-  SetEvent(m_hExitEvent);
-  // Pending reads and writes fail at once; the threads end on their own and
-  // are joined at teardown. The programming thread does not give the button
-  // back: the panel stays unusable.
-  ClosePort();
-  m_progress.SetPos(0);
-  m_strStatus.Set("Reset");
+  {
+    std::lock_guard<std::mutex> lock(m_resetMutex);
+    ResetEvent(m_hReceiveEvent);
+    m_bRxActive.store(false);
+    m_bAbort.store(true);
+    SetEvent(m_hExitEvent);
+    // Pending reads and writes fail at once; the threads end on their own and
+    // are joined at teardown. The programming thread does not give the button
+    // back: the panel stays unusable.
+    ClosePort();
+    m_progress.SetPos(0);
+    m_strStatus.Set("Reset");
+  }
   ShowNotice(m_szPortName, "Turn scanner power off");
 }
 

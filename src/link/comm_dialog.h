@@ -158,6 +158,11 @@ class CCommDialog {
   // A copy of m_szLogFile for other threads.
   std::string GetLogFilePath() const;
   std::FILE* m_hLogFile = nullptr;
+  // Guards the panel's status text across Reset's steps: a connect thread
+  // that Reset ends writes its closing text only after Reset's own "Reset",
+  // so the panel shows what the thread left (the button ready again) and
+  // not whichever thread ran last.
+  std::mutex m_resetMutex;
   int m_nLogIndex = 0;
   uint32_t m_dwLogBytes = 0;
   std::atomic<bool> m_bRecvDone{true};

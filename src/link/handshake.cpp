@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "link/comm_dialog.h"
@@ -205,6 +206,8 @@ class ConnectEnd {
   ConnectEnd& operator=(const ConnectEnd&) = delete;
   ~ConnectEnd() {
     try {
+      // After a Reset that ended this thread has set its own text.
+      std::lock_guard<std::mutex> lock(panel_->m_resetMutex);
       if (result_ == UPD_OK) {
         panel_->m_strStatus.Set("Scanner connected successfully.");
         panel_->m_strStatus.Set("Click USB COM button to start programming.");
