@@ -106,7 +106,7 @@ UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* l
 
     total += n;
     const uint32_t shown = rate.Add(static_cast<uint32_t>(n), elapsed);
-    panel->m_strStatus.Set(Format("%s %dKB %ld bytes/sec %ld%%", label,
+    panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", label,
                                   static_cast<int>(fileSize / 1024), static_cast<long>(shown),
                                   Percent(total, fileSize)));
     panel->m_progress.SetPos(ProgressPos(total, fileSize));

@@ -247,7 +247,7 @@ UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image) {
     const uint32_t elapsed = platform::GetTickCount() - start;
     sent += n;
     const uint32_t shown = rate.Add(n, elapsed);
-    panel->m_strStatus.Set(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
+    panel->ShowStatus(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
                                   static_cast<long>(length), static_cast<long>(shown),
                                   static_cast<long>(sent * 100 / length)));
     panel->m_progress.SetPos(static_cast<int>(sent * 1000 / length));

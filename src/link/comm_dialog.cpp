@@ -334,6 +334,11 @@ void CCommDialog::Reset() {
   ShowNotice(m_szPortName, "Turn scanner power off");
 }
 
+void CCommDialog::ShowStatus(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_resetMutex);
+  if (!m_bAbort.load()) m_strStatus.Set(text);
+}
+
 void CCommDialog::Teardown() {
   if (m_hPort.IsOpen() || !ThreadsDone() || recvThread_.joinable() || sendThread_.joinable()) {
     m_bAbort.store(true);

@@ -111,6 +111,10 @@ class CCommDialog {
   void Start();
   // The context menu's Reset: parks and aborts the threads and closes the port.
   void Reset();
+  // A status text from one of the port's threads. Once the port has been told
+  // to stop the text is dropped: a thread that is only unwinding must not
+  // cover the "Reset" the operator just caused with a stale step text.
+  void ShowStatus(const std::string& text);
   // The panel's initialisation; run by the constructor.
   void OnInitDialog();
 
@@ -158,10 +162,11 @@ class CCommDialog {
   // A copy of m_szLogFile for other threads.
   std::string GetLogFilePath() const;
   std::FILE* m_hLogFile = nullptr;
-  // Guards the panel's status text across Reset's steps: a connect thread
-  // that Reset ends writes its closing text only after Reset's own "Reset",
-  // so the panel shows what the thread left (the button ready again) and
-  // not whichever thread ran last.
+  // Guards the status text against Reset: Reset stops the port and shows
+  // "Reset" as one step under it, and a thread's text (ShowStatus, the connect
+  // thread's closing text) is written under it too. So an unwinding thread
+  // never covers "Reset" with a stale step text, and a connect thread that
+  // Reset ends always leaves its own closing text last.
   std::mutex m_resetMutex;
   int m_nLogIndex = 0;
   uint32_t m_dwLogBytes = 0;

@@ -36,16 +36,16 @@ constexpr int kWakeUpCharacters = 4;
 void ShowPhaseText(CCommDialog* panel) {
   switch (panel->m_nReconnectPhase.load()) {
     case 0:
-      panel->m_strStatus.Set("Turn scanner power on");
+      panel->ShowStatus("Turn scanner power on");
       break;
     case 1: {
       const int family = panel->m_nFamily.load();
-      panel->m_strStatus.Set(family == kFamilyQZ600 ? "PLD programming!  Wait for auto-connect"
+      panel->ShowStatus(family == kFamilyQZ600 ? "PLD programming!  Wait for auto-connect"
                                                     : "FPGA programming!  Wait for auto-connect");
       break;
     }
     case 3:
-      panel->m_strStatus.Set("Please cycle scanner power to continue!");
+      panel->ShowStatus("Please cycle scanner power to continue!");
       break;
     default:
       break;
@@ -154,12 +154,12 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
         WaitBetween(panel, kBannerSilenceMs, banner, sizeof banner, "QZ", "Build", &got);
     if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
     if (result != UPD_OK) {
-      panel->m_strStatus.Set("");
+      panel->ShowStatus("");
       CloseGate(panel);
       continue;
     }
 
-    panel->m_strStatus.Set("No Error ...");
+    panel->ShowStatus("No Error ...");
     const BannerFacts facts = ReadBanner(banner, got);
     if (facts.family != 0) panel->m_nFamily.store(facts.family);
     if (!facts.identified) {
@@ -169,7 +169,7 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
 
     panel->m_dwStatusFlags.fetch_or(kScannerIdentified);
     panel->m_nLoaderVersion.store(facts.loaderVersion);
-    panel->m_strStatus.Set("Connected");
+    panel->ShowStatus("Connected");
 
     if (panel->m_nFamily.load() != kFamilyMV2) return UPD_OK;
 

@@ -158,7 +158,7 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
       figures.bytes.store(0);
     }
     const long percent = expectedTotal == 0 ? 100L : static_cast<long>(uint64_t{*sent} * 100 / expectedTotal);
-    panel->m_strStatus.Set(Format("%s %dKB %ld bytes/sec %ld%%", kind == Kind::kRCP ? "RCP" : "VTC",
+    panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", kind == Kind::kRCP ? "RCP" : "VTC",
                                   static_cast<int>(expectedTotal / 1024), static_cast<long>(rate),
                                   percent));
   }

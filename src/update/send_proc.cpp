@@ -56,7 +56,7 @@ void ClosingActions(CCommDialog* panel, UpdateStatus result, OpenRecord* open,
   const bool stopped = panel->m_bAbort.load();
   if (!stopped) {
     panel->m_nRunResult.store(result);
-    panel->m_strStatus.Set(result == UPD_OK ? kDoneText : kFailedText);
+    panel->ShowStatus(result == UPD_OK ? kDoneText : kFailedText);
   }
   if (open != nullptr && recorder != nullptr) {
     RunRecord& record = open->record;
@@ -85,7 +85,7 @@ void ClosingActions(CCommDialog* panel, UpdateStatus result, OpenRecord* open,
       platform::Sleep(kReleasePauseMs);
     }
     if (!panel->m_bAbort.load()) {
-      panel->m_strStatus.Set("Turn scanner power off");
+      panel->ShowStatus("Turn scanner power off");
       MessageBeep(0xFFFFFFFFu);
     }
   }

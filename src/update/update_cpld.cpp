@@ -37,6 +37,6 @@ UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
   // again tells the operator to wait for the auto-connect.
   panel->m_nReconnectPhase = 1;
   panel->m_progress.SetPos(0);
-  panel->m_strStatus.Set("PLD Done");
+  panel->ShowStatus("PLD Done");
   return UPD_OK;
 }

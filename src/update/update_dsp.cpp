@@ -39,6 +39,6 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
     return result;
   }
   panel->m_progress.SetPos(0);
-  panel->m_strStatus.Set("DSP Done");
+  panel->ShowStatus("DSP Done");
   return UPD_OK;
 }

@@ -25,7 +25,7 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
   if (result != UPD_OK) return result;
 
   panel->m_progress.SetPos(0);
-  panel->m_strStatus.Set("FPGA Programming...");
+  panel->ShowStatus("FPGA Programming...");
 
   result = WaitForPair(panel, kFpgaDoneMs, "Done!", nullptr, nullptr, nullptr);
   if (result == UPD_TIMEOUT) {

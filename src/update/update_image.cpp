@@ -114,7 +114,7 @@ UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
 
 void Complete(CCommDialog* panel, const ImageKind& kind) {
   panel->m_progress.SetPos(0);
-  panel->m_strStatus.Set(kind.doneStatus);
+  panel->ShowStatus(kind.doneStatus);
   panel->m_bBusy = true;
 }
 
@@ -199,7 +199,7 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
-  panel->m_strStatus.Set(kind.readingStatus);
+  panel->ShowStatus(kind.readingStatus);
   Image image;
   ImageRecord* first = nullptr;
   result = ReadRCPFile(panel, path, &image.header, &first, &image.count, &image.termination,
@@ -219,7 +219,7 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
     return UPD_BAD_IMAGE;
   }
 
-  panel->m_strStatus.Set(kind.readComplete);
+  panel->ShowStatus(kind.readComplete);
   platform::Sleep(0);
   return blockMode ? BlockMode(panel, kind, image, start, leaveImages)
                    : SinglePass(panel, kind, image, start, leaveImages);

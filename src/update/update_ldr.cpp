@@ -83,7 +83,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
     result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
     if (result == UPD_OK) {
       panel->m_progress.SetPos(0);
-      panel->m_strStatus.Set("LDR Done");
+      panel->ShowStatus("LDR Done");
     } else if (result != UPD_LINK_DOWN) {
       ShowError(panel->m_szPortName, "LDR update failed");
     }

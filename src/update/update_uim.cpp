@@ -32,6 +32,6 @@ UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
     return result;
   }
   panel->m_progress.SetPos(0);
-  panel->m_strStatus.Set("UIM Done");
+  panel->ShowStatus("UIM Done");
   return UPD_OK;
 }

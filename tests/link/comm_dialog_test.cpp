@@ -213,6 +213,19 @@ TEST_F(LinkFixture, ResetWhileIdentifyingClosesThePortAndKeepsTheButtonDisabled)
   EXPECT_EQ(boxes[0].text, "Turn scanner power off");
 }
 
+TEST_F(LinkFixture, AThreadUnwindingAfterResetCannotCoverTheResetText) {
+  // A port thread that had already left its wait when Reset came (a silent
+  // banner wait ending, a progress line being formatted) still writes its
+  // text afterwards; the operator must go on seeing "Reset".
+  CCommDialog& panel = rig.CreatePanel();
+  panel.ShowStatus("Turn scanner power on");
+  EXPECT_EQ(panel.m_strStatus.Get(), "Turn scanner power on");
+  panel.Reset();
+  panel.ShowStatus("");
+  panel.ShowStatus("RCP 64KB 5600 bytes/sec 12%");
+  EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
+}
+
 TEST_F(LinkFixture, ResetWhileWaitingForPowerOffSendsNoClosingKey) {
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});

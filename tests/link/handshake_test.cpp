@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,17 +114,44 @@ TEST_F(HandshakeTest, ShowsTheTextOfTheReconnectPhase) {
       {3, 6, "Please cycle scanner power to continue!"},
       {2, 6, "unchanged"},
   };
-  // With the abort request set, the attempt ends before anything is typed.
-  rig.panel->m_bAbort.store(true);
+  // The text is read at the moment the first wake-up character reaches the
+  // wire, before any reply could have changed it; then the port is stopped.
+  rig.line->SetPower(true);
+  std::mutex seenMutex;  // guards seen
+  std::optional<std::string> seen;
+  CCommDialog* panel = rig.panel.get();
+  rig.line->SetMonitor([&](platform::sim::SimLine::Direction direction, const uint8_t*, size_t,
+                           std::chrono::steady_clock::time_point) {
+    if (direction != platform::sim::SimLine::Direction::kToFar) return;
+    std::lock_guard<std::mutex> lock(seenMutex);
+    if (!seen) seen = panel->m_strStatus.Get();
+  });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
-    rig.panel->m_nReconnectPhase.store(c.phase);
-    rig.panel->m_nFamily.store(c.family);
-    rig.panel->m_strStatus.Set("unchanged");
-    EXPECT_EQ(IdentifyScanner(rig.panel.get()), UPD_ABORTED);
-    EXPECT_EQ(rig.panel->m_strStatus.Get(), c.status);
+    {
+      std::lock_guard<std::mutex> lock(seenMutex);
+      seen.reset();
+    }
+    panel->m_bAbort.store(false);
+    panel->m_hExitEvent->Reset();
+    panel->m_nReconnectPhase.store(c.phase);
+    panel->m_nFamily.store(c.family);
+    panel->m_strStatus.Set("unchanged");
+    UpdateStatus result = UPD_OK;
+    {
+      linktest::Background handshake([&] { result = IdentifyScanner(panel); });
+      EXPECT_TRUE(linktest::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(seenMutex);
+        return seen.has_value();
+      }));
+      panel->m_bAbort.store(true);
+      panel->m_hExitEvent->Set();
+    }
+    EXPECT_EQ(result, UPD_ABORTED);
+    std::lock_guard<std::mutex> lock(seenMutex);
+    EXPECT_EQ(seen.value_or("(no wake-up)"), c.status);
   }
-  EXPECT_EQ(rig.FarReceived(), "");
+  rig.line->SetMonitor(nullptr);
 }
 
 TEST_F(HandshakeTest, WaitsForTheScannerToBeSwitchedOn) {
