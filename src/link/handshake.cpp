@@ -52,13 +52,16 @@ void ShowPhaseText(CCommDialog* panel) {
   }
 }
 
-void ReadModemLines(CCommDialog* panel) {
+// True when the scanner holds DSR up.
+bool ReadModemLines(CCommDialog* panel) {
   platform::PortPtr port = panel->m_hPort.Get();
   uint32_t status = 0;
   if (port && port->GetCommModemStatus(status)) {
     panel->m_bCts.store(status & platform::MS_CTS_ON);
     panel->m_bDsr.store(status & platform::MS_DSR_ON);
+    return (status & platform::MS_DSR_ON) != 0;
   }
+  return false;
 }
 
 // Reads "%i.%i..." (count numbers) after "version" and the spaces that
@@ -136,7 +139,8 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
   if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
 
   for (;;) {
-    ReadModemLines(panel);
+    // Whether the scanner had DSR up at some moment of this attempt.
+    bool dsrSeen = ReadModemLines(panel);
     if (panel->m_bAbort.load()) return UPD_ABORTED;
     // A device that has gone cannot be woken: the attempts end here rather
     // than knocking at a dead handle for ever.
@@ -149,9 +153,20 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
       platform::Sleep(kWakeUpGapMs);
     }
 
+    // Writes wait while CTS is low, so a scanner whose DSR is down once the
+    // wake-ups have gone out lost its power after they left: the loader
+    // that got them is gone (its logic device restarted it, or the operator
+    // cycled its power as asked) and the fresh one needs wake-ups of its own.
+    // The attempt ends there instead of waiting out its silence. Only a drop
+    // counts: on a line that never shows DSR the silence is waited as ever.
+    const auto lineDropped = [panel, &dsrSeen] {
+      const bool dsrOn = ReadModemLines(panel);
+      dsrSeen = dsrSeen || dsrOn;
+      return dsrSeen && !dsrOn && panel->m_hPort.IsOpen();
+    };
     size_t got = 0;
-    UpdateStatus result =
-        WaitBetween(panel, kBannerSilenceMs, banner, sizeof banner, "QZ", "Build", &got);
+    UpdateStatus result = WaitBetweenWhileLinesHold(panel, kBannerSilenceMs, banner, sizeof banner,
+                                                    "QZ", "Build", &got, lineDropped);
     if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
     if (result != UPD_OK) {
       panel->ShowStatus("");

@@ -32,6 +32,22 @@ int WaitForData(CCommDialog* panel, uint32_t timeoutMs) {
 // nothing this wait awaits can come any more.
 bool LineFailed(const CCommDialog* panel) { return CurrentLineFault(panel) != kLineHealthy; }
 
+// WaitForData in slices of silence, asking lineDropped after each; a dropped
+// line ends the wait as its time-out would. The slices are counted, not
+// timed, so the whole silence is never shorter than timeoutMs.
+int WaitForDataUnlessDropped(CCommDialog* panel, uint32_t timeoutMs,
+                             const std::function<bool()>& lineDropped) {
+  uint32_t left = timeoutMs;
+  for (;;) {
+    const bool endless = left == platform::kInfinite;
+    const uint32_t slice = endless ? kSilenceSliceMs : std::min(left, kSilenceSliceMs);
+    const int waited = WaitForData(panel, slice);
+    if (waited != platform::kWaitTimeout) return waited;
+    if (!endless) left -= slice;
+    if (left == 0 || lineDropped()) return platform::kWaitTimeout;
+  }
+}
+
 UpdateStatus WaitResultToStatus(int waitResult) {
   if (waitResult == 1) return UPD_ABORTED;
   if (waitResult == platform::kWaitTimeout) return UPD_TIMEOUT;
@@ -154,6 +170,14 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
 
 UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
                          const char* startText, const char* endText, size_t* copied) {
+  return WaitBetweenWhileLinesHold(panel, timeoutMs, out, capacity, startText, endText, copied,
+                                   nullptr);
+}
+
+UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out,
+                                       size_t capacity, const char* startText,
+                                       const char* endText, size_t* copied,
+                                       const std::function<bool()>& lineDropped) {
   if (copied != nullptr) *copied = 0;
   if (!Given(startText) || !Given(endText)) return UPD_BAD_ARGUMENT;
   if (panel == nullptr) return UPD_BAD_ARGUMENT;
@@ -173,7 +197,8 @@ UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, s
     panel->m_rxBuffer.Read(nullptr, count);
     if (count == 0) {
       if (LineFailed(panel)) return UPD_LINK_DOWN;
-      const int waited = WaitForData(panel, timeoutMs);
+      const int waited = lineDropped ? WaitForDataUnlessDropped(panel, timeoutMs, lineDropped)
+                                     : WaitForData(panel, timeoutMs);
       if (waited != 0) return WaitResultToStatus(waited);
     }
 

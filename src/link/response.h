@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "link/update_status.h"
 
@@ -32,3 +33,13 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
 // UPD_OK, UPD_TIMEOUT, UPD_BAD_ARGUMENT, UPD_WAIT_FAILED or UPD_ABORTED.
 UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
                          const char* startText, const char* endText, size_t* copied = nullptr);
+
+// WaitBetween for a wake-up attempt: while the loader is silent the wait also
+// asks lineDropped every kSilenceSliceMs and ends with UPD_TIMEOUT when it
+// answers true (the scanner that got this attempt's wake-up has restarted,
+// so the rest of the silence would be waited for nothing).
+inline constexpr uint32_t kSilenceSliceMs = 20;
+UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out,
+                                       size_t capacity, const char* startText,
+                                       const char* endText, size_t* copied,
+                                       const std::function<bool()>& lineDropped);

@@ -169,6 +169,40 @@ TEST_F(HandshakeTest, WaitsForTheScannerToBeSwitchedOn) {
   EXPECT_EQ(rig.panel->m_strStatus.Get(), "Connected");
 }
 
+TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWaitingOutTheSilence) {
+  // The new logic device restarts the scanner just after the first attempt's
+  // wake-ups went out. While it is down the line carries noise, so the
+  // attempt's silence never runs out: only the dropped DSR can end it.
+  rig.panel->m_nReconnectPhase.store(1);
+  rig.panel->m_nFamily.store(6);
+  rig.line->SetPower(true);
+  WakeUpResponder scanner(rig.line, {"", "QZ6 version 2.3.4 Build"});
+  std::atomic<bool> noisy{false};
+  std::atomic<bool> stop{false};
+  linktest::Background noise([&] {
+    while (!stop.load()) {
+      // Gaps well above the wait's slices, far below its silence.
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      if (noisy.load()) rig.line->FarWrite(".");
+    }
+  });
+  UpdateStatus result = UPD_ABORTED;
+  {
+    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+    EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 1; }));
+    rig.line->SetPower(false);
+    noisy.store(true);
+    EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get().empty(); }))
+        << "the attempt did not end when the scanner dropped DSR";
+    noisy.store(false);
+    rig.line->SetPower(true);
+  }
+  stop.store(true);
+  EXPECT_EQ(result, UPD_OK);
+  EXPECT_EQ(scanner.WakeUps(), 2);
+  EXPECT_EQ(rig.panel->m_strStatus.Get(), "Connected");
+}
+
 TEST_F(HandshakeTest, SilentScannerIsTriedUntilThePortIsToldToStop) {
   linktest::ScopedTimeScale fast(0.2);
   WakeUpResponder scanner(rig.line, {""});
