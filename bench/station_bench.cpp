@@ -58,7 +58,8 @@ constexpr double kLineBytesPerSecond = kLineBitsPerSecond / 10.0;
 // the wire: a chunk is taken this long before its last bit leaves.
 constexpr double kTransmitBufferSeconds = 16 / kLineBytesPerSecond;
 // The handshake's wake-up: four "*", each followed by a 32 ms pause.
-constexpr double kWakeUpPacingSeconds = 4 * 0.032;
+constexpr size_t kWakeUpsPerAttempt = 4;
+constexpr double kWakeUpPacingSeconds = kWakeUpsPerAttempt * 0.032;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -401,8 +402,11 @@ std::vector<Token> CutDialogue(const std::string& bytes, bool mv2) {
       if (pending == "image") t.transfer = HeaderText(bytes, i).find("VTC") != std::string::npos ? "VTC" : "RCP";
       pending.clear();
     } else if (bytes[i] == '*') {
+      // One attempt of the handshake types four: each burst is a token of its
+      // own, so every attempt's pacing is seen (and an unanswered one is not
+      // taken for a need of the loader).
       t.kind = Token::kWakeUp;
-      while (i < bytes.size() && bytes[i] == '*') ++i;
+      while (i < bytes.size() && bytes[i] == '*' && i - t.begin < kWakeUpsPerAttempt) ++i;
       t.end = i;
     } else if (addressesDue > 0) {
       t.kind = Token::kAddress;
@@ -578,11 +582,13 @@ Dialogue ReadDialogue(PortRun& run, const scanner::ScannerConfig& config) {
     }
     Step& step = d.steps.back();
     if (t.kind == Token::kWakeUp) {
-      // The loader answers the first "*": its banner overlaps the pacing.
+      // The loader answers the first "*": its banner overlaps the pacing. An
+      // attempt the loader never answered (it was restarting) is no part of
+      // the ideal: what it costs beyond the wire is the program's overhead.
       const double answered = static_cast<double>(heard.BytesBetween(
                                   timeOf(t), timeOf(t) + kWakeUpPacingSeconds)) /
                               kLineBytesPerSecond;
-      step.loaderDelays += std::max(0.0, kWakeUpPacingSeconds - answered);
+      if (answered > 0) step.loaderDelays += std::max(0.0, kWakeUpPacingSeconds - answered);
     }
     if (t.kind == Token::kTransfer) {
       if (t.transfer == "CPLD") {
