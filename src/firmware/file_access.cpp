@@ -107,8 +107,8 @@ UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* l
     total += n;
     const uint32_t shown = rate.Add(static_cast<uint32_t>(n), elapsed);
     panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", label,
-                                  static_cast<int>(fileSize / 1024), static_cast<long>(shown),
-                                  Percent(total, fileSize)));
+                             static_cast<int>(fileSize / 1024), static_cast<long>(shown),
+                             Percent(total, fileSize)));
     panel->m_progress.SetPos(ProgressPos(total, fileSize));
     // A short read may be the end of the file or an error; the next read says which.
   }

@@ -248,8 +248,8 @@ UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image) {
     sent += n;
     const uint32_t shown = rate.Add(n, elapsed);
     panel->ShowStatus(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
-                                  static_cast<long>(length), static_cast<long>(shown),
-                                  static_cast<long>(sent * 100 / length)));
+                             static_cast<long>(length), static_cast<long>(shown),
+                             static_cast<long>(sent * 100 / length)));
     panel->m_progress.SetPos(static_cast<int>(sent * 1000 / length));
   }
   return UPD_OK;

@@ -41,7 +41,7 @@ void ShowPhaseText(CCommDialog* panel) {
     case 1: {
       const int family = panel->m_nFamily.load();
       panel->ShowStatus(family == kFamilyQZ600 ? "PLD programming!  Wait for auto-connect"
-                                                    : "FPGA programming!  Wait for auto-connect");
+                                               : "FPGA programming!  Wait for auto-connect");
       break;
     }
     case 3:
@@ -221,7 +221,8 @@ class ConnectEnd {
   ConnectEnd& operator=(const ConnectEnd&) = delete;
   ~ConnectEnd() {
     try {
-      // After a Reset that ended this thread has set its own text.
+      // Under Reset's lock: a Reset that ends this thread has shown "Reset"
+      // by now, and this closing text comes after it.
       std::lock_guard<std::mutex> lock(panel_->m_resetMutex);
       if (result_ == UPD_OK) {
         panel_->m_strStatus.Set("Scanner connected successfully.");

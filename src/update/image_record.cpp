@@ -159,8 +159,8 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
     }
     const long percent = expectedTotal == 0 ? 100L : static_cast<long>(uint64_t{*sent} * 100 / expectedTotal);
     panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", kind == Kind::kRCP ? "RCP" : "VTC",
-                                  static_cast<int>(expectedTotal / 1024), static_cast<long>(rate),
-                                  percent));
+                             static_cast<int>(expectedTotal / 1024), static_cast<long>(rate),
+                             percent));
   }
   panel->m_progress.SetPos(expectedTotal == 0
                                ? 1000
