@@ -277,6 +277,7 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
   m_bRxActive.store(true);
   m_nLineFault.store(0);
   m_bBannerWatch.store(false);
+  m_bStepWatch.store(false);
   m_bOutcomeShown.store(false);
   m_nRunResult.store(-1);
 

@@ -196,6 +196,9 @@ class CCommDialog {
   // The receiver looks for the loader's banner in what it reads, forwarded
   // or not, while a step streams a file or awaits its completion text.
   std::atomic<bool> m_bBannerWatch{false};
+  // A step of the run is under way: DSR low, or changed since the step
+  // began, is a restart of the scanner.
+  std::atomic<bool> m_bStepWatch{false};
   // The port's count of DSR changes when the current step armed the watch
   // (kNoDsrCount when the port cannot count them).
   std::atomic<uint32_t> m_dwDsrChangesAtStep{0xFFFFFFFFu};

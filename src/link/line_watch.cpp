@@ -71,8 +71,26 @@ void WatchForRestart(CCommDialog* panel, bool on) {
     int restarted = kLineRestarted;
     panel->m_nLineFault.compare_exchange_strong(restarted, kLineHealthy);
     panel->m_dwDsrChangesAtStep.store(DsrChanges(panel));
+  } else {
+    panel->m_bBannerWatch.store(false);
   }
-  panel->m_bBannerWatch.store(on);
+  panel->m_bStepWatch.store(on);
+}
+
+void WatchForBanner(CCommDialog* panel, bool on) { panel->m_bBannerWatch.store(on); }
+
+bool StepLineMoved(CCommDialog* panel) {
+  const LineFault fault = CurrentLineFault(panel);
+  if (fault == kLineRestarted) return true;
+  if (fault != kLineHealthy || !panel->m_bStepWatch.load()) return false;
+  platform::PortPtr port = panel->m_hPort.Get();
+  uint32_t status = 0;
+  if (!port || !port->GetCommModemStatus(status)) return false;
+  const uint32_t atStep = panel->m_dwDsrChangesAtStep.load();
+  const bool dsrMoved = atStep != kNoDsrCount && DsrChanges(panel) != atStep;
+  if ((status & platform::MS_DSR_ON) != 0 && !dsrMoved) return false;
+  NoteLineFault(panel, kLineRestarted);
+  return true;
 }
 
 bool BannerScanner::Scan(const uint8_t* data, size_t length) {

@@ -6,7 +6,7 @@
 //   pulled out): its port fails with "device not connected";
 // - the scanner restarted in the middle of a step: its loader's banner came
 //   while a file streamed or while the step waited for its completion text,
-//   or DSR dropped (a power cycle) between two blocks.
+//   or DSR dropped or changed (a power cycle) since the step began.
 // The receiver (rcvProc) and the block senders note a fault; the waits on the
 // ring return UPD_LINK_DOWN as soon as the ring is empty and a fault is noted;
 // the programming sequence says which fault it was. Start clears the fault.
@@ -42,9 +42,24 @@ LineFault CurrentLineFault(const CCommDialog* panel);
 // True for the system errors of a port whose device has vanished.
 bool IsDeviceGoneError(int error);
 
-// Arms (or disarms) the watch for the loader's banner for the current step.
-// Arming forgets a restart noted by an earlier step.
+// Arms the watch of a step as it begins: DSR changes are counted from here
+// and a restart noted by an earlier step is forgotten. Disarming also turns
+// the banner watch off. Called by the programming sequence around each step.
 void WatchForRestart(CCommDialog* panel, bool on);
+
+// The banner watch: a loader banner that comes while it is on is a restart.
+// On only while a file streams and its completion text is awaited. In the
+// menu steps the loader's banner can still be arriving from the wake-up that
+// found it (after the logic device's restart, say), and the answers there
+// come from a loader that was just asked; a scanner that restarts under a
+// menu step shows through DSR (StepLineMoved).
+void WatchForBanner(CCommDialog* panel, bool on);
+
+// True when the scanner restarted under the step under way: a restart was
+// noted, or (while a step is watched) DSR is low or has changed since the
+// step began; the restart is then noted. Asked by the waits whenever the ring
+// runs empty and before they report success.
+bool StepLineMoved(CCommDialog* panel);
 
 // Looks for the loader's banner ("QZ" ... "version" ... "Build") in a stream
 // of received bytes, block by block. Only a banner whose "Build" arrives in

@@ -14,6 +14,8 @@
 // the ring only then).
 #include "link/receiver.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -38,6 +40,9 @@ namespace {
 // bit/s) hands each piece on while the loader still talks; the loader says
 // little, so the extra reads cost next to nothing.
 constexpr size_t kBlockBytes = 16;
+// The largest read the receiver can be set to make.
+constexpr size_t kLargestBlockBytes = 4096;
+std::atomic<size_t> g_blockBytes{kBlockBytes};
 // How long one read waits for a first byte before the receiver looks at its
 // gate and the exit event again (real milliseconds).
 constexpr uint32_t kReadSliceMs = 100;
@@ -46,7 +51,7 @@ constexpr uint32_t kRingRetryMs = 10;
 
 class Receiver {
  public:
-  explicit Receiver(CCommDialog* panel) : panel_(panel) {}
+  explicit Receiver(CCommDialog* panel) : panel_(panel), blockBytes_(g_blockBytes.load()) {}
 
   void Run() {
     // Read the line once so that a line error left from before is cleared.
@@ -76,6 +81,8 @@ class Receiver {
       }
       if (heldBytes_ > 0) {
         Deliver(held_, heldBytes_);
+        if (heldPort_) heldPort_->NoteInputHandled(heldBytes_);
+        heldPort_.reset();
         heldBytes_ = 0;
         continue;
       }
@@ -132,7 +139,7 @@ class Receiver {
       return;
     }
     size_t got = 0;
-    const platform::ReadStatus status = port->Read(buffer_, kBlockBytes, got, kReadSliceMs);
+    const platform::ReadStatus status = port->Read(buffer_, blockBytes_, got, kReadSliceMs);
     if (status == platform::ReadStatus::kFailed) {
       const int error = port->LastError();
       if (Exiting()) {
@@ -182,11 +189,15 @@ class Receiver {
     }
     if (GateOpen()) {
       Deliver(buffer_, got);
+      // Stored or dropped: a step that lets the line settle before its key
+      // counts these bytes as come.
+      port->NoteInputHandled(got);
     } else {
       // The gate closed while the read was under way: keep the block for
       // when it opens again.
       std::memcpy(held_, buffer_, got);
       heldBytes_ = got;
+      heldPort_ = port;
     }
   }
 
@@ -203,7 +214,7 @@ class Receiver {
         ReportError("GetCommModemStatus", error);
       }
       modemReported_ = true;
-    } else if ((status & platform::MS_DSR_ON) == 0 && panel_->m_bBannerWatch.load()) {
+    } else if ((status & platform::MS_DSR_ON) == 0 && panel_->m_bStepWatch.load()) {
       // The scanner lost its power in the middle of a step.
       NoteLineFault(panel_, kLineRestarted);
     }
@@ -231,9 +242,11 @@ class Receiver {
   }
 
   CCommDialog* panel_;
-  uint8_t buffer_[kBlockBytes] = {};
-  uint8_t held_[kBlockBytes] = {};
+  const size_t blockBytes_;
+  uint8_t buffer_[kLargestBlockBytes] = {};
+  uint8_t held_[kLargestBlockBytes] = {};
   size_t heldBytes_ = 0;
+  platform::PortPtr heldPort_;  // the port the held block came from
   bool done_ = false;
   bool readFailed_ = false;
   bool collectReported_ = false;
@@ -243,6 +256,12 @@ class Receiver {
 };
 
 }  // namespace
+
+void SetReceiveBlockBytes(size_t bytes) {
+  g_blockBytes.store(std::clamp<size_t>(bytes, 1, kLargestBlockBytes));
+}
+
+size_t ReceiveBlockBytes() { return g_blockBytes.load(); }
 
 int rcvProc(CCommDialog* panel) {
   std::unique_ptr<Receiver> receiver(new (std::nothrow) Receiver(panel));

@@ -3,6 +3,15 @@
 // the exit event.
 #pragma once
 
+#include <cstddef>
+
 class CCommDialog;
 
 int rcvProc(CCommDialog* panel);
+
+// The most one read of the receiver asks for (16 bytes unless set; 1 to
+// 4096). Process-wide, read as each receiver starts: tests and benches use it
+// to hand the loader's messages over in pieces of any size, since what a
+// step waits for must not depend on how the bytes were cut into reads.
+void SetReceiveBlockBytes(size_t bytes);
+size_t ReceiveBlockBytes();

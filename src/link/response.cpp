@@ -11,6 +11,8 @@
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
 #include "platform/event.h"
+#include "platform/serial_port.h"
+#include "platform/time.h"
 
 namespace {
 
@@ -30,7 +32,34 @@ int WaitForData(CCommDialog* panel, uint32_t timeoutMs) {
 
 // The device is gone, or the loader restarted in the middle of the step:
 // nothing this wait awaits can come any more.
-bool LineFailed(const CCommDialog* panel) { return CurrentLineFault(panel) != kLineHealthy; }
+bool LineFailed(CCommDialog* panel) {
+  return CurrentLineFault(panel) != kLineHealthy || StepLineMoved(panel);
+}
+
+// Takes everything out of the ring; true when there was anything.
+bool DrainRing(CCommDialog* panel) {
+  uint8_t discard[256];
+  bool any = false;
+  for (;;) {
+    unsigned count = sizeof discard;
+    panel->m_rxBuffer.Read(discard, count);
+    if (count == 0) return any;
+    any = true;
+  }
+}
+
+// Bytes that reached the port and are not yet in the ring (0 when the port
+// cannot tell, or is gone).
+uint64_t InputOnItsWay(CCommDialog* panel) {
+  platform::PortPtr port = panel->m_hPort.Get();
+  uint64_t pending = 0;
+  if (!port || !port->GetInputPending(pending)) return 0;
+  return pending;
+}
+
+// How long the settling looks again while bytes are known to be on their way
+// to the ring (the receiver's next delivery wakes it sooner).
+constexpr uint32_t kOnItsWayPollMs = 2;
 
 // WaitForData in slices of silence, asking lineDropped after each; a dropped
 // line ends the wait as its time-out would. The slices are counted, not
@@ -111,9 +140,7 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
     // Success is tested first: when both pairs complete in the same search,
     // the success pair wins. A text that came with the banner of a loader
     // that restarted is no answer to this step.
-    if (texts[0].seen && texts[1].seen) {
-      return CurrentLineFault(panel) == kLineRestarted ? UPD_LINK_DOWN : UPD_OK;
-    }
+    if (texts[0].seen && texts[1].seen) return StepLineMoved(panel) ? UPD_LINK_DOWN : UPD_OK;
     if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
     return UPD_TIMEOUT;
   };
@@ -230,7 +257,7 @@ UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, u
       const size_t n = std::min(length, capacity);
       if (n > 0) std::memcpy(out, window + contentBegin, n);
       if (copied != nullptr) *copied = n;
-      return CurrentLineFault(panel) == kLineRestarted ? UPD_LINK_DOWN : UPD_OK;
+      return StepLineMoved(panel) ? UPD_LINK_DOWN : UPD_OK;
     }
 
     if (startFound && held == kWindowBytes) {
@@ -242,5 +269,38 @@ UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, u
       held = keep;
     }
     ResetDataEvent(panel);
+  }
+}
+
+UpdateStatus SettleBeforeKey(CCommDialog* panel) {
+  if (panel == nullptr) return UPD_BAD_ARGUMENT;
+  const uint32_t began = platform::GetTickCount();
+  const uint32_t limit = platform::ScaleMs(kKeySettleLimitMs);
+  for (;;) {
+    // The event is reset before the ring is emptied: whatever the receiver
+    // stores after this sets it again, so no delivery goes unnoticed.
+    ResetDataEvent(panel);
+    DrainRing(panel);
+    if (panel->m_bAbort.load() || (panel->m_hExitEvent && panel->m_hExitEvent->IsSet())) {
+      return UPD_ABORTED;
+    }
+    if (LineFailed(panel)) return UPD_LINK_DOWN;
+    const bool chatty = platform::GetTickCount() - began >= limit;
+    if (InputOnItsWay(panel) > 0) {
+      // Received and not yet stored: the receiver has it in hand. Wait for it
+      // rather than for a quiet line, which it would only seem to be.
+      if (chatty) return UPD_OK;
+      if (WaitForData(panel, kOnItsWayPollMs) == 1) return UPD_ABORTED;
+      continue;
+    }
+    if (chatty) return UPD_OK;
+    const int waited = WaitForData(panel, kKeyQuietMs);
+    if (waited == 1) return UPD_ABORTED;
+    if (waited == 0) continue;  // more came: the message goes on
+    // Quiet for the whole gap. Anything stored or received at its very end
+    // belongs to the message too: look once more before the key goes.
+    unsigned count = 0;
+    panel->m_rxBuffer.Read(nullptr, count);
+    if (count == 0 && InputOnItsWay(panel) == 0) return UPD_OK;
   }
 }

@@ -34,6 +34,27 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
 UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
                          const char* startText, const char* endText, size_t* copied = nullptr);
 
+// Before a key is typed at the loader: lets the loader finish what it is
+// saying and drops it from the ring (the receiver has logged it), so that the
+// wait after the key is answered only by what the loader says to that key.
+// The tail of an earlier answer (the menu after a completion text, the rest
+// of a dump) would otherwise answer the next step before the loader has even
+// read its key.
+//
+// The line has settled once every byte that reached the port has been
+// through the receiver and taken out of the ring, and nothing more came for
+// kKeyQuietMs: a USB serial adapter hands a message over in packets up to
+// 16 ms apart, so a message can still be on its way when the port's queue
+// is empty. Where the port counts what reached it, nothing already received
+// can be mistaken for an answer, however the reads cut it; the quiet covers
+// what is still in the adapter. A loader that never falls quiet is given
+// kKeySettleLimitMs, then the key goes all the same (what it said is
+// dropped). UPD_OK; UPD_ABORTED when the port is told to stop; UPD_LINK_DOWN
+// when the line watch has noted a fault.
+inline constexpr uint32_t kKeyQuietMs = 40;
+inline constexpr uint32_t kKeySettleLimitMs = 2000;
+UpdateStatus SettleBeforeKey(CCommDialog* panel);
+
 // WaitBetween for a wake-up attempt: while the loader is silent the wait also
 // asks lineDropped every kSilenceSliceMs and ends with UPD_TIMEOUT when it
 // answers true (the scanner that got this attempt's wake-up has restarted,

@@ -9,6 +9,7 @@
 // object another thread is inside: that thread's next call simply fails.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -133,6 +134,36 @@ class SerialPort {
 
   // The error code of the last failed call on this thread's behalf.
   virtual int LastError() const = 0;
+
+  // How many bytes have reached this port from the line since it was opened,
+  // read or still waiting in the driver's queue; false when the port cannot
+  // tell. Together with the reader's count of bytes it has finished with
+  // (NoteInputHandled), this tells whether anything the scanner said is
+  // still on its way to the receive ring, whoever has it at the moment.
+  virtual bool GetInputArrived(uint64_t& total) {
+    (void)total;
+    return false;
+  }
+
+  // The port's reader (the receiver) counts the bytes it has finished with:
+  // stored in the ring or dropped.
+  void NoteInputHandled(size_t count) { handled_.fetch_add(count, std::memory_order_acq_rel); }
+
+  // Bytes that reached the port that its reader has not finished with yet:
+  // in the driver's queue, in a read under way or in the reader's hands.
+  // False when the port cannot tell.
+  bool GetInputPending(uint64_t& pending) {
+    // The handled count is taken first: it only grows, and never past what
+    // has arrived, so the difference is never negative.
+    const uint64_t handled = handled_.load(std::memory_order_acquire);
+    uint64_t arrived = 0;
+    if (!GetInputArrived(arrived)) return false;
+    pending = arrived > handled ? arrived - handled : 0;
+    return true;
+  }
+
+ private:
+  std::atomic<uint64_t> handled_{0};
 };
 
 using PortPtr = std::shared_ptr<SerialPort>;

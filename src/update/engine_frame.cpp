@@ -6,19 +6,6 @@
 #include "link/response.h"
 #include "platform/message_box.h"
 
-namespace {
-
-void DrainRing(CCommDialog* panel) {
-  uint8_t discard[256];
-  for (;;) {
-    unsigned count = sizeof discard;
-    panel->m_rxBuffer.Read(discard, count);
-    if (count == 0) return;
-  }
-}
-
-}  // namespace
-
 UpdateStatus EngineLinkCheck(CCommDialog* panel) {
   panel->m_hDataEvent->Reset();
   uint32_t status = 0;
@@ -51,9 +38,24 @@ UpdateStatus EngineWriteKey(CCommDialog* panel, uint8_t key) {
   return UPD_LINK_DOWN;
 }
 
+UpdateStatus EngineTypeKey(CCommDialog* panel, uint8_t key) {
+  const UpdateStatus settled = SettleBeforeKey(panel);
+  if (settled != UPD_OK) return settled;
+  return EngineWriteKey(panel, key);
+}
+
+UpdateStatus EngineTypeText(CCommDialog* panel, const char* text, size_t length) {
+  if (length == 0) return UPD_OK;
+  UpdateStatus result = SettleBeforeKey(panel);
+  for (size_t i = 0; result == UPD_OK && i < length; ++i) {
+    result = EngineWriteKey(panel, static_cast<uint8_t>(text[i]));
+  }
+  return result;
+}
+
 UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool resetFirst) {
-  if (resetFirst) panel->m_hDataEvent->Reset();
-  UpdateStatus result = EngineWriteKey(panel, static_cast<uint8_t>(prompt.key[0]));
+  (void)resetFirst;
+  UpdateStatus result = EngineTypeKey(panel, static_cast<uint8_t>(prompt.key[0]));
   if (result != UPD_OK) return result;
   result = WaitForPair(panel, prompt.timeoutMs, prompt.successA, prompt.successB, prompt.failureA,
                        prompt.failureB);
@@ -63,27 +65,35 @@ UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool r
 
 UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag) {
   panel->m_bRxActive = false;
+  WatchForBanner(panel, true);
   return SendFile(panel, path, tag);
 }
 
 UpdateStatus EngineEndByte(CCommDialog* panel) {
-  panel->m_hDataEvent->Reset();
-  panel->m_bBusy = false;
   // A completion text counts only when it follows this end byte: whatever
-  // the ring still holds from before the transfer is no answer to it. The
-  // receiver drops what comes while forwarding is off, so after this the
-  // ring holds only what came after forwarding was turned on again.
-  DrainRing(panel);
+  // the loader said before it is no answer to it. The receiver dropped what
+  // came while forwarding was off; what comes from now on is collected, and
+  // the settling drops all of it that belongs to before the end byte.
   panel->m_bRxActive = true;
+  UpdateStatus settled = SettleBeforeKey(panel);
   // A scanner that restarted during the transfer takes no end byte for it.
-  if (CheckLineBetweenBlocks(panel) != UPD_OK) {
-    panel->m_bBusy = true;
+  if (settled == UPD_OK && CheckLineBetweenBlocks(panel) != UPD_OK) settled = UPD_LINK_DOWN;
+  if (settled != UPD_OK) {
     // A port closed by Reset is the operator's stop, not a lost line.
     return panel->m_bAbort ? UPD_ABORTED : UPD_LINK_DOWN;
   }
+  // From the end byte until the completion text the scanner writes its
+  // flash: Reset is unavailable.
+  panel->m_bBusy = false;
   UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
   // Without the end byte the scanner writes nothing, so Reset must not stay
   // greyed as it does during a flash write.
   if (result != UPD_OK) panel->m_bBusy = true;
+  return result;
+}
+
+UpdateStatus EngineAwaitCompletion(CCommDialog* panel, uint32_t timeoutMs, const char* text) {
+  const UpdateStatus result = WaitForPair(panel, timeoutMs, text, nullptr, nullptr, nullptr);
+  WatchForBanner(panel, false);
   return result;
 }

@@ -5,6 +5,7 @@
 // on a port's programming thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,14 @@ UpdateStatus EngineLinkCheck(CCommDialog* panel);
 // gone ("Link down (CTS and DSR)", UPD_LINK_DOWN).
 UpdateStatus EngineWriteKey(CCommDialog* panel, uint8_t key);
 
+// Types a key whose answer a wait will look for: lets the line settle first
+// (SettleBeforeKey), so that nothing the loader said before the key can
+// answer it, then writes the key as EngineWriteKey does.
+UpdateStatus EngineTypeKey(CCommDialog* panel, uint8_t key);
+// The same for a text typed as one answer (a dump address and its CR): the
+// line settles once, before the first character.
+UpdateStatus EngineTypeText(CCommDialog* panel, const char* text, size_t length);
+
 // Texts a menu step waits for; null where a text is not given.
 struct MenuPrompt {
   const char* key;  // one byte
@@ -35,19 +44,26 @@ struct MenuPrompt {
   const char* failureB;
 };
 
-// Types the key (resetting the data event first when resetFirst is set) and
+// Types the key (EngineTypeKey; resetFirst is kept for the callers and has no
+// further effect: the settling before the key resets the data event) and
 // waits for the prompt. A time-out shows "No response". Returns the wait's
 // result for the engine to act on (UPD_LINK_DOWN/UPD_ABORTED if the key could
 // not be written).
 UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool resetFirst);
 
 // Stops the receiver from collecting what the loader says during the
-// transfer, then streams the file unchanged with its component tag.
+// transfer, arms the banner watch (a restart from here to the completion
+// text fails the step), then streams the file unchanged with its component
+// tag.
 UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag);
 
-// Closes a transfer: resets the data event, makes Reset unavailable while the
-// scanner writes its flash, drops what the ring holds from before (a
-// completion text counts only after this end byte), lets the receiver
-// collect again, checks the line once more and writes 0xFF. UPD_LINK_DOWN
-// without writing when the scanner restarted during the transfer.
+// Closes a transfer: makes Reset unavailable while the scanner writes its
+// flash, lets the receiver collect again, lets the line settle and drops what
+// came before (a completion text counts only after this end byte), checks
+// the line once more and writes 0xFF. UPD_LINK_DOWN without writing when the
+// scanner restarted during the transfer.
 UpdateStatus EngineEndByte(CCommDialog* panel);
+
+// Waits for the completion text of a transfer, then disarms the banner watch:
+// from here on the scanner's banner is no sign of a restart under the step.
+UpdateStatus EngineAwaitCompletion(CCommDialog* panel, uint32_t timeoutMs, const char* text);

@@ -45,11 +45,7 @@ DumpRange RangeFor(int family) {
 }
 
 UpdateStatus WriteText(CCommDialog* panel, const std::string& text) {
-  for (char c : text) {
-    UpdateStatus result = EngineWriteKey(panel, static_cast<uint8_t>(c));
-    if (result != UPD_OK) return result;
-  }
-  return UPD_OK;
+  return EngineTypeText(panel, text.data(), text.size());
 }
 
 bool IsBytePiece(const char* piece, size_t length) {
@@ -97,7 +93,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
-  result = EngineWriteKey(panel, key);
+  result = EngineTypeKey(panel, key);
   if (result != UPD_OK) return result;
   result = WaitForPair(panel, kPromptMs, "Dump", "0x1234abcd", nullptr, nullptr);
   if (result == UPD_TIMEOUT) {
@@ -106,7 +102,6 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
   }
   if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  panel->m_hDataEvent->Reset();
   result = WriteText(panel, range.startTyped);
   if (result != UPD_OK) return result;
   result = WaitForPair(panel, kPromptMs, "End Address", "0xabcd1234", nullptr, nullptr);
@@ -116,7 +111,6 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
   }
   if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  panel->m_hDataEvent->Reset();
   result = WriteText(panel, range.endTyped);
   if (result != UPD_OK) return result;
   char text[kCaptureBytes] = {};

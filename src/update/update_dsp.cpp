@@ -30,7 +30,7 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
   result = EngineEndByte(panel);
   if (result != UPD_OK) return result;
 
-  result = WaitForPair(panel, kDspDoneMs, "DONE", nullptr, nullptr, nullptr);
+  result = EngineAwaitCompletion(panel, kDspDoneMs, "DONE");
   // The flash write is over (or given up): Reset is available again.
   panel->m_bBusy = true;
   if (result != UPD_OK) {

@@ -27,7 +27,7 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
   panel->m_progress.SetPos(0);
   panel->ShowStatus("FPGA Programming...");
 
-  result = WaitForPair(panel, kFpgaDoneMs, "Done!", nullptr, nullptr, nullptr);
+  result = EngineAwaitCompletion(panel, kFpgaDoneMs, "Done!");
   if (result == UPD_TIMEOUT) {
     ShowError(panel->m_szPortName, "No response");
     return UPD_TIMEOUT;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -77,16 +78,17 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages
     switch (result) {
       case UPD_OK:
         if (declined) return UPD_IMAGE_STORE_NOT_EMPTY;
-        // From here to the end byte the loader's chatter is not collected.
+        // From here to the end byte the loader's chatter is not collected,
+        // and a banner until the completion text is a restart.
         panel->m_bRxActive = false;
+        WatchForBanner(panel, true);
         return UPD_OK;
       case UPD_FAIL_MATCH: {
         // The store holds data: the operator chose to overwrite it, or this is
         // a later block of a download the loader has already accepted.
         const bool keepGoing = leaveImages || !firstBlock;
         if (!keepGoing) ShowWarning(panel->m_szPortName, storeWarning);
-        panel->m_hDataEvent->Reset();
-        result = EngineWriteKey(panel, keepGoing ? 'y' : 'n');
+        result = EngineTypeKey(panel, keepGoing ? 'y' : 'n');
         if (result != UPD_OK) return result;
         result = keepGoing
                      ? WaitForPair(panel, kAnswerMs, "receive", "send", nullptr, nullptr)
@@ -106,7 +108,7 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages
 UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
   UpdateStatus result = EngineEndByte(panel);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
+  result = EngineAwaitCompletion(panel, kFlashWriteMs, "Write flash complete");
   // A line fault is reported by the programming sequence.
   if (result != UPD_OK && result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, kind.flashFailed);
   return result;

@@ -8,6 +8,7 @@
 #include "firmware/file_access.h"
 #include "firmware/loader_image.h"
 #include "link/comm_dialog.h"
+#include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -68,6 +69,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
       return result;
     }
     panel->m_bRxActive = false;
+    WatchForBanner(panel, true);
     result = SendLoaderImage(panel, image);
   } else {
     result = EngineStreamStep(panel, path, "LDR");
@@ -80,7 +82,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
 
   result = EngineEndByte(panel);
   if (result == UPD_OK) {
-    result = WaitForPair(panel, kFlashWriteMs, "Write flash complete", nullptr, nullptr, nullptr);
+    result = EngineAwaitCompletion(panel, kFlashWriteMs, "Write flash complete");
     if (result == UPD_OK) {
       panel->m_progress.SetPos(0);
       panel->ShowStatus("LDR Done");

@@ -24,7 +24,7 @@ UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
   result = EngineEndByte(panel);
   if (result != UPD_OK) return result;
 
-  result = WaitForPair(panel, kUimDoneMs, "Loader menu", nullptr, nullptr, nullptr);
+  result = EngineAwaitCompletion(panel, kUimDoneMs, "Loader menu");
   panel->m_bBusy = true;
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.

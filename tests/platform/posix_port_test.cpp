@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,31 @@ TEST_F(PtyPortTest, EveryByteValueTravelsBothWaysUnchanged) {
 
   MasterWrite(bytes);
   EXPECT_EQ(PortRead(bytes.size()), bytes);
+}
+
+// What reached the port counts as pending, queued in the kernel or read,
+// until the reader notes it handled: a step that lets the line settle before
+// its key sees every byte that is on its way to the ring.
+TEST_F(PtyPortTest, InputIsPendingUntilTheReaderHandledIt) {
+  ASSERT_TRUE(port_->SetCommState(FixedSettings()));
+  MasterWrite(AllByteValues(20));
+  uint64_t pending = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLongMs);
+  while (port_->GetInputPending(pending) && pending < 20 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(pending, 20u);
+
+  uint8_t buffer[8];
+  size_t got = 0;
+  ASSERT_EQ(port_->Read(buffer, sizeof buffer, got, kLongMs), ReadStatus::kData);
+  ASSERT_EQ(got, 8u);
+  ASSERT_TRUE(port_->GetInputPending(pending));
+  EXPECT_EQ(pending, 20u) << "read but not yet handled";
+  port_->NoteInputHandled(got);
+  ASSERT_TRUE(port_->GetInputPending(pending));
+  EXPECT_EQ(pending, 12u);
 }
 
 TEST_F(PtyPortTest, LargeWriteWaitsForRoomWhileTheOtherSideReads) {

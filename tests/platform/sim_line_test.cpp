@@ -435,3 +435,64 @@ TEST(SimPortRegistryTest, OpenerServesRegisteredNamesWhateverTheirSpelling) {
 
 }  // namespace
 }  // namespace platform::sim
+
+namespace platform::sim {
+namespace {
+
+// What reached the port and what its reader has finished with: a byte counts
+// as pending from its arrival until the reader notes it handled, whether it
+// is still queued or already in the reader's hands.
+TEST(SimLineInputTest, PendingCountsEveryByteUntilTheReaderHandledIt) {
+  auto line = SimLine::Create();
+  int error = -1;
+  PortPtr port = line->OpenNear(error);
+  ASSERT_TRUE(port);
+  uint64_t pending = 99;
+  ASSERT_TRUE(port->GetInputPending(pending));
+  EXPECT_EQ(pending, 0u);
+
+  ASSERT_TRUE(line->FarWrite("0123456789"));
+  ASSERT_TRUE(port->GetInputPending(pending));
+  EXPECT_EQ(pending, 10u);
+
+  uint8_t buffer[4];
+  size_t got = 0;
+  ASSERT_EQ(port->Read(buffer, sizeof buffer, got, 1000), ReadStatus::kData);
+  ASSERT_EQ(got, 4u);
+  ASSERT_TRUE(port->GetInputPending(pending));
+  EXPECT_EQ(pending, 10u) << "read but not yet handled";
+  port->NoteInputHandled(got);
+  ASSERT_TRUE(port->GetInputPending(pending));
+  EXPECT_EQ(pending, 6u);
+
+  port->Close();
+  EXPECT_FALSE(port->GetInputPending(pending));
+}
+
+// An adapter's packets: every byte arrives, in order, whatever the sizes of
+// the packets and the pauses between them.
+TEST(SimLineInputTest, PacketsDeliverEveryByteInOrder) {
+  auto line = SimLine::Create();
+  int error = -1;
+  PortPtr port = line->OpenNear(error);
+  ASSERT_TRUE(port);
+  CommTimeouts timeouts;
+  timeouts.ReadIntervalTimeout = kInfinite;  // hand out what has arrived at once
+  ASSERT_TRUE(port->SetCommTimeouts(timeouts));
+  line->SetPacketizing(3, 7, 200, 42);
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += static_cast<char>('A' + i % 26);
+  std::thread writer([&] { line->FarWrite(text); });
+  std::string received;
+  uint8_t buffer[64];
+  while (received.size() < text.size()) {
+    size_t got = 0;
+    if (port->Read(buffer, sizeof buffer, got, kLong) != ReadStatus::kData) break;
+    received.append(reinterpret_cast<char*>(buffer), got);
+  }
+  writer.join();
+  EXPECT_EQ(received, text);
+}
+
+}  // namespace
+}  // namespace platform::sim

@@ -192,6 +192,15 @@ class SimPort : public SerialPort {
 
   int LastError() const override { return t_lastError; }
 
+  bool GetInputArrived(uint64_t& total) override {
+    std::lock_guard<std::mutex> lock(line_->mutex_);
+    if (!Alive()) return false;
+    // Bytes handed to reads plus those still queued, counted under one lock:
+    // a byte is always in one of the two.
+    total = taken_ + line_->toNear_.size();
+    return true;
+  }
+
  private:
   // Caller holds the line's mutex.
   bool Dead() const {
@@ -213,11 +222,13 @@ class SimPort : public SerialPort {
     std::copy_n(queue.begin(), n, out + got);
     queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
     got += n;
+    taken_ += n;
   }
 
   const std::shared_ptr<SimLine> line_;
   const uint64_t generation_;
   bool closed_ = false;  // guarded by line_->mutex_
+  uint64_t taken_ = 0;   // bytes handed to reads; guarded by line_->mutex_
 };
 
 SimLine::SimLine() {
@@ -293,7 +304,18 @@ bool SimLine::FarWrite(const void* data, size_t length) {
   size_t done = 0;
   while (done < length) {
     size_t chunk = length - done;
-    if (pacingBps_ != 0) {
+    if (packetMax_ != 0) {
+      // A packet of the adapter: its size and the pause before it.
+      packetSeed_ = packetSeed_ * 1103515245u + 12345u;
+      const size_t span = packetMax_ - packetMin_ + 1;
+      chunk = std::min(chunk, packetMin_ + (packetSeed_ >> 8) % span);
+      packetSeed_ = packetSeed_ * 1103515245u + 12345u;
+      const auto gap =
+          std::chrono::microseconds(packetGapMicros_ == 0 ? 0 : (packetSeed_ >> 8) % (packetGapMicros_ + 1));
+      auto due = Clock::now() + gap;
+      if (pacingBps_ != 0) due = std::max(due, Reserve(toNearWireFree_, chunk));
+      if (!WaitUntil(lock, due, gone)) return false;
+    } else if (pacingBps_ != 0) {
       chunk = std::min(chunk, PacingChunk(pacingBps_));
       if (!WaitUntil(lock, Reserve(toNearWireFree_, chunk), gone)) return false;
     }
@@ -400,6 +422,15 @@ void SimLine::UnplugLocked() {
   nearOpen_ = false;
   ++openGeneration_;  // the open port is dead for good
   toNear_.clear();
+}
+
+void SimLine::SetPacketizing(size_t minBytes, size_t maxBytes, uint32_t maxGapMicros,
+                             uint32_t seed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  packetMin_ = std::max<size_t>(1, std::min(minBytes, maxBytes));
+  packetMax_ = maxBytes;
+  packetGapMicros_ = maxGapMicros;
+  packetSeed_ = seed;
 }
 
 void SimLine::CutAtNearByte(uint64_t atByte, bool unplug) {

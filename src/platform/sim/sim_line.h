@@ -56,6 +56,11 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
 
   // Pacing at bitsPerSecond with 10 bits per byte; 0 turns pacing off.
   void SetPacing(uint32_t bitsPerSecond);
+  // Hands the far end's bytes to the program in packets of random size
+  // (minBytes to maxBytes), each after a pause of up to maxGapMicros, as a USB
+  // serial adapter hands over what its UART collected. The sizes and pauses
+  // come from seed, so a run can be repeated. maxBytes 0 turns it off.
+  void SetPacketizing(size_t minBytes, size_t maxBytes, uint32_t maxGapMicros, uint32_t seed);
   // The port disappears: pending and later near calls fail
   // (kErrorDeviceNotConnected), opens fail, bytes not yet read by the program
   // are gone. CTS and DSR stay as the far end set them.
@@ -140,6 +145,10 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   bool nearOpen_ = false;
   uint64_t openGeneration_ = 0;  // tells a closed SimPort from the current one
   uint32_t pacingBps_ = 0;
+  size_t packetMin_ = 0;
+  size_t packetMax_ = 0;  // 0: no packets
+  uint32_t packetGapMicros_ = 0;
+  uint32_t packetSeed_ = 0;
   std::deque<uint8_t> toNear_;
   // The far end's side of the near end's writes is brought up to date
   // whenever it is looked at, so these change under const readers too.

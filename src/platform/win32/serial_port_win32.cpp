@@ -265,6 +265,7 @@ class Win32SerialPort : public SerialPort {
     const bool ok = ::GetOverlappedResult(handle_, &ov, &n, TRUE) != FALSE;
     const DWORD err = ok ? ERROR_SUCCESS : ::GetLastError();
     got = n;
+    bytesRead_.fetch_add(n);
     // Bytes that arrived are handed out however the read ended; a close in
     // mid-burst is reported by the next call.
     if (n > 0) return ReadStatus::kData;
@@ -276,6 +277,17 @@ class Win32SerialPort : public SerialPort {
     // The read was issued and failed when it was collected.
     FailWith(static_cast<int>(err));
     return ReadStatus::kCollectFailed;
+  }
+
+  bool GetInputArrived(uint64_t& total) override {
+    if (Closed()) return false;
+    // The driver's queue first, then what was read: a byte read in between
+    // is counted twice (the settling looks once more), never missed.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(handle_, &errors, &stat)) return FailWithLastError();
+    total = static_cast<uint64_t>(stat.cbInQue) + bytesRead_.load();
+    return true;
   }
 
   void Close() override {
@@ -339,6 +351,7 @@ class Win32SerialPort : public SerialPort {
 
   const HANDLE handle_;
   std::atomic<bool> closed_{false};
+  std::atomic<uint64_t> bytesRead_{0};  // every byte a read handed out
   std::mutex readMutex_;      // one read at a time (see Read)
   std::mutex timeoutsMutex_;  // guards interval_, applied_, haveApplied_ and the driver's time-outs
   DWORD interval_ = 1;        // ms of quiet that end a burst, as the caller set it
