@@ -204,6 +204,32 @@ TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
+// The demo's QZ600 run at the demo operator's own pace: after the logic
+// device the panel asks for a power cycle, and the request stays on show
+// however many silent wake-up attempts pass before the operator, who reacts
+// after 0.8 s, gets to the switch. The run then goes on to its end.
+TEST_F(MainWindowViewTest, DemoQz600RunWaitsForTheOperatorsPowerCycle) {
+  vtgui::DemoOptions options = FastBench();
+  options.reactionMs = vtgui::DemoOptions{}.reactionMs;
+  OpenStation(options, /*withOperators=*/true);
+  vtgui::PortPanelView* panel = PanelNamed("COM2");  // the QZ600
+  ASSERT_NE(panel, nullptr);
+  ASSERT_EQ(station->PanelName(1), "COM2");
+  scanner::ScannerSim& scanner = station->Scanner(1);
+  panel->PortButton()->click();
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return scanner.BlockCount(scanner::Component::kLdr) == 1 && !scanner.IsPoweredOn() &&
+               panel->PortButton()->isEnabled() &&
+               panel->Model()->m_strStatus.Get() == vtcli::kReleasedText;
+      },
+      120000))
+      << panel->Model()->m_strStatus.Get();
+  EXPECT_EQ(scanner.BlockCount(scanner::Component::kDsp), 1u);
+  EXPECT_EQ(panel->Model()->m_nRunResult.load(), UPD_OK);
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
 // Every panel programming, one port thread waiting for its box, and the
 // window closes: the boxes are released, the settings saved, every port
 // ended, and the close returns.

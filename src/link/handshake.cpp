@@ -169,7 +169,10 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
                                                     "QZ", "Build", &got, lineDropped);
     if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
     if (result != UPD_OK) {
-      panel->ShowStatus("");
+      // A silent attempt leaves the operator's instruction on show: the
+      // scanner may be waiting for exactly what it asks (switching it on, a
+      // power cycle), and a blank panel would say nothing at all.
+      ShowPhaseText(panel);
       CloseGate(panel);
       continue;
     }

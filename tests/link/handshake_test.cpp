@@ -186,17 +186,23 @@ TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWait
       if (noisy.load()) rig.line->FarWrite(".");
     }
   });
+  // Each attempt that ends without a banner shows the phase text again.
+  std::atomic<int> phaseShown{0};
+  rig.panel->m_strStatus.SetObserver([&](const std::string& text) {
+    if (text == "PLD programming!  Wait for auto-connect") ++phaseShown;
+  });
   UpdateStatus result = UPD_ABORTED;
   {
     linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
     EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 1; }));
     rig.line->SetPower(false);
     noisy.store(true);
-    EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get().empty(); }))
+    EXPECT_TRUE(linktest::WaitUntil([&] { return phaseShown.load() >= 2; }))
         << "the attempt did not end when the scanner dropped DSR";
     noisy.store(false);
     rig.line->SetPower(true);
   }
+  rig.panel->m_strStatus.SetObserver(nullptr);
   stop.store(true);
   EXPECT_EQ(result, UPD_OK);
   EXPECT_EQ(scanner.WakeUps(), 2);
@@ -206,15 +212,28 @@ TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWait
 TEST_F(HandshakeTest, SilentScannerIsTriedUntilThePortIsToldToStop) {
   linktest::ScopedTimeScale fast(0.2);
   WakeUpResponder scanner(rig.line, {""});
+  // The operator's instruction stays on show through every silent attempt.
+  rig.panel->m_nReconnectPhase.store(3);
+  std::mutex textsMutex;  // guards texts
+  std::vector<std::string> texts;
+  rig.panel->m_strStatus.SetObserver([&](const std::string& text) {
+    std::lock_guard<std::mutex> lock(textsMutex);
+    texts.push_back(text);
+  });
   UpdateStatus result = UPD_OK;
   linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
   EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 3; }));
+  EXPECT_EQ(rig.panel->m_strStatus.Get(), "Please cycle scanner power to continue!");
   EXPECT_EQ(rig.panel->m_dwStatusFlags.load() & kScannerIdentified, 0u);
   rig.panel->m_bAbort.store(true);
   rig.panel->m_hExitEvent->Set();
   handshake.Join();
+  rig.panel->m_strStatus.SetObserver(nullptr);
   EXPECT_EQ(result, UPD_ABORTED);
   EXPECT_TRUE(rig.boxes.Texts().empty());
+  std::lock_guard<std::mutex> lock(textsMutex);
+  ASSERT_FALSE(texts.empty());
+  for (const std::string& text : texts) EXPECT_EQ(text, "Please cycle scanner power to continue!");
 }
 
 TEST_F(HandshakeTest, AbortDuringTheBoardWaitIsQuiet) {
