@@ -6,6 +6,8 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/file_replace.h"
+
 namespace {
 
 // One line of the file as read: its text, and the bytes that ended it as
@@ -142,10 +144,31 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+bool CIniFile::Content(std::string& content) const {
+  if (!held_) return ReadAll(m_strPath, content);
+  content = heldContent_;
+  return heldExists_;
+}
+
+void CIniFile::Hold() {
+  heldExists_ = ReadAll(m_strPath, heldContent_);
+  if (!heldExists_) heldContent_.clear();
+  held_ = true;
+  changed_ = false;
+}
+
+bool CIniFile::Save(std::string& error) {
+  if (!held_ || !changed_) return true;
+  if (!platform::ReplaceFileContents(m_strPath, heldContent_, error)) return false;
+  heldExists_ = true;
+  changed_ = false;
+  return true;
+}
+
 std::string CIniFile::GetString(const std::string& section, const std::string& key,
                                  const std::string& def) const {
   std::string content;
-  if (!ReadAll(m_strPath, content)) return CutValue(def);
+  if (!Content(content)) return CutValue(def);
   ParsedFile file = Parse(content);
   const size_t at = FindKey(file, section, key);
   if (at == std::string::npos) return CutValue(def);
@@ -156,7 +179,7 @@ std::string CIniFile::GetString(const std::string& section, const std::string& k
 
 int CIniFile::KeyLine(const std::string& section, const std::string& key) const {
   std::string content;
-  if (!ReadAll(m_strPath, content)) return 0;
+  if (!Content(content)) return 0;
   const size_t at = FindKey(Parse(content), section, key);
   return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
 }
@@ -165,7 +188,7 @@ std::vector<std::pair<std::string, std::string>> CIniFile::GetSection(
     const std::string& section) const {
   std::vector<std::pair<std::string, std::string>> entries;
   std::string content;
-  if (!ReadAll(m_strPath, content)) return entries;
+  if (!Content(content)) return entries;
   ParsedFile file = Parse(content);
   size_t header = FindSection(file, section);
   if (header == std::string::npos) return entries;
@@ -177,14 +200,14 @@ std::vector<std::pair<std::string, std::string>> CIniFile::GetSection(
   return entries;
 }
 
-void CIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) const {
+bool CIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value, std::string* error) {
   // A line end inside a value would turn the rest of it into lines of their
   // own (a new section, say); the value ends there instead.
   std::string clean = value.substr(0, value.find_first_of("\r\n"));
 
   std::string content;
-  ReadAll(m_strPath, content);  // a missing file is created below
+  Content(content);  // a missing file is created below
   ParsedFile file = Parse(content);
   std::string entry = key + "=" + clean;
 
@@ -225,7 +248,13 @@ void CIniFile::WriteString(const std::string& section, const std::string& key,
       out << (line.end == "\r" ? "\n" : file.eol);
     }
   }
-  std::ofstream os(m_strPath, std::ios::binary | std::ios::trunc);
-  if (!os) return;
-  os << out.str();
+  if (held_) {
+    heldContent_ = out.str();
+    changed_ = true;
+    return true;
+  }
+  std::string reason;
+  const bool saved = platform::ReplaceFileContents(m_strPath, out.str(), reason);
+  if (!saved && error != nullptr) *error = reason;
+  return saved;
 }

@@ -126,7 +126,9 @@ std::string CProgrammerDlg::GetIniPath() const {
 
 void CProgrammerDlg::LoadSettings() {
   const std::string path = GetIniPath();
-  const CIniFile ini(path);
+  // One version of the file for the whole load, read once.
+  CIniFile ini(path);
+  ini.Hold();
   InstallPortsSection(path);
 
   m_bPermitLoaderOverwrite = OptionValue(ini, "PermitLoaderOverwrite", "n");
@@ -171,7 +173,9 @@ void CProgrammerDlg::LoadSettings() {
 }
 
 void CProgrammerDlg::SaveSettings() {
-  const CIniFile ini(GetIniPath());
+  // Every key goes into one copy of the file, which is written once, whole.
+  CIniFile ini(GetIniPath());
+  ini.Hold();
 
   platform::LocalTime now = platform::GetLocalTime();
   char stamp[64];
@@ -211,4 +215,11 @@ void CProgrammerDlg::SaveSettings() {
   ini.WriteString("MV2", "VTC", m_strVtcFileMV2.Get());
   ini.WriteString("MV2", "FPGA", m_strFpgaFileMV2.Get());
   ini.WriteString("MV2", "UIM", m_strUimFileMV2.Get());
+
+  std::string reason;
+  if (!ini.Save(reason)) {
+    // The old file stays whole; the operator learns that the settings of
+    // this session are not in it.
+    ShowPlainError("The settings could not be saved to " + ini.Path() + ": " + reason);
+  }
 }
