@@ -32,9 +32,13 @@ ProgrammingRoutine CProgrammerDlg::GetProgrammingRoutine() {
   return [this](CCommDialog* panel) { return sendProc(panel, *this, this); };
 }
 
-void CProgrammerDlg::RecordRun(CCommDialog* panel, const RunRecord& record) {
+std::string CProgrammerDlg::GetLogFolder() const {
   const std::string logPath = m_strLogPath.Get();
-  AppendResult(logPath.empty() ? std::string(m_szAppDir) : logPath, record);
+  return logPath.empty() ? std::string(m_szAppDir) : logPath;
+}
+
+void CProgrammerDlg::RecordRun(CCommDialog* panel, const RunRecord& record) {
+  AppendResult(GetLogFolder(), record);
   RunObserver observer;
   {
     std::lock_guard<std::mutex> lock(m_runObserverMutex);

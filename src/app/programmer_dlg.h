@@ -75,7 +75,9 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   // sendProc, with this window as the source of the run's settings and the
   // keeper of its record.
   ProgrammingRoutine GetProgrammingRoutine() override;
-  std::string GetLogFolder() const override { return m_strLogPath.Get(); }
+  // The log folder, or the program folder when LogPath is empty (as for the
+  // result record): never the root of the file system.
+  std::string GetLogFolder() const override;
   // The files of the family (the [MV2] or the [QZ6] set), the loader by board
   // version, and the [Common] options, taken together so that a Setup that
   // ends meanwhile is either wholly in the copy or not at all.
@@ -222,6 +224,8 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
 // 1 when the platform's file search finds the path; 0 otherwise, after the box
 // "File %s not found" when report is non-zero.
 int FileExists(const std::string& path, int report);
+// The file search's pattern: '*' any run of characters, '?' any one.
+bool WildcardMatch(const char* pattern, const char* name);
 // 1 for 115200, 57600, 38400 and 28800, else 0.
 int IsValidBaudRate(int rate);
 

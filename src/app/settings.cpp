@@ -41,20 +41,6 @@ std::string Upper(std::string s) {
 
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
-// '*' any run of characters, '?' any one character.
-bool WildcardMatch(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (*pattern == '*') {
-    for (const char* n = name;; ++n) {
-      if (WildcardMatch(pattern + 1, n)) return true;
-      if (*n == '\0') return false;
-    }
-  }
-  if (*name == '\0') return false;
-  if (*pattern != '?' && *pattern != *name) return false;
-  return WildcardMatch(pattern + 1, name + 1);
-}
-
 // The platform's file search: the path itself, or, when its last part holds
 // wildcards, any entry of its folder that matches them.
 bool FileSearchFinds(const std::string& path) {
@@ -79,6 +65,33 @@ void LoadFileSetting(const CIniFile& ini, const char* section, const char* key,
 }
 
 }  // namespace
+
+bool WildcardMatch(const char* pattern, const char* name) {
+  // On a mismatch only the last star is tried again, one character further
+  // on: what an earlier star took can never need to change, because the
+  // last star can take it instead. So the match takes time in proportion
+  // to the pattern times the name, where trying every star at every place
+  // would take exponential time (a setting like fw/*a*a*a*a*b would hang
+  // the start-up on a long file name).
+  const char* star = nullptr;   // just after the last star met
+  const char* resume = nullptr; // where that star's run ends now
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = ++pattern;
+      resume = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || *pattern == *name)) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
 
 int IsValidBaudRate(int rate) {
   for (int allowed : kBaudRates) {

@@ -315,6 +315,34 @@ TEST_F(FileExistsTest, FindsFilesFoldersAndWildcardsReportsOnlyWhenAsked) {
   EXPECT_EQ(boxes.Boxes()[0].text, "File " + (dir / "dsp.sss") + " not found");
 }
 
+TEST(WildcardMatchTest, StarsAndQuestionMarksAsTheFileSearchReadsThem) {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  } cases[] = {
+      {"*.run", "ldr.run", true},        {"*.run", "ldr.run.bak", false},
+      {"l?r.run", "ldr.run", true},      {"l?r.run", "lr.run", false},
+      {"*", "", true},                   {"", "", true},
+      {"", "a", false},                  {"a*", "a", true},
+      {"*a*b", "xaxxb", true},           {"*a*b", "xaxxbc", false},
+      {"a*b*c", "abbbcbc", true},        {"a*?", "a", false},
+      {"**x", "yyx", true},              {"rcp*600*.s19", "rcp_v2_600_b.s19", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.matches) << c.pattern << " / " << c.name;
+  }
+}
+
+// A pattern with many stars against a long name that almost matches: a
+// matcher that tries every star at every place takes exponential time and
+// hangs the start-up; this one answers at once.
+TEST(WildcardMatchTest, ManyStarsAgainstALongNameAnswerAtOnce) {
+  const std::string name(4000, 'a');
+  EXPECT_FALSE(WildcardMatch("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
+  EXPECT_TRUE(WildcardMatch("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a", name.c_str()));
+}
+
 TEST(FileChoiceByFamily, MV2BoardsBeforeFiveTakeTheOlderLoader) {
   CProgrammerDlg dlg;
   dlg.m_strLdrFileQZ6.Set("qz6.run");

@@ -126,6 +126,18 @@ TEST_F(TrafficLogTest, PortWithoutLogRequestCreatesNoFile) {
   EXPECT_TRUE(rig.boxes.Texts().empty());
 }
 
+// Without a log folder the logs go to the program folder, where the result
+// record goes too, never to the root of the file system.
+TEST_F(TrafficLogTest, EmptyLogPathLogsInTheProgramFolder) {
+  rig.mainDlg.m_strLogPath.Set("");
+  CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
+  const std::string path = std::string(rig.mainDlg.m_szAppDir) + kSep + "LOGCOM3.000";
+  EXPECT_EQ(panel.GetLogFilePath(), path);
+  EXPECT_TRUE(WriteLog(&panel, "abc", 3));
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_TRUE(rig.boxes.Texts().empty());
+}
+
 TEST_F(TrafficLogTest, FolderThatCannotBeWrittenLeavesThePortWithoutLog) {
   const std::string missing = folder.str() + "/no/such/folder";
   rig.mainDlg.m_strLogPath.Set(missing);
