@@ -6,7 +6,8 @@
 // Input: a byte for the kind (RCP or VTC) and the family (QZ500 or not), then
 // the file.
 // Oracles: the reader accepts a file exactly when every S0, S3, S5 and S7 line
-// in it is a sound record that fits a record text with its line end (blanks
+// in it is a sound record (an S3 record's data ending at 0xFFFFFFFF at the
+// latest) that fits a record text with its line end (blanks
 // after it aside) and every other line is blank or a record of another type
 // (a line of more than 255 bytes only when it is a record of a type that is
 // not sent); then every data record reaches the port, in address
@@ -36,7 +37,7 @@ struct Record {
 };
 
 // A record line (without its line end) whose digits, byte count and checksum
-// agree; nothing otherwise.
+// agree and whose data stays below 2^32; nothing otherwise.
 std::optional<Record> Decode(std::string_view line) {
   if (line.size() < 2 || line[1] < '0' || line[1] > '9') return std::nullopt;
   const auto bytes = fuzz::RecordBytes(line);
@@ -48,6 +49,8 @@ std::optional<Record> Decode(std::string_view line) {
   if (r.type == 3) {
     r.address = fuzz::BigEndian32(*bytes, 1);
     r.data.assign(bytes->begin() + 5, bytes->end() - 1);
+    // Data past the last address has nowhere to go.
+    if (uint64_t{r.address} + r.data.size() > (uint64_t{1} << 32)) return std::nullopt;
   }
   return r;
 }

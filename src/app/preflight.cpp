@@ -63,6 +63,14 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
   return out;
 }
 
+// The special block's bytes of a family as "1FFC0-1FFFF" or "FFC0-FFFF".
+std::string BlockRangeText(int family) {
+  const uint32_t base = SpecialBlockBase(family);
+  char text[32];
+  std::snprintf(text, sizeof text, "%X-%X", base, base + static_cast<uint32_t>(kSpecialBlockBytes) - 1);
+  return text;
+}
+
 std::string Hex8(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%08X", value);
@@ -142,6 +150,13 @@ class Checker {
   // Whether the loader image has a place for the special block on a
   // scanner of the family; the splice's boxes stay in the recorder.
   bool HasSplicePlace(const FileBuffer& image, int family);
+  // A loader image with bytes of its own where the special block lives: the
+  // splice leaves them out, so what the station sends is not the file. One
+  // line at the first such record: a problem when the block is kept for a
+  // family of the setting (the station changes the image), else a note
+  // among the facts (the file goes as it stands, over the scanner's block).
+  void BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
+                           const std::vector<int>& families, bool spliced);
 
   void CheckRcp(const Setting& setting, const std::string& path, const std::string& ini, int line);
   void CheckVtc(const std::string& path, const std::string& ini, int line);
@@ -219,6 +234,23 @@ bool Checker::HasSplicePlace(const FileBuffer& image, int family) {
   copy.size = image.size;
   const uint8_t block[64] = {};
   return InsertSpecialBlock(&panel_, family, copy, block, sizeof block) == UPD_OK;
+}
+
+void Checker::BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
+                                  const std::vector<int>& families, bool spliced) {
+  for (int family : families) {
+    const unsigned line = FirstLineInSpecialBlock(image, family);
+    if (line == 0) continue;
+    const std::string where = path + ":" + std::to_string(line) + ": ";
+    if (spliced) {
+      Problem(path, line, "the scanner's special block will replace the image's bytes at " +
+                              BlockRangeText(family));
+    } else {
+      Fact(where + "note: the image's bytes at " + BlockRangeText(family) +
+           " are written over the scanner's special block, which is not kept");
+    }
+    return;
+  }
 }
 
 void Checker::CheckRcp(const Setting& setting, const std::string& path, const std::string& ini,
@@ -301,8 +333,14 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
         Problem(path, lines, kLoaderSpliceFailedText);
       }
     }
+    BytesInSpecialBlock(image, path, splicing, true);
   } else {
     Fact(std::to_string(size) + " bytes, sent as it stands (the special block is not kept)");
+    FileBuffer image;
+    if (ReadWholeFile(&panel_, path, image) == UPD_OK) {
+      BytesInSpecialBlock(image, path, SectionFamilies(setting.section), false);
+    }
+    boxes_.Clear();
   }
   if (!dlg_.m_bPermitLoaderOverwrite) {
     Problem(ini, at, "Missing permission to overwrite Loader");
@@ -385,6 +423,11 @@ CheckReport Checker::Image(const std::string& path) {
     for (int family : {kFamilyQZ600, kFamilyMV2}) {
       Fact(std::string("special block place for ") + FamilyName(family) + ": " +
            (HasSplicePlace(image, family) ? "present" : "missing"));
+      const unsigned line = FirstLineInSpecialBlock(image, family);
+      if (line > 0) {
+        Fact(path + ":" + std::to_string(line) + ": note: a special block spliced for " +
+             FamilyName(family) + " replaces the image's bytes at " + BlockRangeText(family));
+      }
     }
   }
   boxes_.Clear();

@@ -17,24 +17,41 @@ class CCommDialog;
 // Data bytes per inserted S3 record.
 constexpr size_t kSpecialRecordBytes = 28;
 
+// Bytes of the scanner's special block.
+constexpr size_t kSpecialBlockBytes = 64;
+
 // Where the special block lives: 0x1FFC0 on MV2 (family 2), 0xFFC0 otherwise.
 uint32_t SpecialBlockBase(int family);
 
 // Splices block (blockLength bytes) into image at the place of the family of
-// the run (the scanner the panel identified). On UPD_OK image holds the spliced text (the old text is
-// released); on failure it is unchanged.
+// the run (the scanner the panel identified). The image's own bytes in the
+// block's range (blockLength bytes from SpecialBlockBase) are left out, so
+// that they cannot overwrite the block in the scanner's flash: a data record
+// inside the range goes, one that reaches into it is cut to its parts outside
+// the range (two records when it covers the range), and the count record
+// counts the records then in the image. On UPD_OK image holds the spliced
+// text (the old text is released); on failure it is unchanged.
 //   UPD_NO_MEMORY      no room for the spliced image
 //   UPD_NO_IMAGE_END   no place for the block: neither an S5 nor an S7 record
 //                      (MV2: nor an S3 record above the block's base, before
 //                      the first line that is not a record; shown in an
 //                      error box)
 //   UPD_NO_IMAGE_DATA  MV2: no S3 record ahead of the block's place
-//   UPD_BAD_IMAGE      a count record, or on MV2 a data record address that
-//                      decides the place, is not readable hex text; shown in
-//                      an error box
+//   UPD_BAD_IMAGE      shown in an error box: a count record that is not
+//                      sound, or whose new count leaves its 32 bits; a data
+//                      record whose address or byte count is not readable
+//                      hex; a data record that reaches into the block's range
+//                      but is not sound or runs past the addresses of its type
 // The other results show no message; the loader update reports them.
 UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
                                 const uint8_t* block, size_t blockLength);
+
+// The line (1-based) of the image's first data record whose bytes reach into
+// the special block's range of the family (blockLength bytes from
+// SpecialBlockBase): the first record the splice cuts or leaves out. 0 when
+// there is none. Lets the pre-flight check say so before a run.
+unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family,
+                                 size_t blockLength = kSpecialBlockBytes);
 
 // Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
 // progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the

@@ -73,6 +73,11 @@ const char* RecordFault(std::string_view content, int type, uint32_t& byteCount,
   address = type == 3 ? (uint32_t{bytes[1]} << 24) | (uint32_t{bytes[2]} << 16) |
                             (uint32_t{bytes[3]} << 8) | bytes[4]
                       : 0;
+  // Data beyond the last address has no place in the scanner's memory; cut
+  // at the 64 KB boundary there, its tail would be sent to address 0.
+  if (type == 3 && uint64_t{address} + (byteCount - 5) > (uint64_t{1} << 32)) {
+    return "data runs past address FFFFFFFF";
+  }
   return nullptr;
 }
 

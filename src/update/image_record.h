@@ -55,7 +55,8 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 //   UPD_NO_MEMORY        "Memory allocation failed\n"
 //   UPD_BAD_IMAGE        a line that is not an S-record, or a kept record
 //                        that is too long for its text, holds a non-hex
-//                        digit, disagrees with its byte count or checksum
+//                        digit, disagrees with its byte count or checksum,
+//                        or (data) runs past address 0xFFFFFFFF
 //                        ("Image file line <n>: <why>")
 // A slot whose record the file lacks keeps length 0; the engine decides
 // whether its mode needs it. lines, when given, gets the number of the last

@@ -16,7 +16,6 @@
 #include "update/engines.h"
 
 namespace {
-constexpr unsigned kSpecialBlockBytes = 64;
 constexpr unsigned kSpecialBufferBytes = 100;
 constexpr int kDumpAttempts = 3;
 constexpr MenuPrompt kLoaderReceive{"a", 1000, "Special", "receive", nullptr, nullptr};

@@ -9,6 +9,7 @@
 #include "cli_app.h"
 #include "demo_firmware.h"
 #include "support/cli_fixture.h"
+#include "support/sim_srecords.h"
 
 namespace clitest {
 namespace {
@@ -228,6 +229,68 @@ TEST_F(CliCheck, ProblemsAreReportedWithFileAndLine) {
                                 (expected.size() == 1 ? " problem" : " problems");
     EXPECT_EQ(run.lines.back(), summary);
   }
+}
+
+// A loader image with bytes of its own where the scanner keeps its special
+// block: the splice leaves them out. Where the station keeps the block the
+// image it sends is not the file, a problem to settle before the shift;
+// where it does not, the file goes as it stands over the scanner's block, a
+// note.
+TEST_F(CliCheck, ALoaderWithBytesWhereTheSpecialBlockLives) {
+  // Puts record ahead of the loader's count record; returns its line.
+  auto spoil = [](const std::string& path, const std::string& record) {
+    std::vector<std::string> lines = SplitLines(ReadFile(path));
+    size_t at = 0;
+    while (at < lines.size() && lines[at].rfind("S5", 0) != 0) ++at;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), record.substr(0, record.size() - 2));
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    WriteFile(path, out);
+    return static_cast<int>(at) + 1;
+  };
+  for (bool preserve : {true, false}) {
+    SCOPED_TRACE(preserve ? "PreserveSerialNumber=y" : "PreserveSerialNumber=n");
+    std::string error;
+    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
+    if (!preserve) SetSetting("PreserveSerialNumber=y", "PreserveSerialNumber=n");
+    // A first-generation record from below the block into it; an MV2 record
+    // inside it.
+    const int qz6 = spoil(files_.qz6Ldr, simtest::Record('1', 0xFFB0, 2, std::vector<uint8_t>(32, 0x5A)));
+    const int mv2 = spoil(files_.mv2Ldr, simtest::Record('3', 0x1FFE0, 4, {1, 2, 3, 4}));
+    const std::string qz6At = files_.qz6Ldr + ":" + std::to_string(qz6) + ": ";
+    const std::string mv2At = files_.mv2Ldr + ":" + std::to_string(mv2) + ": ";
+
+    const CheckRun run = RunCli({"--check"}, dir_.Path());
+    if (preserve) {
+      EXPECT_EQ(run.exit, vtcli::kExitFailed) << run.text;
+      EXPECT_EQ(Problems(run.lines),
+                (std::vector<std::string>{
+                    qz6At + "the scanner's special block will replace the image's bytes at FFC0-FFFF",
+                    mv2At + "the scanner's special block will replace the image's bytes at 1FFC0-1FFFF"}))
+          << run.text;
+      EXPECT_EQ(run.lines.back(), "check: 11 files, 2 problems");
+    } else {
+      EXPECT_EQ(run.exit, vtcli::kExitOk) << run.text;
+      EXPECT_TRUE(Problems(run.lines).empty()) << run.text;
+      EXPECT_NE(IndexOf(run.lines, "  " + qz6At + "note: the image's bytes at FFC0-FFFF are written "
+                                                  "over the scanner's special block, which is not kept"),
+                -1)
+          << run.text;
+      EXPECT_NE(IndexOf(run.lines, "  " + mv2At + "note: the image's bytes at 1FFC0-1FFFF are written "
+                                                  "over the scanner's special block, which is not kept"),
+                -1)
+          << run.text;
+    }
+  }
+  // One image: a note for each family whose block would replace bytes.
+  const CheckRun one = RunCli({"--check-image", files_.mv2Ldr}, "/nonexistent-folder");
+  EXPECT_EQ(one.exit, vtcli::kExitOk) << one.text;
+  const int line = static_cast<int>(SplitLines(ReadFile(files_.mv2Ldr)).size()) - 2;
+  EXPECT_NE(IndexOf(one.lines, "  " + files_.mv2Ldr + ":" + std::to_string(line) +
+                                   ": note: a special block spliced for MV2 replaces the image's bytes "
+                                   "at 1FFC0-1FFFF"),
+            -1)
+      << one.text;
 }
 
 TEST_F(CliCheck, AFolderWithoutSettingsIsAProblem) {

@@ -238,6 +238,11 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"BadHeaderChecksum", "S00600004844521C", "Image file line 3: bad checksum"},
         MalformedCase{"BadCountRecord", "S50500000123D7", "Image file line 3: bad checksum"},
         MalformedCase{"TypeOnly", "S3", "Image file line 3: byte count does not match the line"},
+        // Cut at the 64 KB boundary, its tail would go to address 0.
+        MalformedCase{"DataRunsPastTheTopAddress", "S315FFFFFFF8000102030405060708090A0B0C0D0E0F7D",
+                      "Image file line 3: data runs past address FFFFFFFF"},
+        MalformedCase{"OneByteRunsPastTheTopAddress", "S307FFFFFFFFABCD84",
+                      "Image file line 3: data runs past address FFFFFFFF"},
         MalformedCase{"NotARecord", "hello", "Image file line 3: not an S-record"},
         // Only blanks after the record are dropped: not text after them, nor
         // blanks inside the record.
@@ -445,6 +450,10 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"VtcStartsAtTheBoundary", true, kFamilyQZ600,
                   "S31500010000000102030405060708090A0B0C0D0E0F71\r\n", UPD_OK,
                   "S31500010000000102030405060708090A0B0C0D0E0F71\r\n", ""},
+        // The last bytes of the address space are a block of their own.
+        SplitCase{"VtcEndsAtTheTopAddress", true, kFamilyMV2,
+                  "S315FFFFFFF0000102030405060708090A0B0C0D0E0F85\r\n", UPD_OK,
+                  "S315FFFFFFF0000102030405060708090A0B0C0D0E0F85\r\n", ""},
         SplitCase{"VtcLineFeedOnlyRecordGetsCrLfParts", true, kFamilyQZ600,
                   "S3150001FFF8000102030405060708090A0B0C0D0E0F7A\n", UPD_SPLIT_AT_64K,
                   "S30D0001FFF80001020304050607DE\r\n", "S30D0002000008090A0B0C0D0E0F94\r\n"},

@@ -9,6 +9,7 @@
 #include "firmware/loader_image.h"
 #include "support/firmware_fixture.h"
 #include "support/regex_match.h"
+#include "support/sim_srecords.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
@@ -33,6 +34,7 @@ const std::string D1 = "S3090000100001020304DC\r\n";  // 0x1000, first generatio
 const std::string DL = "S3090001FF0001020304EC\r\n";  // 0x1FF00, below the MV2 block
 const std::string DB = "S3090001FFC0AAAAAAAA8E\r\n";  // 0x1FFC0, at the MV2 block's base
 const std::string DA = "S3090001FFE005060708FC\r\n";  // 0x1FFE0, 32 bytes above the base
+const std::string DH = "S309000200000A0B0C0DC6\r\n";  // 0x20000, just above the MV2 block
 const std::string C = "S50500000123D6\r\n";
 const std::string C3 = "S50500000126D3\r\n";  // the count raised by three records
 const std::string T = "S70500000000FA\r\n";
@@ -105,10 +107,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "S00600004844521B\nS3090000100001020304DC\n" + Z6 + "S70500000000FA\n"},
         SpliceCase{"QZ600NeitherCountNorTermination", kFamilyQZ600, H + D1, UPD_NO_IMAGE_END, ""},
         SpliceCase{"MV2DataBelowBaseEndsInS7", kFamilyMV2, H + DL + T, UPD_OK, H + DL + ZM + T},
-        SpliceCase{"MV2RecordAtTheBaseStaysAhead", kFamilyMV2, H + DL + DB + C + T, UPD_OK,
-                   H + DL + DB + ZM + C3 + T},
-        SpliceCase{"MV2RecordAboveTheBaseFollows", kFamilyMV2, H + DL + DA + C + T, UPD_OK,
-                   H + DL + ZM + DA + C3 + T},
+        // Records at the base and 32 bytes above it hold bytes of the block's
+        // own range: the block takes their place and the count drops by one
+        // for each (0x123 + 3 - 1).
+        SpliceCase{"MV2RecordAtTheBaseGivesWayToTheBlock", kFamilyMV2, H + DL + DB + C + T, UPD_OK,
+                   H + DL + ZM + "S50500000125D4\r\n" + T},
+        SpliceCase{"MV2RecordAboveTheBaseGivesWayToTheBlock", kFamilyMV2, H + DL + DA + C + T,
+                   UPD_OK, H + DL + ZM + "S50500000125D4\r\n" + T},
+        SpliceCase{"MV2RecordAboveTheRangeFollows", kFamilyMV2, H + DL + DH + C + T, UPD_OK,
+                   H + DL + ZM + DH + C3 + T},
         SpliceCase{"MV2FirstDataAboveTheBase", kFamilyMV2, H + DA + T, UPD_NO_IMAGE_DATA, ""},
         SpliceCase{"MV2NoDataAtAll", kFamilyMV2, H + C + T, UPD_NO_IMAGE_DATA, ""},
         // Nothing tells where the loader stops reading: refused, not appended.
@@ -119,6 +126,141 @@ INSTANTIATE_TEST_SUITE_P(
         SpliceCase{"MV2WalkEndsBeforeThePlace", kFamilyMV2, H + DL + "junk\r\n" + DA + T,
                    UPD_NO_IMAGE_END, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the image's own bytes where the block goes ----
+
+// n bytes that differ from record to record.
+std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + 7 * i);
+  return bytes;
+}
+
+std::vector<uint8_t> Part(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  return std::vector<uint8_t>(bytes.begin() + from, bytes.begin() + to);
+}
+
+std::string R1(uint32_t address, const std::vector<uint8_t>& data) { return simtest::Record('1', address, 2, data); }
+std::string R2(uint32_t address, const std::vector<uint8_t>& data) { return simtest::Record('2', address, 3, data); }
+std::string R3(uint32_t address, const std::vector<uint8_t>& data) { return simtest::Record('3', address, 4, data); }
+std::string Count(uint32_t count) { return simtest::CountRecord(count); }
+
+std::string LineFeedsOnly(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  return text;
+}
+
+const std::vector<uint8_t> P32 = Bytes(32, 0x11);
+const std::vector<uint8_t> P128 = Bytes(128, 0x23);
+const std::vector<uint8_t> P4 = Bytes(4, 0x35);
+const std::vector<uint8_t> P8 = Bytes(8, 0x47);
+
+// What the scanner would get over its own special block is left out of the
+// image: the block takes the place of the image's bytes in its range, a
+// record that reaches into the range keeps its parts outside it with a new
+// byte count and checksum, and the count record counts the records sent.
+INSTANTIATE_TEST_SUITE_P(
+    BytesInTheBlockRange, Splice,
+    ::testing::Values(
+        // 0x123 + 3 block records, the straddling record kept once, the two
+        // inside gone: 0x124.
+        SpliceCase{"MV2RecordsAtStraddlingAndAboveTheBase", kFamilyMV2,
+                   H + DL + R3(0x1FFB0, P32) + R3(0x1FFC0, P4) + R3(0x1FFE0, P4) + DH + C + T, UPD_OK,
+                   H + DL + R3(0x1FFB0, Part(P32, 0, 16)) + ZM + DH + Count(0x124) + T},
+        // A record over the whole range keeps both outer parts; the upper
+        // one follows the block, in address order.
+        SpliceCase{"MV2RecordOverTheWholeRange", kFamilyMV2, H + DL + R3(0x1FFA0, P128) + C + T,
+                   UPD_OK,
+                   H + DL + R3(0x1FFA0, Part(P128, 0, 32)) + ZM + R3(0x20000, Part(P128, 96, 128)) +
+                       Count(0x127) + T},
+        SpliceCase{"MV2RecordOutOfTheRangeTop", kFamilyMV2, H + DL + R3(0x1FFF0, P32) + C + T, UPD_OK,
+                   H + DL + ZM + R3(0x20000, Part(P32, 16, 32)) + C3 + T},
+        // Records of every data type; an S2 record wholly inside goes too.
+        SpliceCase{"QZ600RecordsAtStraddlingAndAboveTheBase", kFamilyQZ600,
+                   H + D1 + R1(0xFFB0, P32) + R1(0xFFC0, P4) + R2(0xFFF8, P8) + C + T, UPD_OK,
+                   H + D1 + R1(0xFFB0, Part(P32, 0, 16)) + Z6 + Count(0x124) + T},
+        SpliceCase{"QZ600RecordOverTheWholeRange", kFamilyQZ600, H + D1 + R3(0xFFA0, P128) + C + T,
+                   UPD_OK,
+                   H + D1 + R3(0xFFA0, Part(P128, 0, 32)) + Z6 + R3(0x10000, Part(P128, 96, 128)) +
+                       Count(0x127) + T},
+        SpliceCase{"QZ600WithoutCountRecord", kFamilyQZ600, H + D1 + R1(0xFFE0, P32) + T, UPD_OK,
+                   H + D1 + Z6 + T},
+        // Data behind the termination record still reaches the flash.
+        SpliceCase{"QZ600DataAfterTheTermination", kFamilyQZ600, H + D1 + T + R1(0xFFC0, P4) + C,
+                   UPD_OK, H + D1 + Z6 + T + Count(0x125)},
+        SpliceCase{"QZ600CutRecordKeepsItsLineEnd", kFamilyQZ600,
+                   LineFeedsOnly(H + R1(0xFFB0, P32) + T), UPD_OK,
+                   LineFeedsOnly(H + R1(0xFFB0, Part(P32, 0, 16))) + Z6 + LineFeedsOnly(T)},
+        // The count field holds 32 bits: the highest count still fits.
+        SpliceCase{"QZ600HighestCount", kFamilyQZ600, H + D1 + Count(0xFFFFFFFC) + T, UPD_OK,
+                   H + D1 + Z6 + Count(0xFFFFFFFF) + T}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FirmwareTest, ARecordOrCountTheSpliceCannotRewriteIsRefusedWithAMessage) {
+  struct Case {
+    const char* name;
+    int family;
+    std::string image;
+    const char* message;
+  };
+  std::string badChecksum = R3(0x1FFC0, P4);
+  badChecksum[badChecksum.size() - 3] ^= 1;
+  const Case cases[] = {
+      {"a record in the range with a bad checksum", kFamilyMV2, H + DL + badChecksum + C + T,
+       "Loader image: bad data record"},
+      {"an S1 record that runs past 0xFFFF into the range", kFamilyQZ600,
+       H + D1 + R1(0xFFF0, P32) + C + T, "Loader image: bad data record"},
+      {"a data record without a readable byte count", kFamilyQZ600,
+       H + D1 + "S1XX10000102030405\r\n" + C + T, "Loader image: bad data record"},
+      {"a first-generation data record without a readable address", kFamilyQZ600,
+       H + D1 + "S1071G0001020304DE\r\n" + C + T, "Loader image: bad data record address"},
+      {"a count record with a bad checksum", kFamilyQZ600, H + D1 + "S50500000123D7\r\n" + T,
+       "Loader image: bad count record"},
+      {"a count that leaves 32 bits", kFamilyQZ600, H + D1 + Count(0xFFFFFFFD) + T,
+       "Loader image: the record count does not fit the count record"},
+      {"a count that leaves 32 bits with a record left out", kFamilyMV2,
+       H + DL + DB + Count(0xFFFFFFFE) + T,
+       "Loader image: the record count does not fit the count record"},
+      {"a count below the records left out", kFamilyMV2,
+       H + DL + R3(0x1FFC0, P4) + R3(0x1FFD0, P4) + R3(0x1FFE0, P4) + R3(0x1FFF0, P4) + Count(0) + T,
+       "Loader image: the record count does not fit the count record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes_.Clear();
+    SimPanel sim(c.family);
+    FileBuffer image = Image(c.image);
+    const uint8_t block[64] = {};
+    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE);
+    EXPECT_EQ(Text(image), c.image);
+    ASSERT_EQ(boxes_.Boxes().size(), 1u);
+    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+    EXPECT_EQ(boxes_.Boxes()[0].text, c.message);
+  }
+}
+
+TEST_F(FirmwareTest, TheFirstRecordInTheBlockRangeIsFound) {
+  struct Case {
+    const char* name;
+    int family;
+    std::string image;
+    unsigned line;
+  };
+  const Case cases[] = {
+      {"MV2 record straddling the base", kFamilyMV2, H + DL + R3(0x1FFB0, P32) + DB + C + T, 3},
+      {"MV2 image below the range", kFamilyMV2, H + DL + DH + C + T, 0},
+      {"MV2 range after a line that is not a record", kFamilyMV2, H + DL + T + "junk\r\n" + DB, 0},
+      {"QZ600 range after a line that is not a record", kFamilyQZ600, H + D1 + T + "junk\r\n" + R1(0xFFC0, P4), 5},
+      {"QZ600 record touching the top", kFamilyQZ600, H + D1 + D1 + R1(0xFFFC, P4) + C + T, 4},
+      {"QZ600 image below the range", kFamilyQZ600, H + D1 + R1(0xFFB0, Part(P32, 0, 16)) + C + T, 0},
+      // Blank lines count: the number is the file's line.
+      {"QZ600 after blank lines", kFamilyQZ600, H + "\n\n" + R1(0xFFC0, P4) + T, 4},
+  };
+  for (const Case& c : cases) {
+    FileBuffer image = Image(c.image);
+    EXPECT_EQ(FirstLineInSpecialBlock(image, c.family), c.line) << c.name;
+  }
+}
 
 TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters) {
   SimPanel sim(kFamilyQZ600);

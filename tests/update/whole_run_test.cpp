@@ -233,6 +233,84 @@ TEST(VtcBlocksTest, EveryBlockStaysInsideOne64KBPage) {
   EXPECT_TRUE(rig.SwitchOff());
 }
 
+// A loader image with bytes of its own where the scanner keeps its special
+// block: a record below the block that reaches into it, records inside it,
+// and one just above it. The scanner must end with its own block, the image's
+// bytes outside the block's range, and no byte of its flash written twice.
+struct BlockRangeRun {
+  const char* name;
+  ScannerConfig config;
+  char type;          // data record type of the image
+  int addressBytes;
+  uint32_t low;       // the loader's first data
+  uint32_t blockAddress;
+};
+
+void PrintTo(const BlockRangeRun& c, std::ostream* os) { *os << c.name; }
+
+class BlockRangeRunTest : public ::testing::TestWithParam<BlockRangeRun> {};
+
+TEST_P(BlockRangeRunTest, TheScannerKeepsItsOwnBlockOverTheImagesBytes) {
+  const BlockRangeRun& c = GetParam();
+  FirmwareDir dir;
+  UpdateRig rig(c.config);
+  const auto low = updtest::Pattern(32, 41);
+  const auto straddling = updtest::Pattern(32, 42);  // 16 bytes below the block, 16 in it
+  const auto inside = updtest::Pattern(16, 43);
+  const auto upper = updtest::Pattern(32, 44);       // the block's upper half
+  const auto above = updtest::Pattern(16, 45);
+  const uint32_t b = c.blockAddress;
+  auto data = [&](uint32_t address, const std::vector<uint8_t>& bytes) {
+    return simtest::Record(c.type, address, c.addressBytes, bytes);
+  };
+  std::string image = simtest::Record('0', 0, 2, {'L', 'D', 'R'}) + data(c.low, low) +
+                      data(b - 16, straddling) + data(b, inside) + data(b + 32, upper);
+  size_t records = 4;
+  // An S1 image cannot go above 0xFFFF.
+  if (c.addressBytes > 2) {
+    image += data(b + 64, above);
+    ++records;
+  }
+  image += simtest::CountRecord(static_cast<uint32_t>(records)) +
+           simtest::Record(c.addressBytes == 2 ? '9' : '7', 0, c.addressBytes == 2 ? 2 : 4, {});
+  CProgrammerDlg& settings = rig.Settings();
+  settings.m_bPermitLoaderOverwrite = true;
+  ASSERT_TRUE(settings.m_bPreserveSerialNumber.load());
+  const std::string ldr = dir.Write("boot.ldr", image);
+  if (c.config.IsMv2()) {
+    settings.m_strLdrFileMV2.Set(ldr);
+  } else {
+    settings.m_strLdrFileQZ6.Set(ldr);
+  }
+
+  ASSERT_EQ(rig.Run(), updtest::kDoneText);
+  EXPECT_TRUE(rig.boxes.Boxes().empty()) << rig.boxes.Boxes().front().text;
+  // The loader's count check agrees with the records that came.
+  EXPECT_TRUE(rig.sim.RecordErrors().empty()) << rig.sim.RecordErrors().front().text;
+  EXPECT_EQ(rig.sim.RewrittenBytes(Component::kLdr), 0u);
+  const std::vector<uint8_t> own(c.config.specialBlock.begin(), c.config.specialBlock.end());
+  bool complete = false;
+  EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, b, 64, &complete), own);
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(rig.sim.CurrentSpecialBlock(), c.config.specialBlock);
+  EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, c.low, 32), low);
+  EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, b - 16, 16),
+            std::vector<uint8_t>(straddling.begin(), straddling.begin() + 16));
+  if (c.addressBytes > 2) {
+    EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, b + 64, 16), above);
+  }
+  EXPECT_EQ(rig.sim.Memory(Component::kLdr).Size(), 32 + 16 + 64 + (c.addressBytes > 2 ? 16u : 0u));
+  EXPECT_TRUE(rig.SwitchOff());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, BlockRangeRunTest,
+    ::testing::Values(BlockRangeRun{"MV2", ScannerConfig::MV2(), '3', 4, 0x10000, 0x1FFC0},
+                      BlockRangeRun{"QZ600", ScannerConfig::QZ600(), '1', 2, 0x4000, 0xFFC0},
+                      BlockRangeRun{"QZ600WithS3Records", ScannerConfig::QZ600(), '3', 4, 0x4000,
+                                    0xFFC0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Families, WholeRunTest, ::testing::ValuesIn(WholeRuns()),
                          [](const auto& info) { return std::string(info.param.name); });
 
