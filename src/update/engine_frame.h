@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/update_status.h"
+#include "update/step_report.h"
 
 class CCommDialog;
 
@@ -42,8 +43,10 @@ struct MenuPrompt {
 UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool resetFirst);
 
 // Stops the receiver from collecting what the loader says during the
-// transfer, then streams the file unchanged with its component tag.
-UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag);
+// transfer, then takes the file whole and streams that copy unchanged with
+// its component tag. report, when given, gets the digest of the bytes sent.
+UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag,
+                              StepReport* report = nullptr);
 
 // Closes a transfer: resets the data event, makes Reset unavailable while the
 // scanner writes its flash, drops what the ring holds from before (a
