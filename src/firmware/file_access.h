@@ -1,7 +1,10 @@
 // Firmware file access for the update engines: streaming a raw file to the
-// scanner with progress, reading a whole file into memory (the loader update
+// scanner with progress (from a copy taken whole first, so the scanner gets
+// exactly the bytes read), reading a whole file into memory (the loader update
 // changes it before sending), and decoding the header tag of an S-record file
-// (the programming sequence matches it against the scanner family).
+// (the programming sequence matches it against the scanner family). Only
+// regular files of a plausible size are read, and never with a wait on the
+// open: a device, a pipe or a folder named as firmware is refused at once.
 //
 // Called on a port's programming thread. Failures show an error box captioned
 // with the port name and return an UpdateStatus; an abort is silent.
