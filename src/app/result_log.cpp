@@ -59,7 +59,10 @@ std::string ResultLine(const RunRecord& r) {
   std::string components;
   for (const RunComponent& c : r.components) {
     if (!components.empty()) components += "; ";
-    components += c.name + "=" + c.file + " (" + std::to_string(c.size) + " bytes)";
+    components += c.name + "=" + c.file + " (" + std::to_string(c.size) + " bytes, " +
+                  ComponentOutcomeText(c.outcome);
+    if (!c.sha256.empty()) components += ", sha256 " + c.sha256;
+    components += ")";
   }
   const std::string fields[] = {
       Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second),

@@ -3,26 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
-#include "firmware/transfer_rate.h"
 #include "firmware/hex_digit.h"
+#include "firmware/sha256.h"
+#include "firmware/transfer_rate.h"
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
 #include "platform/message_box.h"
+#include "platform/regular_file.h"
 #include "platform/time.h"
 
 namespace {
-
-// Closes the file on every way out of a function.
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string Format(const char* format, auto... args) {
   char text[512];
@@ -39,68 +31,90 @@ int ProgressPos(uint64_t done, uint64_t total) {
   return total == 0 ? 1000 : static_cast<int>(done * 1000 / total);
 }
 
+// The box for a path that opened but is no file to read whole: reading a
+// device or a pipe would never end, and a folder holds no firmware.
+std::string NotRegularText(const std::string& path, platform::FileKind kind) {
+  switch (kind) {
+    case platform::FileKind::kDirectory: return "File " + path + " is a folder, not a regular file";
+    case platform::FileKind::kDevice: return "File " + path + " is a device, not a regular file";
+    case platform::FileKind::kPipe: return "File " + path + " is a pipe, not a regular file";
+    default: return "File " + path + " is not a regular file";
+  }
+}
+
+// How a read of a file's contents into a buffer ended.
+enum class ReadEnd { kComplete, kShort, kFailed, kAborted };
+
+// Reads size bytes of file into buffer in pieces of at most piece bytes,
+// looking at the abort request before each piece. total and reads count what
+// was read; error is the system's code of a failed read.
+ReadEnd ReadPieces(CCommDialog* panel, std::FILE* file, uint32_t size, char* buffer, size_t piece,
+                   uint32_t& total, int& reads, int& error,
+                   const std::function<void(uint64_t)>& afterPiece) {
+  total = 0;
+  reads = 0;
+  while (total < size) {
+    if (panel->m_bAbort) return ReadEnd::kAborted;
+    const size_t want = std::min<size_t>(piece, size - total);
+    errno = 0;
+    const size_t got = std::fread(buffer + total, 1, want, file);
+    if (got == 0 && std::ferror(file)) {
+      error = errno;
+      return ReadEnd::kFailed;
+    }
+    if (got == 0) return ReadEnd::kShort;
+    ++reads;
+    total += static_cast<uint32_t>(got);
+    if (afterPiece) afterPiece(total);
+  }
+  return ReadEnd::kComplete;
+}
+
+// A buffer for a file of size bytes and its zero byte; null (after the box)
+// when there is no room.
+std::unique_ptr<char[]> FileMemory(CCommDialog* panel, uint32_t size) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t{size} + 1]);
+  if (!buffer) ShowError(panel->m_szPortName, "Memory allocation failed\n");
+  return buffer;
+}
+
 }  // namespace
 
-std::FILE* OpenFirmwareFile(const std::string& path) {
-  // A directory opens for reading on POSIX systems but is no file to send.
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return nullptr;
-  return std::fopen(path.c_str(), "rb");
-}
-
-bool GetFirmwareFileSize(std::FILE* file, uint32_t& size) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
-  const long end = std::ftell(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-  if (end < 0 || static_cast<unsigned long long>(end) > 0xFFFFFFFFull) return false;
-  size = static_cast<uint32_t>(end);
-  return true;
-}
-
-namespace {
-
-// Opens the file and reads its size, as every reader here begins; on failure
-// shows openText or "GetFileSize" and sets result.
-FilePtr OpenSized(CCommDialog* panel, const std::string& path, const char* openText,
-                  uint32_t& size, UpdateStatus& result) {
-  FilePtr file(OpenFirmwareFile(path));
-  if (!file) {
-    ShowError(panel->m_szPortName, openText);
+FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char* openText,
+                         uint32_t& size, UpdateStatus& result) {
+  const platform::OpenedFile opened = platform::OpenRegularFile(path);
+  if (opened.file == nullptr) {
+    ShowError(panel->m_szPortName, opened.error != 0 ? std::string(openText)
+                                                     : NotRegularText(path, opened.kind));
     result = UPD_FILE_OPEN_FAILED;
     return nullptr;
   }
-  if (!GetFirmwareFileSize(file.get(), size)) {
-    ShowError(panel->m_szPortName, "GetFileSize");
+  FilePtr file(opened.file);
+  if (opened.size > kMaxFirmwareFileBytes) {
+    ShowError(panel->m_szPortName,
+              Format("File %s is too large: %llu bytes, at most %llu", path.c_str(),
+                     static_cast<unsigned long long>(opened.size),
+                     static_cast<unsigned long long>(kMaxFirmwareFileBytes)));
     result = UPD_FILE_SIZE_ERROR;
     return nullptr;
   }
+  size = static_cast<uint32_t>(opened.size);
   result = UPD_OK;
   return file;
 }
 
-}  // namespace
-
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label) {
-  uint32_t fileSize = 0;
-  UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenSized(panel, path, kSendFileOpenText, fileSize, opened);
-  if (!file) return opened;
-
+UpdateStatus SendFileCopy(CCommDialog* panel, const FileBuffer& copy, const char* label) {
+  const uint64_t fileSize = copy.size;
   panel->m_progress.SetRange(0, 1000);
   panel->m_progress.SetPos(0);
   uint64_t total = 0;
   BlockRate rate;
-  char block[kFileBlockBytes];
-  for (;;) {
-    const size_t n = std::fread(block, 1, sizeof block, file.get());
-    if (n == 0 && std::ferror(file.get())) {
-      ShowError(panel->m_szPortName, "Cannot read from file\n");
-      return UPD_READ_FAILED;
-    }
-    if (n == 0) return UPD_OK;
-
+  while (total < fileSize) {
+    if (panel->m_bAbort) return UPD_ABORTED;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kFileBlockBytes, fileSize - total));
     const uint32_t start = platform::GetTickCount();
-    const UpdateStatus written = WriteTransferBlock(panel, block, static_cast<uint32_t>(n));
+    const UpdateStatus written =
+        WriteTransferBlock(panel, copy.data.get() + total, static_cast<uint32_t>(n));
     if (written != UPD_OK) return written;
     const uint32_t elapsed = platform::GetTickCount() - start;
 
@@ -110,38 +124,81 @@ UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* l
                              static_cast<int>(fileSize / 1024), static_cast<long>(shown),
                              Percent(total, fileSize)));
     panel->m_progress.SetPos(ProgressPos(total, fileSize));
-    // A short read may be the end of the file or an error; the next read says which.
   }
+  return panel->m_bAbort ? UPD_ABORTED : UPD_OK;
+}
+
+UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label,
+                      std::string* sha256) {
+  // The file is taken whole before anything is sent: the scanner gets
+  // exactly the bytes read, whatever happens to the file meanwhile.
+  FileBuffer copy;
+  UpdateStatus result = TakeFileToSend(panel, path, copy);
+  if (result != UPD_OK) return result;
+  result = SendFileCopy(panel, copy, label);
+  if (result == UPD_OK && sha256 != nullptr) *sha256 = Sha256Hex(copy.data.get(), copy.size);
+  return result;
+}
+
+UpdateStatus ReadFileToSend(CCommDialog* panel, const std::string& path, std::FILE* file,
+                            uint32_t size, FileBuffer& out,
+                            const std::function<void(uint64_t)>& afterPiece) {
+  std::unique_ptr<char[]> buffer = FileMemory(panel, size);
+  if (!buffer) return UPD_NO_MEMORY;
+  uint32_t total = 0;
+  int reads = 0, error = 0;
+  switch (ReadPieces(panel, file, size, buffer.get(), kFileCopyChunkBytes, total, reads, error,
+                     afterPiece)) {
+    case ReadEnd::kAborted:
+      return UPD_ABORTED;
+    case ReadEnd::kFailed:
+      ShowError(panel->m_szPortName, "Cannot read from file\n");
+      return UPD_READ_FAILED;
+    case ReadEnd::kShort:
+      // Sending what was read would pass a cut file off as the firmware.
+      ShowError(panel->m_szPortName,
+                Format("File %s ended after %u of its %u bytes: it changed while it was read",
+                       path.c_str(), static_cast<unsigned>(total), static_cast<unsigned>(size)));
+      return UPD_READ_FAILED;
+    case ReadEnd::kComplete:
+      break;
+  }
+  buffer[size] = 0;
+  out.data = std::move(buffer);
+  out.size = size;
+  return UPD_OK;
+}
+
+UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuffer& out) {
+  uint32_t size = 0;
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenFirmwareFile(panel, path, kSendFileOpenText, size, opened);
+  if (!file) return opened;
+  return ReadFileToSend(panel, path, file.get(), size, out);
 }
 
 UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::FILE* file,
                               uint32_t size, FileBuffer& out) {
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t{size} + 1]);
-  if (!buffer) {
-    ShowError(panel->m_szPortName, "Memory allocation failed\n");
-    return UPD_NO_MEMORY;
-  }
+  std::unique_ptr<char[]> buffer = FileMemory(panel, size);
+  if (!buffer) return UPD_NO_MEMORY;
   uint32_t total = 0;
-  int reads = 0;
-  for (;;) {
-    const size_t want = std::min<size_t>(kFileBlockBytes, size - total);
-    // A piece of 0 bytes (the size is reached) reads nothing and ends the loop.
-    const size_t got = want == 0 ? 0 : std::fread(buffer.get() + total, 1, want, file);
-    if (got == 0 && want != 0 && std::ferror(file)) {
-      const int error = errno;
+  int reads = 0, error = 0;
+  switch (ReadPieces(panel, file, size, buffer.get(), kFileBlockBytes, total, reads, error, {})) {
+    case ReadEnd::kAborted:
+      return UPD_ABORTED;
+    case ReadEnd::kFailed:
       ShowError(panel->m_szPortName,
                 Format("Cannot read from file: <%s> error %d  readtimes %d dwTotRead %d\n",
                        path.c_str(), error, reads, static_cast<int>(total)));
       return UPD_READ_FAILED;
-    }
-    if (got == 0) break;
-    ++reads;
-    total += static_cast<uint32_t>(got);
+    case ReadEnd::kShort:
+      // A file that ended early (it shrank after its size was read) is
+      // silent: the caller reports the failed read.
+      return UPD_READ_FAILED;
+    case ReadEnd::kComplete:
+      break;
   }
-  // A file that ended early (it shrank after its size was read) is silent:
-  // the caller reports the failed read.
-  if (total != size) return UPD_READ_FAILED;
-  buffer[total] = 0;
+  buffer[size] = 0;
   out.data = std::move(buffer);
   out.size = size;
   return UPD_OK;
@@ -150,7 +207,7 @@ UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::
 UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuffer& out) {
   uint32_t size = 0;
   UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenSized(panel, path, "ReadWholeFile : CreateFile", size, opened);
+  FilePtr file = OpenFirmwareFile(panel, path, "ReadWholeFile : CreateFile", size, opened);
   if (!file) return opened;
   return ReadFileContents(panel, path, file.get(), size, out);
 }
@@ -196,7 +253,7 @@ UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* he
                         size_t capacity) {
   uint32_t size = 0;
   UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenSized(panel, path, "ReadHdrStr : CreateFile", size, opened);
+  FilePtr file = OpenFirmwareFile(panel, path, "ReadHdrStr : CreateFile", size, opened);
   if (!file) return opened;
   char text[4096];
   const size_t got = std::fread(text, 1, sizeof text, file.get());
@@ -208,15 +265,8 @@ UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* he
 }
 
 UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size) {
-  UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenSized(panel, path, kSendFileOpenText, size, opened);
-  if (!file) return opened;
-  char block[4096];
-  while (std::fread(block, 1, sizeof block, file.get()) == sizeof block) {
-  }
-  if (std::ferror(file.get())) {
-    ShowError(panel->m_szPortName, "Cannot read from file\n");
-    return UPD_READ_FAILED;
-  }
-  return UPD_OK;
+  FileBuffer copy;
+  const UpdateStatus result = TakeFileToSend(panel, path, copy);
+  if (result == UPD_OK) size = static_cast<uint32_t>(copy.size);
+  return result;
 }

@@ -63,10 +63,11 @@ UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool r
   return result;
 }
 
-UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag) {
+UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag,
+                              StepReport* report) {
   panel->m_bRxActive = false;
   WatchForBanner(panel, true);
-  return SendFile(panel, path, tag);
+  return SendFile(panel, path, tag, report != nullptr ? &report->sha256 : nullptr);
 }
 
 UpdateStatus EngineEndByte(CCommDialog* panel) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "link/update_status.h"
+#include "update/step_report.h"
 
 class CCommDialog;
 
@@ -53,9 +54,11 @@ UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool r
 
 // Stops the receiver from collecting what the loader says during the
 // transfer, arms the banner watch (a restart from here to the completion
-// text fails the step), then streams the file unchanged with its component
-// tag.
-UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag);
+// text fails the step), then takes the file whole and streams that copy
+// unchanged with its component tag. report, when given, gets the digest of
+// the bytes sent.
+UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const char* tag,
+                              StepReport* report = nullptr);
 
 // Closes a transfer: makes Reset unavailable while the scanner writes its
 // flash, lets the receiver collect again, lets the line settle and drops what

@@ -9,6 +9,7 @@
 
 #include "link/update_status.h"
 #include "update/run_settings.h"
+#include "update/step_report.h"
 
 class CCommDialog;
 
@@ -19,16 +20,26 @@ inline constexpr const char* kVtcIncompleteText =
     "VTC Update: The file lacks its header or termination record";
 inline constexpr const char* kLoaderSpliceFailedText = "Loader Update: Read block failed";
 
+// Each engine comes in two forms: with a report (the programming sequence's,
+// for the run's record: declined or not, and the digest of what was sent)
+// and without one.
+UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run);
 // The loader menu's download function. When the Image Store Area holds data,
 // the first block overwrites it only with leaveImages; later blocks always go on.
 UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock, bool leaveImages);
 UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveImages);
+UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run);
+UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& report);
 UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run);
 // Reads the special block through the loader's memory dump, over the range
 // where a scanner of the family keeps it.

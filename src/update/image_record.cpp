@@ -20,12 +20,6 @@ namespace {
 ThroughputFigures g_rcpFigures;
 ThroughputFigures g_vtcFigures;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-
 std::string Format(const char* format, auto... args) {
   char text[256];
   std::snprintf(text, sizeof text, format, args...);
@@ -214,11 +208,10 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecord* header,
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
                          uint32_t* expectedTotal, unsigned* lines) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenFirmwareFile(path));
-  if (!file) {
-    ShowError(panel->m_szPortName, "ReadRCPFile : CreateFile");
-    return UPD_FILE_OPEN_FAILED;
-  }
+  uint32_t fileSize = 0;
+  UpdateStatus opened = UPD_OK;
+  FilePtr file = OpenFirmwareFile(panel, path, "ReadRCPFile : CreateFile", fileSize, opened);
+  if (!file) return opened;
   const char* name = panel->m_szPortName;
   auto badImage = [&](const std::string& text) {
     ShowError(name, text);
@@ -240,6 +233,8 @@ UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecor
     }
   } report{lines, lineNumber};
   for (;;) {
+    // A long image read ends at Reset like everything else of the run.
+    if (panel->m_bAbort) return UPD_ABORTED;
     ++lineNumber;
     size_t length = 0;
     const LineEnd end = ReadFileLine(file.get(), line, sizeof line, length);

@@ -50,7 +50,11 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 // is for the checks; the record keeps its line end (CR LF or LF). A last line
 // without a line feed gets one. On failure nothing is
 // handed out (the data list stays empty).
-//   UPD_FILE_OPEN_FAILED "ReadRCPFile : CreateFile"
+//   UPD_FILE_OPEN_FAILED "ReadRCPFile : CreateFile", or the file is no
+//                        regular file ("File <path> is a device, not a
+//                        regular file", see OpenFirmwareFile)
+//   UPD_FILE_SIZE_ERROR  the file is too large to be firmware
+//   UPD_ABORTED          the abort request, looked at before every line (silent)
 //   UPD_READ_FAILED      "Cannot read from file\n"
 //   UPD_NO_MEMORY        "Memory allocation failed\n"
 //   UPD_BAD_IMAGE        a line that is not an S-record, or a kept record

@@ -3,10 +3,13 @@
 // generation) or the FPGA and UIM agent (MV2), and the boot loader last, since
 // a failed loader update leaves nothing to talk to. A step runs only if its
 // file is configured and every earlier step succeeded.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "firmware/file_access.h"
 #include "link/comm_dialog.h"
@@ -47,22 +50,36 @@ std::string RcpRefusalText(int family) {
 
 namespace {
 
+using Engine = UpdateStatus (*)(CCommDialog*, const RunSettings&, StepReport&);
+
+// The file's size as the record gives it: what the system says now, 0 when
+// it cannot tell (a missing file, a device).
+uint64_t RecordedSize(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<uint64_t>(size);
+}
+
+// Adds a component to the run's record (when there is one); its index there.
+size_t Note(RunRecord* record, const char* component, const std::string& path,
+            ComponentOutcome outcome) {
+  if (record == nullptr) return 0;
+  record->components.push_back(RunComponent{component, path, RecordedSize(path), outcome, {}});
+  return record->components.size() - 1;
+}
+
 // Runs one engine with the line watch armed: a scanner that restarts in the
 // middle of the step, or a device that vanishes, fails the step whatever the
 // engine made of the bytes it got.
-UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), CCommDialog* panel,
-                     const RunSettings& run, const char* component, const std::string& path,
-                     RunRecord* record) {
+UpdateStatus RunStep(Engine engine, CCommDialog* panel, const RunSettings& run,
+                     const char* component, const std::string& path, RunRecord* record) {
   // The step goes into the run's record as it begins, with its file's size
-  // at that moment.
-  if (record != nullptr) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    record->components.push_back(
-        RunComponent{component, path, error ? 0 : static_cast<uint64_t>(size)});
-  }
+  // at that moment, as failed until the engine says otherwise (an exception
+  // leaves it so).
+  const size_t entry = Note(record, component, path, ComponentOutcome::kFailed);
+  StepReport report;
   WatchForRestart(panel, true);
-  UpdateStatus result = engine(panel, run);
+  UpdateStatus result = engine(panel, run, report);
   WatchForRestart(panel, false);
   switch (CurrentLineFault(panel)) {
     case kLineRestarted: {
@@ -78,8 +95,37 @@ UpdateStatus RunStep(UpdateStatus (*engine)(CCommDialog*, const RunSettings&), C
     default:
       break;
   }
+  if (record != nullptr) {
+    RunComponent& noted = record->components[entry];
+    noted.outcome = report.declined    ? ComponentOutcome::kDeclined
+                    : result == UPD_OK ? ComponentOutcome::kWritten
+                                       : ComponentOutcome::kFailed;
+    if (noted.outcome == ComponentOutcome::kWritten) noted.sha256 = report.sha256;
+  }
   platform::Sleep(0);
   return result;
+}
+
+// The steps of the family's sequence in order, with their files; those
+// without a file are not configured.
+std::vector<std::pair<const char*, const std::string*>> SequenceOf(const RunSettings& run) {
+  if (run.family == kFamilyMV2) {
+    return {{"RCP", &run.rcpFile}, {"VTC", &run.vtcFile}, {"FPGA", &run.fpgaFile},
+            {"UIM", &run.uimFile}, {"LDR", &run.ldrFile}};
+  }
+  return {{"RCP", &run.rcpFile}, {"VTC", &run.vtcFile}, {"CPLD", &run.cpldFile},
+          {"DSP", &run.dspFile}, {"LDR", &run.ldrFile}};
+}
+
+// After a failed run: every configured step that never began, in order.
+void NoteNotReached(const RunSettings& run, RunRecord* record) {
+  if (record == nullptr) return;
+  for (const auto& [component, path] : SequenceOf(run)) {
+    if (path->empty()) continue;
+    const bool begun = std::any_of(record->components.begin(), record->components.end(),
+                                   [&](const RunComponent& c) { return c.name == component; });
+    if (!begun) Note(record, component, *path, ComponentOutcome::kNotReached);
+  }
 }
 
 UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
@@ -90,6 +136,7 @@ UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* reco
     return RunStep(UpdateRCP, panel, run, "RCP", run.rcpFile, record);
   }
 
+  Note(record, "RCP", run.rcpFile, ComponentOutcome::kFailed);
   ShowWarning(panel->m_szPortName, RcpRefusalText(family));
   return UPD_REFUSED;
 }
@@ -154,9 +201,11 @@ UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
     if (run.permitLoaderOverwrite) {
       result = RunStep(UpdateLDR, panel, run, "LDR", run.ldrFile, record);
     } else {
+      Note(record, "LDR", run.ldrFile, ComponentOutcome::kFailed);
       ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
       result = UPD_REFUSED;
     }
   }
+  if (result != UPD_OK) NoteNotReached(run, record);
   return result;
 }

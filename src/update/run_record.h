@@ -16,10 +16,25 @@
 
 class CCommDialog;
 
+// What became of one component of a run.
+enum class ComponentOutcome {
+  kWritten,     // sent whole and taken by the loader
+  kDeclined,    // the loader declined the download (Image Store question
+                // answered "n"); nothing was written
+  kFailed,      // the step failed after it began, or the sequence refused it
+                // (an RCP image for another family, a loader without permission)
+  kNotReached,  // configured, but an earlier step failed and it never began
+};
+
+// "written", "declined", "failed", "not reached".
+const char* ComponentOutcomeText(ComponentOutcome outcome);
+
 struct RunComponent {
   std::string name;   // "RCP", "VTC", "FPGA", "UIM", "CPLD", "DSP", "LDR"
   std::string file;   // the path as configured
-  uint64_t size = 0;  // bytes of the file when the step began
+  uint64_t size = 0;  // bytes of the file when the step began (or was passed by)
+  ComponentOutcome outcome = ComponentOutcome::kWritten;
+  std::string sha256;  // lower-case hex digest of the bytes sent; written components only
 };
 
 struct RunRecord {
@@ -29,7 +44,9 @@ struct RunRecord {
   int loaderVersion = 0;        // a.b.c as a * 10000 + b * 100 + c
   int boardVersion = 0;         // MV2: a.b as a * 10 + b
   std::vector<uint8_t> specialBlock;     // the serial-number block; empty when not read
-  std::vector<RunComponent> components;  // every step begun, in order
+  // Every step begun, in order, each with its outcome; after a failed one,
+  // every configured step of the family's sequence that was not reached.
+  std::vector<RunComponent> components;
   int result = 0;                        // the run's UpdateStatus
   std::string outcome;                   // the outcome text of the status line
   uint32_t durationMs = 0;               // from the start to the outcome

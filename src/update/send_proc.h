@@ -23,8 +23,10 @@ int sendProc(CCommDialog* panel, const CRunSettingsSource& settings,
 // The firmware steps of one run (RCP, VTC, then FPGA and UIM or CPLD and DSP,
 // then LDR), each only if configured and every earlier step succeeded.
 // Called by sendProc once the scanner is identified; its result becomes the
-// run's result. Every step begun is added to record's components (when
-// given), with its file and the file's size.
+// run's result. Every step begun (or refused) is added to record's
+// components (when given), with its file, the file's size, its outcome and
+// the digest of what was written; after a failed step, every configured step
+// that was not reached follows.
 UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
                                  RunRecord* record = nullptr);
 

@@ -12,7 +12,7 @@ constexpr MenuPrompt kCpldMenu{"3", 2000, "CPLD update menu", "Execute", nullptr
 constexpr MenuPrompt kCpldExecute{"1", 2000, "Execute", "receive", nullptr, nullptr};
 }  // namespace
 
-UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
@@ -24,7 +24,7 @@ UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
   result = EngineMenuStep(panel, kCpldExecute, true);
   if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.cpldFile, "PLD");
+  result = EngineStreamStep(panel, run.cpldFile, "PLD", &report);
   if (result != UPD_OK) return result;
 
   // After its end byte the scanner restarts by design: its banner is what
@@ -39,4 +39,9 @@ UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
   panel->m_progress.SetPos(0);
   panel->ShowStatus("PLD Done");
   return UPD_OK;
+}
+
+UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateCPLD(panel, run, report);
 }

@@ -13,7 +13,7 @@ constexpr MenuPrompt kDspConfirm{"y", 8000, "Ready", "receive", "RAM Error", nul
 constexpr uint32_t kDspDoneMs = 60000;
 }  // namespace
 
-UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
@@ -24,7 +24,7 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
   if (result == UPD_FAIL_MATCH) return UPD_DSP_RAM_ERROR;
   if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.dspFile, "DSP");
+  result = EngineStreamStep(panel, run.dspFile, "DSP", &report);
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);
@@ -41,4 +41,9 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
   panel->m_progress.SetPos(0);
   panel->ShowStatus("DSP Done");
   return UPD_OK;
+}
+
+UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateDSP(panel, run, report);
 }

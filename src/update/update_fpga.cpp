@@ -11,14 +11,14 @@ constexpr MenuPrompt kFpgaMenu{"3", 2000, "FPGA Update", "abort", nullptr, nullp
 constexpr uint32_t kFpgaDoneMs = 20000;
 }  // namespace
 
-UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
   result = EngineMenuStep(panel, kFpgaMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.fpgaFile, "FPGA");
+  result = EngineStreamStep(panel, run.fpgaFile, "FPGA", &report);
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);
@@ -35,4 +35,9 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
   // Only the completion text itself is success; a wait that ended any other
   // way (the line watch, a failed event wait) is passed on.
   return result;
+}
+
+UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateFPGA(panel, run, report);
 }

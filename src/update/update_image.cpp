@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "firmware/hex_digit.h"
+#include "firmware/sha256.h"
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
 #include "link/response.h"
@@ -130,10 +132,34 @@ struct Image {
 
 using DownloadStarter = UpdateStatus (*)(CCommDialog*, bool, bool);
 
+// The digest of the data bytes of a sent image's data records, in list
+// order: the order they were sent in. A record cut at a 64 KB boundary is two
+// records by then, holding the same bytes in the same order, so the digest
+// does not depend on the blocks the image went in.
+std::string DataDigest(const ImageRecord* first) {
+  Sha256 hash;
+  for (const ImageRecord* record = first; record; record = record->next) {
+    // S3, byte count, four address bytes; then the data up to the checksum.
+    const uint32_t bytes = record->byteCount >= 5 ? record->byteCount - 5 : 0;
+    uint8_t data[kRecordTextBytes / 2];
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < bytes && 12 + 2 * i + 1 < kRecordTextBytes; ++i) {
+      const int high = HexDigit(record->text[12 + 2 * i]);
+      const int low = HexDigit(record->text[12 + 2 * i + 1]);
+      data[n++] = static_cast<uint8_t>((high < 0 ? 0 : high) * 16 + (low < 0 ? 0 : low));
+    }
+    hash.Add(data, n);
+  }
+  return hash.Hex();
+}
+
 UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
-                        DownloadStarter start, bool leaveImages) {
+                        DownloadStarter start, bool leaveImages, StepReport& report) {
   UpdateStatus result = start(panel, true, leaveImages);
-  if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_RCP_STORE_NOT_EMPTY;
+  if (result == UPD_IMAGE_STORE_NOT_EMPTY) {
+    report.declined = true;
+    return UPD_RCP_STORE_NOT_EMPTY;
+  }
   if (result != UPD_OK) return result;
 
   uint32_t sent = 0;
@@ -155,7 +181,7 @@ UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
 }
 
 UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
-                       DownloadStarter start, bool leaveImages) {
+                       DownloadStarter start, bool leaveImages, StepReport& report) {
   const bool blockMode = true;
   ImageRecord* cursor = image.data.get();
   uint32_t sent = 0;
@@ -163,7 +189,10 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
   for (;;) {
     UpdateStatus result = start(panel, firstBlock, leaveImages);
     // Declined at the loader: the image stays out and the run goes on.
-    if (result == UPD_IMAGE_STORE_NOT_EMPTY) return UPD_OK;
+    if (result == UPD_IMAGE_STORE_NOT_EMPTY) {
+      report.declined = true;
+      return UPD_OK;
+    }
     if (result != UPD_OK) return result;
     firstBlock = false;
 
@@ -194,7 +223,8 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
 }
 
 UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::string& path,
-                         bool blockMode, DownloadStarter start, bool leaveImages) {
+                         bool blockMode, DownloadStarter start, bool leaveImages,
+                         StepReport& report) {
   panel->m_progress.SetRange(0, 1000);
   panel->m_progress.SetPos(0);
 
@@ -207,6 +237,7 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
   result = ReadRCPFile(panel, path, &image.header, &first, &image.count, &image.termination,
                        &image.expected);
   image.data.reset(first);
+  if (result == UPD_ABORTED) return result;
   if (result != UPD_OK) {
     ShowError(panel->m_szPortName, kind.readFailed);
     return result;
@@ -223,8 +254,10 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
 
   panel->ShowStatus(kind.readComplete);
   platform::Sleep(0);
-  return blockMode ? BlockMode(panel, kind, image, start, leaveImages)
-                   : SinglePass(panel, kind, image, start, leaveImages);
+  result = blockMode ? BlockMode(panel, kind, image, start, leaveImages, report)
+                     : SinglePass(panel, kind, image, start, leaveImages, report);
+  if (result == UPD_OK && !report.declined) report.sha256 = DataDigest(image.data.get());
+  return result;
 }
 
 }  // namespace
@@ -237,13 +270,24 @@ UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveIma
   return StartDownload(panel, firstBlock, leaveImages, kVtc.storeWarning);
 }
 
-UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   // A QZ500 loader takes at most 64 KB per flash write; the others take the
   // image in one pass.
   const bool blockMode = run.family == kFamilyQZ500;
-  return UpdateImage(panel, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages);
+  return UpdateImage(panel, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages,
+                     report);
+}
+
+UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateRCP(panel, run, report);
+}
+
+UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run, StepReport& report) {
+  return UpdateImage(panel, kVtc, run.vtcFile, true, StartVTCDownload, run.leaveImages, report);
 }
 
 UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run) {
-  return UpdateImage(panel, kVtc, run.vtcFile, true, StartVTCDownload, run.leaveImages);
+  StepReport report;
+  return UpdateVTC(panel, run, report);
 }

@@ -7,6 +7,7 @@
 
 #include "firmware/file_access.h"
 #include "firmware/loader_image.h"
+#include "firmware/sha256.h"
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
 #include "link/response.h"
@@ -27,7 +28,7 @@ bool PreservesBlock(const RunSettings& run) {
 }
 }  // namespace
 
-UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   const bool preserve = PreservesBlock(run);
   uint8_t block[kSpecialBufferBytes] = {};
 
@@ -58,6 +59,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
   if (preserve) {
     FileBuffer image;
     result = ReadWholeFile(panel, path, image);
+    if (result == UPD_ABORTED) return result;
     if (result != UPD_OK) {
       ShowError(panel->m_szPortName, "Loader Update: Read file failed");
       return result;
@@ -67,11 +69,14 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
       ShowError(panel->m_szPortName, kLoaderSpliceFailedText);
       return result;
     }
+    // The image as sent, special block included; the sending releases it.
+    const std::string digest = Sha256Hex(image.data.get(), image.size);
     panel->m_bRxActive = false;
     WatchForBanner(panel, true);
     result = SendLoaderImage(panel, image);
+    if (result == UPD_OK) report.sha256 = digest;
   } else {
-    result = EngineStreamStep(panel, path, "LDR");
+    result = EngineStreamStep(panel, path, "LDR", &report);
   }
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.
@@ -91,4 +96,9 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
   }
   panel->m_bBusy = true;
   return result;
+}
+
+UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateLDR(panel, run, report);
 }

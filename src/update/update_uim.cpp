@@ -11,14 +11,14 @@ constexpr MenuPrompt kUimMenu{"8", 1000, "UIM Agent Update", "abort", nullptr, n
 constexpr uint32_t kUimDoneMs = 10000;
 }  // namespace
 
-UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
   result = EngineMenuStep(panel, kUimMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.uimFile, "UIM");
+  result = EngineStreamStep(panel, run.uimFile, "UIM", &report);
   if (result != UPD_OK) return result;
 
   result = EngineEndByte(panel);
@@ -34,4 +34,9 @@ UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
   panel->m_progress.SetPos(0);
   panel->ShowStatus("UIM Done");
   return UPD_OK;
+}
+
+UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
+  StepReport report;
+  return UpdateUIM(panel, run, report);
 }

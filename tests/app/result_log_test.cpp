@@ -66,7 +66,8 @@ TEST(ResultLine, HoldsEveryFactInItsColumn) {
   }
   const std::vector<std::string> expected = {
       "2026-12-10 09:05:07", "ZEV2", "MV2", "3.1.2", "5.1", block,
-      "RCP=/fw/rcp, mv2.s19 (1234 bytes); LDR=/fw/ldr.s19 (99 bytes)", "0", r.outcome, "83.5"};
+      "RCP=/fw/rcp, mv2.s19 (1234 bytes, written); LDR=/fw/ldr.s19 (99 bytes, written)", "0",
+      r.outcome, "83.5"};
   EXPECT_EQ(fields, expected);
 
   // A first-generation scanner has no board version; a run that never read
@@ -83,6 +84,24 @@ TEST(ResultLine, HoldsEveryFactInItsColumn) {
   EXPECT_EQ(f[5], "");
   EXPECT_EQ(f[7], "18");
   EXPECT_EQ(f[8], "Programming sequence failed!");
+}
+
+// Each component says what became of it; only a written one carries the
+// digest of what was sent.
+TEST(ResultLine, EachComponentCarriesItsOutcomeAndDigest) {
+  const std::string digest(64, 'c');
+  RunRecord r = Mv2Record();
+  r.result = 20;
+  r.components = {
+      {"RCP", "/fw/rcp.s19", 98304, ComponentOutcome::kWritten, digest},
+      {"VTC", "/fw/vtc.s19", 4096, ComponentOutcome::kDeclined, {}},
+      {"FPGA", "/fw/fpga.bin", 3072, ComponentOutcome::kFailed, {}},
+      {"UIM", "/fw/uim.bin", 1536, ComponentOutcome::kNotReached, {}},
+  };
+  EXPECT_EQ(testsupport::CsvFields(ResultLine(r))[6],
+            "RCP=/fw/rcp.s19 (98304 bytes, written, sha256 " + digest +
+                "); VTC=/fw/vtc.s19 (4096 bytes, declined); FPGA=/fw/fpga.bin (3072 bytes, "
+                "failed); UIM=/fw/uim.bin (1536 bytes, not reached)");
 }
 
 TEST(ResultFile, AppendsAfterOneHeader) {
@@ -149,7 +168,7 @@ TEST(ResultFile, LinesFromManyPortsNeverInterleave) {
     ASSERT_GE(port, 0);
     ASSERT_LT(port, kPorts);
     const std::string file(200, static_cast<char>('a' + port));
-    EXPECT_EQ(f[6].find("VTC=" + file + " (7 bytes)"), 0u);
+    EXPECT_EQ(f[6].find("VTC=" + file + " (7 bytes, written)"), 0u);
     // Each port's runs in its own order.
     EXPECT_EQ(std::stoi(f[7]), next[port]++);
   }

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "app/result_log.h"
+#include "firmware/sha256.h"
 #include "support/cli_station.h"
 #include "support/csv_reader.h"
 
@@ -23,6 +24,16 @@ std::string Hex(const std::array<uint8_t, 64>& bytes) {
     text += pair;
   }
   return text;
+}
+
+// text as a regular expression that matches it literally.
+std::string Esc(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+std::string FileDigest(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  return Sha256Hex(bytes.data(), bytes.size());
 }
 
 class CliResults : public StationFixture {};
@@ -62,11 +73,19 @@ TEST_F(CliResults, EveryRunLeavesOneLine) {
   EXPECT_EQ(a[3], "2.3.4");
   EXPECT_EQ(a[4], "");
   EXPECT_EQ(a[5], Hex(qz600.specialBlock));
-  EXPECT_EQ(a[6], "RCP=" + files.qz600Rcp + " (" + std::to_string(fs::file_size(files.qz600Rcp)) +
-                      " bytes); VTC=" + files.qz6Vtc + " (" + std::to_string(fs::file_size(files.qz6Vtc)) +
-                      " bytes); CPLD=" + files.qz6Cpld + " (2048 bytes); DSP=" + files.qz6Dsp +
-                      " (1536 bytes); LDR=" + files.qz6Ldr + " (" +
-                      std::to_string(fs::file_size(files.qz6Ldr)) + " bytes)");
+  // Every component written, each with the digest of what was sent: for a
+  // raw file, the file itself.
+  const std::string written = ", written, sha256 [0-9a-f]{64}\\)";
+  EXPECT_TRUE(std::regex_match(
+      a[6], std::regex(Esc("RCP=" + files.qz600Rcp + " (" + std::to_string(fs::file_size(files.qz600Rcp)) +
+                           " bytes") + written + Esc("; VTC=" + files.qz6Vtc + " (" +
+                           std::to_string(fs::file_size(files.qz6Vtc)) + " bytes") + written +
+                       Esc("; CPLD=" + files.qz6Cpld + " (2048 bytes, written, sha256 " +
+                           FileDigest(files.qz6Cpld) + "); DSP=" + files.qz6Dsp +
+                           " (1536 bytes, written, sha256 " + FileDigest(files.qz6Dsp) + "); LDR=" +
+                           files.qz6Ldr + " (" + std::to_string(fs::file_size(files.qz6Ldr)) +
+                           " bytes") + written)))
+      << a[6];
   EXPECT_EQ(a[7], "0");
   EXPECT_EQ(a[8], vtcli::kDoneText);
 
@@ -75,7 +94,9 @@ TEST_F(CliResults, EveryRunLeavesOneLine) {
   EXPECT_EQ(b[3], "3.1.0");
   EXPECT_EQ(b[4], "4.9");
   EXPECT_EQ(b[5], Hex(mv2.specialBlock));
-  EXPECT_NE(b[6].find("FPGA=" + files.mv2Fpga + " (3072 bytes); UIM=" + files.mv2Uim + " (1536 bytes)"),
+  EXPECT_NE(b[6].find("FPGA=" + files.mv2Fpga + " (3072 bytes, written, sha256 " +
+                      FileDigest(files.mv2Fpga) + "); UIM=" + files.mv2Uim +
+                      " (1536 bytes, written, sha256 " + FileDigest(files.mv2Uim) + ")"),
             std::string::npos)
       << b[6];
   // Board 4.9 takes the loader for boards before 5.0.
@@ -86,7 +107,17 @@ TEST_F(CliResults, EveryRunLeavesOneLine) {
   const std::vector<std::string>& c = byPort["COM3"];
   EXPECT_EQ(c[2], "QZ500");
   EXPECT_EQ(c[5], "") << "a QZ500 keeps no special block";
-  EXPECT_EQ(c[6], "") << "the refused image was not written";
+  // The refused image was not written, and nothing after it was reached.
+  EXPECT_EQ(c[6].rfind("RCP=" + files.qz600Rcp + " (" + std::to_string(fs::file_size(files.qz600Rcp)) +
+                           " bytes, failed); VTC=",
+                       0),
+            0u)
+      << c[6];
+  EXPECT_EQ(c[6].find("written"), std::string::npos) << c[6];
+  EXPECT_NE(c[6].find("LDR=" + files.qz6Ldr + " (" + std::to_string(fs::file_size(files.qz6Ldr)) +
+                      " bytes, not reached)"),
+            std::string::npos)
+      << c[6];
   EXPECT_EQ(c[7], "18");
   EXPECT_EQ(c[8], vtcli::kFailedText);
 }

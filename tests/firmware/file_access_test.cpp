@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "firmware/file_access.h"
+#include "firmware/sha256.h"
 #include "firmware/transfer_rate.h"
 #include "support/firmware_fixture.h"
 #include "support/regex_match.h"
@@ -86,14 +88,103 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
   SimPanel sim(kFamilyQZ600);
-  for (const std::string& path : {dir_.Missing("none.bin"), dir_.Path()}) {
+  const struct {
+    std::string path;
+    std::string text;
+  } cases[] = {
+      {dir_.Missing("none.bin"), "SendFile : CreateFile"},
+      // A folder opens on some systems, but holds no firmware.
+      {dir_.Path(), "File " + dir_.Path() + " is a folder, not a regular file"},
+  };
+  for (const auto& c : cases) {
     boxes_.Clear();
-    EXPECT_EQ(SendFile(sim.Panel(), path, "PLD"), UPD_FILE_OPEN_FAILED) << path;
+    EXPECT_EQ(SendFile(sim.Panel(), c.path, "PLD"), UPD_FILE_OPEN_FAILED) << c.path;
     ASSERT_EQ(boxes_.Boxes().size(), 1u);
     EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-    EXPECT_EQ(boxes_.Boxes()[0].text, "SendFile : CreateFile");
+    EXPECT_EQ(boxes_.Boxes()[0].text, c.text);
   }
   EXPECT_EQ(sim.Received(), "");
+}
+
+// A file past the limit is no firmware; it is refused before a byte of it is
+// read (the test file is sparse: it takes no room on the disk).
+TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("huge.bin", "");
+  std::error_code error;
+  std::filesystem::resize_file(path, kMaxFirmwareFileBytes + 1, error);
+  if (error) GTEST_SKIP() << "no sparse file here: " << error.message();
+  const std::string text = "File " + path + " is too large: " +
+                           std::to_string(kMaxFirmwareFileBytes + 1) + " bytes, at most " +
+                           std::to_string(kMaxFirmwareFileBytes);
+
+  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
+  FileBuffer image;
+  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_FILE_SIZE_ERROR);
+  EXPECT_EQ(image.data, nullptr);
+  EXPECT_EQ(sim.Received(), "");
+  ASSERT_EQ(boxes_.Texts(), (std::vector<std::string>{text, text}));
+}
+
+// The bytes sent are the copy taken at the start, and its digest is theirs.
+TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string content = Pattern(1234);
+  const std::string path = dir_.Write("fpga.bin", content);
+  std::string digest;
+
+  ASSERT_EQ(SendFile(sim.Panel(), path, "FPGA", &digest), UPD_OK);
+  EXPECT_EQ(sim.Received(), content);
+  EXPECT_EQ(digest, Sha256Hex(content.data(), content.size()));
+}
+
+// The copy of a raw file that ends before its size (it was cut while read)
+// is a failed read with a box: the transfer must not pass a cut file off as
+// the firmware.
+TEST_F(FirmwareTest, ARawFileThatEndsBeforeItsSizeFailsWithABox) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("dsp.bin", Pattern(250));
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  ASSERT_NE(file, nullptr);
+  FileBuffer copy;
+  EXPECT_EQ(ReadFileToSend(sim.Panel(), path, file.get(), 500, copy), UPD_READ_FAILED);
+  EXPECT_EQ(copy.data, nullptr);
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"File " + path +
+                                                     " ended after 250 of its 500 bytes: it "
+                                                     "changed while it was read"});
+}
+
+// Reset during a long read ends it between two pieces, quietly, and hands
+// out nothing.
+TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string content = Pattern(3 * kFileCopyChunkBytes + 10);
+  const std::string path = dir_.Write("dsp.bin", content);
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  ASSERT_NE(file, nullptr);
+  std::vector<uint64_t> pieces;
+  FileBuffer copy;
+  const UpdateStatus result = ReadFileToSend(
+      sim.Panel(), path, file.get(), static_cast<uint32_t>(content.size()), copy,
+      [&](uint64_t done) {
+        pieces.push_back(done);
+        sim.Panel()->m_bAbort = true;  // the operator's Reset
+      });
+  EXPECT_EQ(result, UPD_ABORTED);
+  EXPECT_EQ(pieces, std::vector<uint64_t>{kFileCopyChunkBytes});
+  EXPECT_EQ(copy.data, nullptr);
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
+// The loader image is read whole too; Reset ends that read as well.
+TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
+  SimPanel sim(kFamilyQZ600);
+  const std::string path = dir_.Write("ldr.s19", Pattern(4000));
+  sim.Panel()->m_bAbort = true;
+  FileBuffer image;
+  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_ABORTED);
+  EXPECT_EQ(image.data, nullptr);
+  EXPECT_TRUE(boxes_.Boxes().empty());
 }
 
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {

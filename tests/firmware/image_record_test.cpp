@@ -278,6 +278,17 @@ TEST_F(FirmwareTest, ReadRCPFileOfAMissingFileIsAnOpenFailure) {
   EXPECT_EQ(boxes_.Boxes()[0].text, "ReadRCPFile : CreateFile");
 }
 
+// Reading a long image ends at Reset, quietly, with nothing handed out.
+TEST_F(FirmwareTest, ReadRCPFileEndsAtAnAbort) {
+  SimPanel sim(kFamilyQZ600);
+  sim.Panel()->m_bAbort = true;
+  LoadedImage image;
+  Load(sim, dir_, "S307000001000101F5\r\n" + T, image);
+  EXPECT_EQ(image.result, UPD_ABORTED);
+  EXPECT_EQ(image.data, nullptr);
+  EXPECT_TRUE(boxes_.Boxes().empty());
+}
+
 TEST_F(FirmwareTest, AFileWithoutSomeFrameRecordLeavesThoseSlotsEmpty) {
   SimPanel sim(kFamilyQZ600);
   LoadedImage image;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "csv_reader.h"
 #include "link_fixture.h"
 #include "scanner_sim.h"
 #include "srecord_check.h"
@@ -162,7 +163,10 @@ class UpdateRig : public linktest::LinkRig {
   explicit UpdateRig(const scanner::ScannerConfig& config)
       : sim(line, config), previousScale_(platform::TimeScale()) {
     CreatePanel();
-    panel->m_strStatus.SetObserver([this](const std::string& text) { trail_.Add(text); });
+    panel->m_strStatus.SetObserver([this](const std::string& text) {
+      trail_.Add(text);
+      if (onStatus) onStatus(text);
+    });
   }
   ~UpdateRig() {
     // The panel's threads may still write the status; they end here, before
@@ -229,7 +233,23 @@ class UpdateRig : public linktest::LinkRig {
   // until a test sets them.
   CProgrammerDlg& Settings() { return mainDlg; }
 
+  // The run's result record (results.csv in the program folder) as its
+  // fields; empty until the run has recorded its outcome.
+  std::vector<std::string> RecordFields() const {
+    std::ifstream in(appDir / "results.csv", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    const size_t end = all.rfind("\r\n", all.size() >= 2 ? all.size() - 3 : 0);
+    if (all.empty() || end == std::string::npos) return {};
+    return testsupport::CsvFields(all.substr(end + 2, all.size() - end - 4));
+  }
+
   scanner::ScannerSim sim;
+  // Called with every status text as it is set, on the thread that sets it
+  // (the run's own): a test's way to act at an exact moment of a run. Set
+  // before Run.
+  std::function<void(const std::string&)> onStatus;
   // The process time scale for the steps of a run (set once the scanner is
   // connected, restored when the rig goes).
   double stepTimeScale = 1.0;
