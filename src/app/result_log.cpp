@@ -8,6 +8,7 @@
 
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
+#include "platform/record_file.h"
 
 namespace {
 
@@ -91,24 +92,16 @@ std::string ResultLine(const RunRecord& r) {
 bool AppendResult(const std::string& folder, const RunRecord& record) {
   const std::string path = (std::filesystem::path(folder) / kResultFileName).string();
   const std::string line = ResultLine(record) + "\r\n";
-  int error = 0;
+  std::string reason;
   {
+    // The process's lock keeps its ports apart; the file's own lock keeps
+    // other processes out.
     std::lock_guard<std::mutex> lock(g_resultFileMutex);
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (file != nullptr) {
-      std::fseek(file, 0, SEEK_END);
-      std::string text = std::ftell(file) == 0 ? std::string(kResultHeader) + "\r\n" + line : line;
-      const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                           std::fflush(file) == 0;
-      if (!written) error = errno != 0 ? errno : EIO;
-      if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-      if (error == 0) return true;
-    } else {
-      error = errno;
+    if (platform::AppendToRecordFile(path, std::string(kResultHeader) + "\r\n", line, reason)) {
+      return true;
     }
   }
   // Outside the lock: the box waits for the operator, other ports' lines must not.
-  ShowError(record.port.c_str(), "Cannot write the result record " + path + ": " +
-                                     platform::SystemErrorText(error));
+  ShowError(record.port.c_str(), "Cannot write the result record " + path + ": " + reason);
   return false;
 }

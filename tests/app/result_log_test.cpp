@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <thread>
 
 #include "app/programmer_dlg.h"
@@ -46,7 +48,8 @@ RunRecord Mv2Record() {
   r.loaderVersion = 30102;
   r.boardVersion = 51;
   for (int i = 0; i < 64; ++i) r.specialBlock.push_back(static_cast<uint8_t>(i * 5));
-  r.components = {{"RCP", "/fw/rcp, mv2.s19", 1234}, {"LDR", "/fw/ldr.s19", 99}};
+  r.components = {{"RCP", "/fw/rcp, mv2.s19", 1234, ComponentOutcome::kWritten, ""},
+                  {"LDR", "/fw/ldr.s19", 99, ComponentOutcome::kWritten, ""}};
   r.result = 0;
   r.outcome = "Programming Done. Please exit Vantorel before turning scanner power off.";
   r.durationMs = 83456;
@@ -128,10 +131,9 @@ TEST(ResultFile, AFileThatCannotBeOpenedGivesOneBox) {
   const std::vector<platform::RecordedBox> shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].caption, "ZEV2: Error");
-  EXPECT_EQ(shown[0].text.rfind("Cannot write the result record " + (dir / "no-such-folder") + "/" +
-                                    kResultFileName + ": ",
-                                0),
-            0u)
+  const std::string path =
+      (std::filesystem::path(dir / "no-such-folder") / kResultFileName).string();
+  EXPECT_EQ(shown[0].text.rfind("Cannot write the result record " + path + ": ", 0), 0u)
       << shown[0].text;
 }
 
@@ -147,7 +149,8 @@ TEST(ResultFile, LinesFromManyPortsNeverInterleave) {
       RunRecord r = Mv2Record();
       r.port = "COM" + std::to_string(p + 1);
       // Long lines: a torn write would show inside one of them.
-      r.components.assign(20, RunComponent{"VTC", std::string(200, static_cast<char>('a' + p)), 7});
+      r.components.assign(20, RunComponent{"VTC", std::string(200, static_cast<char>('a' + p)), 7,
+                                              ComponentOutcome::kWritten, ""});
       for (int i = 0; i < kRuns; ++i) {
         r.result = i;
         AppendResult(dir.Path(), r);

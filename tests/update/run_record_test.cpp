@@ -56,13 +56,6 @@ std::vector<Listed> Components(const std::vector<std::string>& fields) {
 
 std::string Digest(const std::vector<uint8_t>& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
 
-const Listed* Find(const std::vector<Listed>& listed, const std::string& name) {
-  for (const Listed& l : listed) {
-    if (l.name == name) return &l;
-  }
-  return nullptr;
-}
-
 // Every component written: each digest is that of the bytes the scanner
 // received (the loader's after the special block was spliced in; an image's
 // its data bytes, whatever blocks they went in).
