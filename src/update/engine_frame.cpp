@@ -68,7 +68,10 @@ UpdateStatus EngineStreamStep(CCommDialog* panel, const std::string& path, const
 
 UpdateStatus EngineEndByte(CCommDialog* panel) {
   panel->m_hDataEvent->Reset();
-  panel->m_bBusy = false;
+  // Against a reset on the operator's behalf (ResetWhenSafe): either that
+  // reset closes the port here, and the end byte below fails, or it sees the
+  // flash write coming and waits for its end.
+  panel->BeginFlashWrite();
   // A completion text counts only when it follows this end byte: whatever
   // the ring still holds from before the transfer is no answer to it. The
   // receiver drops what comes while forwarding is off, so after this the
@@ -77,13 +80,13 @@ UpdateStatus EngineEndByte(CCommDialog* panel) {
   panel->m_bRxActive = true;
   // A scanner that restarted during the transfer takes no end byte for it.
   if (CheckLineBetweenBlocks(panel) != UPD_OK) {
-    panel->m_bBusy = true;
+    panel->EndFlashWrite();
     // A port closed by Reset is the operator's stop, not a lost line.
     return panel->m_bAbort ? UPD_ABORTED : UPD_LINK_DOWN;
   }
   UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
   // Without the end byte the scanner writes nothing, so Reset must not stay
   // greyed as it does during a flash write.
-  if (result != UPD_OK) panel->m_bBusy = true;
+  if (result != UPD_OK) panel->EndFlashWrite();
   return result;
 }

@@ -88,6 +88,6 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
       ShowError(panel->m_szPortName, "LDR update failed");
     }
   }
-  panel->m_bBusy = true;
+  panel->EndFlashWrite();
   return result;
 }
