@@ -153,6 +153,12 @@ void Console::Line(const std::string& text) {
   std::fputc('\n', out_);
   DrawBarsLocked();
   std::fflush(out_);
+  if (lineObserver_) lineObserver_(text);
+}
+
+void Console::SetLineObserver(std::function<void(const std::string&)> observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lineObserver_ = std::move(observer);
 }
 
 int Console::AddBar(const std::string& name) {
@@ -401,6 +407,33 @@ void Station::StartAll() {
   }
 }
 
+bool Station::WritesFlash(const Port& port) const {
+  const CCommDialog& panel = *port.panel;
+  // Inside the steps of a run, m_bBusy is clear from a transfer's end byte
+  // until its completion text (or its time-out): the loader writes its flash,
+  // or the scanner restarts with new logic. The desktop offers no Reset then.
+  return port.phase == Phase::kRunning && !port.reset && !panel.m_bAbort.load() &&
+         !panel.m_bBusy.load() && !panel.m_bOutcomeShown.load() && !panel.m_bSendDone.load();
+}
+
+void Station::Stop(Port& port) {
+  CCommDialog& panel = *port.panel;
+  if (port.phase != Phase::kRunning) {
+    // A USB panel still identifying its scanner: nothing is being written.
+    port.reset = true;
+    panel.Reset();
+    return;
+  }
+  // At once, unless the scanner writes its flash: then the programming
+  // thread resets the port as the write ends, before the run goes on.
+  if (panel.ResetWhenSafe()) {
+    port.reset = true;
+  } else if (!port.stopping) {
+    port.stopping = true;
+    console_.Line(port.spec.name + ": stopping after the flash write (leave the scanner on)");
+  }
+}
+
 int Station::Run(const std::atomic<int>* interrupts) {
   int seen = 0;
   bool failed = false;
@@ -411,8 +444,16 @@ int Station::Run(const std::atomic<int>* interrupts) {
       console_.Line(seen == 1 ? "interrupted: ending every run"
                               : "interrupted again: leaving at once");
     }
-    // A second request leaves without waiting for anything.
+    // A second request leaves without waiting for anything. The teardown
+    // closes every port; a loader that writes its flash has every byte of it
+    // and finishes on its own, but only if its scanner stays on.
     if (seen >= 2) {
+      for (auto& holder : ports_) {
+        if (WritesFlash(*holder)) {
+          console_.Line(holder->spec.name +
+                        ": flash write in progress: leave the scanner on until it ends");
+        }
+      }
       failed = true;
       break;
     }
@@ -420,16 +461,16 @@ int Station::Run(const std::atomic<int>* interrupts) {
     for (auto& holder : ports_) {
       Port& port = *holder;
       CCommDialog& panel = *port.panel;
-      // The operator's stop ends every run at once, whatever its step:
-      // waiting for power, a flash write, the restart after the logic
-      // device, the wait for the switch-off. The scanner's firmware is
-      // written again by the next run.
-      const bool resetNow =
-          seen >= 1 && !port.reset && port.phase != Phase::kEnded && !panel.m_bSendDone.load();
-      if (resetNow) {
-        port.reset = true;
-        panel.Reset();
+      // The operator's stop ends every run at its next safe point: at once
+      // while it waits for power or for the switch-off, or as soon as a flash
+      // write under way has ended (a pending stop is looked at again until
+      // the panel has made it). The scanner's firmware is written again by
+      // the next run.
+      if (seen >= 1 && !port.reset && port.phase != Phase::kEnded && !panel.m_bSendDone.load()) {
+        Stop(port);
       }
+      // A pending stop that the programming thread made just before it ended.
+      if (port.stopping && panel.m_bAbort.load()) port.reset = true;
       switch (port.phase) {
         case Phase::kConnecting:
           // The USB panel's connect thread has ended; the identified bit tells
@@ -482,7 +523,10 @@ int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
     Station station(dlg, console);
     for (const PortSpec& spec : ports) station.AddPort(spec);
     station.StartAll();
-    result = station.Run(env.interrupts);
+    {
+      ScopedStationWaiting waiting(env);
+      result = station.Run(env.interrupts);
+    }
     for (const std::string& line : station.Summary()) console.Line(line);
   }
   return result;

@@ -77,6 +77,10 @@ class Console {
   Console& operator=(const Console&) = delete;
 
   void Line(const std::string& text);
+  // Called with every line once it is printed, on the printing thread and
+  // under the console's lock (so it must not print). Set it before any line
+  // is printed; a test follows the output with it.
+  void SetLineObserver(std::function<void(const std::string&)> observer);
   // Adds a progress bar for a port; returns its index.
   int AddBar(const std::string& name);
   // Sets a bar to pos within low..high. Redraws only when the shown figure moves.
@@ -97,6 +101,7 @@ class Console {
   std::mutex mutex_;  // guards the stream, bars_ and barsShown_
   std::vector<Bar> bars_;
   int barsShown_ = 0;  // bar lines currently on the screen below the text
+  std::function<void(const std::string&)> lineObserver_;
 };
 
 // The message sink of the program: prints every box as one line
@@ -177,9 +182,14 @@ class Station {
   // pressed by Run as soon as its scanner is identified.
   void StartAll();
   // Waits until every run has ended. interrupts counts the operator's stop
-  // requests (Ctrl-C): the first resets every panel still running, whatever
-  // its step; the second stops waiting at once. Returns kExitOk when every
-  // run ended with result 0, else kExitFailed (also after an interrupt).
+  // requests (Ctrl-C). The first resets every panel still running; a panel
+  // whose scanner writes its flash (m_bBusy clear within the steps, from a
+  // transfer's end byte to its completion text) is reset only once the
+  // write has ended, and says so ("PORT: stopping after the flash write
+  // (leave the scanner on)"), since a scanner switched off then may be
+  // ruined. The second stops waiting at once, with a warning for every port
+  // still writing flash. Returns kExitOk when every run ended with result 0,
+  // else kExitFailed (also after an interrupt).
   int Run(const std::atomic<int>* interrupts);
 
  private:
@@ -197,6 +207,9 @@ class Station {
     std::string last;      // the status line printed last
     bool printedAny = false;
     bool reset = false;  // the station has reset the panel
+    // An interrupt found the scanner writing its flash: the panel resets the
+    // port once the write has ended. Used by Run only.
+    bool stopping = false;
     mutable std::mutex recordMutex;  // guards record
     std::optional<RunRecord> record;  // the last run's record, once its outcome is known
   };
@@ -204,6 +217,13 @@ class Station {
   void OnStatus(size_t port, const std::string& status);
   void OnRunRecorded(CCommDialog* panel, const RunRecord& record);
   void Press(Port& port);
+  // The port's scanner may be writing its flash: switching it off or
+  // resetting its panel now could ruin it.
+  bool WritesFlash(const Port& port) const;
+  // The operator's stop for one port: resets it, or, while its scanner
+  // writes its flash, leaves the reset to the panel for the write's end and
+  // says so once. Called at every look until the port has been reset.
+  void Stop(Port& port);
 
   CProgrammerDlg& dlg_;
   Console& console_;
@@ -221,7 +241,28 @@ struct Environment {
   std::FILE* err = stderr;
   bool terminal = false;                       // out is a terminal: draw progress bars
   const std::atomic<int>* interrupts = nullptr;  // counted by the signal handler
+  // Set while a station waits for its runs (Station::Run): it answers a
+  // second interrupt itself, warning about scanners that still write their
+  // flash before it leaves, so the signal handler then leaves only at a
+  // third. At any other time the handler leaves at the second.
+  std::atomic<bool>* stationWaiting = nullptr;
   std::string currentDir;                        // the program folder for ZANDRIC.INI
+};
+
+// Sets env.stationWaiting for its lifetime (nothing when there is none).
+class ScopedStationWaiting {
+ public:
+  explicit ScopedStationWaiting(const Environment& env) : flag_(env.stationWaiting) {
+    if (flag_ != nullptr) flag_->store(true);
+  }
+  ~ScopedStationWaiting() {
+    if (flag_ != nullptr) flag_->store(false);
+  }
+  ScopedStationWaiting(const ScopedStationWaiting&) = delete;
+  ScopedStationWaiting& operator=(const ScopedStationWaiting&) = delete;
+
+ private:
+  std::atomic<bool>* flag_;
 };
 
 // Programs the named ports with the settings of ZANDRIC.INI in env.currentDir.

@@ -179,7 +179,10 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
         station.AddPort(spec);
       }
       station.StartAll();
-      result = station.Run(&interrupts);
+      {
+        ScopedStationWaiting waiting(env);
+        result = station.Run(&interrupts);
+      }
       for (const std::string& line : station.Summary()) console.Line(line);
       for (size_t i = 0; i < station.PortCount(); ++i) succeeded[i] = station.Succeeded(i);
     }

@@ -657,6 +657,9 @@ struct ScannerSim::Impl {
         }
         break;
       case LoaderState::kWritingFlash:
+        // A held write stays on without a deadline; ReleaseFlashWrite sets
+        // it again.
+        if (holdFlash && *holdFlash == flashing) break;
         Complete();
         break;
       default:
@@ -729,6 +732,8 @@ struct ScannerSim::Impl {
   int starsAfterFf = 0;
   Clock::time_point lastByte;
   Component flashing = Component::kRcp;
+  // The component whose flash writes last until the test releases them.
+  std::optional<Component> holdFlash;
 
   int64_t receivedTotal = 0;
   std::vector<uint8_t> received;
@@ -811,6 +816,28 @@ void ScannerSim::SetFaults(const ScannerFaults& faults) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->config.faults = faults;
   impl_->shortDumpsLeft = faults.shortDumps;
+}
+
+void ScannerSim::HoldFlashWrite(Component component) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->holdFlash = component;
+}
+
+void ScannerSim::ReleaseFlashWrite() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->holdFlash.reset();
+  // A write whose time was up while it was held ends at the simulator's next
+  // look, within one turn of its loop.
+  if (impl_->state == LoaderState::kWritingFlash && !impl_->deadlineSet) {
+    impl_->now = Clock::now();
+    impl_->SetDeadline(0);
+  }
+}
+
+bool ScannerSim::HoldingFlashWrite() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->state == LoaderState::kWritingFlash && impl_->holdFlash &&
+         *impl_->holdFlash == impl_->flashing;
 }
 
 LoaderState ScannerSim::State() const {

@@ -22,8 +22,9 @@
 //   wake-up "****" follows (the program waking the scanner after a CPLD
 //   update, which it does without waiting for an answer). A raw file that
 //   holds 0xFF followed by a pause of rawQuietMs, or by "****", is cut there.
-// - After a transfer the loader writes its flash for flashWriteMs and then
-//   reports completion; after a CPLD transfer it restarts instead (CTS and DSR
+// - After a transfer the loader writes its flash for flashWriteMs (or, for a
+//   component a test holds, until the test releases it) and then reports
+//   completion; after a CPLD transfer it restarts instead (CTS and DSR
 //   drop for restartMs), answers the next wake-up once and then waits for its
 //   power to be cycled.
 #pragma once
@@ -184,6 +185,18 @@ class ScannerSim {
   // Changes the faults from now on (e.g. a dump that fails only later); the
   // count of short dumps starts again.
   void SetFaults(const ScannerFaults& faults);
+
+  // Holds the flash write after every transfer of component from now on:
+  // the loader stays writing its flash (lines up, no completion text) until
+  // ReleaseFlashWrite, so a test decides when the write ends without timing
+  // it.
+  void HoldFlashWrite(Component component);
+  // Ends the hold: a held write then completes as soon as its flashWriteMs
+  // is up, and later ones run as usual.
+  void ReleaseFlashWrite();
+  // True while the loader writes the flash of the held component: it has
+  // taken the transfer's end byte and keeps its completion text back.
+  bool HoldingFlashWrite() const;
 
   LoaderState State() const;
 

@@ -272,6 +272,11 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
   EndEarlierRun();
   EnablePortButton(false);
 
+  {
+    std::lock_guard<std::mutex> lock(m_resetMutex);
+    m_bResetPending = false;
+    m_bSafeResetDone = false;
+  }
   m_bBusy.store(true);
   m_bAbort.store(false);
   m_bRxActive.store(true);
@@ -321,18 +326,72 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
 void CCommDialog::Reset() {
   {
     std::lock_guard<std::mutex> lock(m_resetMutex);
-    ResetEvent(m_hReceiveEvent);
-    m_bRxActive.store(false);
-    m_bAbort.store(true);
-    SetEvent(m_hExitEvent);
-    // Pending reads and writes fail at once; the threads end on their own and
-    // are joined at teardown. The programming thread does not give the button
-    // back: the panel stays unusable.
-    ClosePort();
-    m_progress.SetPos(0);
-    m_strStatus.Set("Reset");
+    ResetLocked();
   }
   ShowNotice(m_szPortName, "Turn scanner power off");
+}
+
+bool CCommDialog::ResetWhenSafe() {
+  {
+    std::lock_guard<std::mutex> lock(m_resetMutex);
+    if (m_bSafeResetDone) return true;
+    if (!m_bBusy.load() && !m_bOutcomeShown.load()) {
+      m_bResetPending = true;
+      return false;
+    }
+    m_bResetPending = false;
+    m_bSafeResetDone = true;
+    ResetLocked();
+  }
+  ShowNotice(m_szPortName, "Turn scanner power off");
+  return true;
+}
+
+void CCommDialog::BeginFlashWrite() {
+  bool reset = false;
+  {
+    // Under the reset lock: a ResetWhenSafe that saw m_bBusy set has closed
+    // the port before this returns, so the end byte that follows fails.
+    std::lock_guard<std::mutex> lock(m_resetMutex);
+    m_bBusy.store(false);
+    reset = PendingResetLocked();
+  }
+  if (reset) ShowNotice(m_szPortName, "Turn scanner power off");
+}
+
+void CCommDialog::EndFlashWrite() {
+  bool reset = false;
+  {
+    std::lock_guard<std::mutex> lock(m_resetMutex);
+    m_bBusy.store(true);
+    reset = PendingResetLocked();
+  }
+  if (reset) ShowNotice(m_szPortName, "Turn scanner power off");
+}
+
+bool CCommDialog::PendingResetLocked() {
+  if (!m_bResetPending) return false;
+  m_bResetPending = false;
+  // Closed meanwhile (Reset, or the panel's teardown as the program leaves):
+  // the wait was cut short, not the write ended, and the scanner may well
+  // still write its flash. Nothing must ask for it to be switched off.
+  if (m_bAbort.load()) return false;
+  m_bSafeResetDone = true;
+  ResetLocked();
+  return true;
+}
+
+void CCommDialog::ResetLocked() {
+  ResetEvent(m_hReceiveEvent);
+  m_bRxActive.store(false);
+  m_bAbort.store(true);
+  SetEvent(m_hExitEvent);
+  // Pending reads and writes fail at once; the threads end on their own and
+  // are joined at teardown. The programming thread does not give the button
+  // back: the panel stays unusable.
+  ClosePort();
+  m_progress.SetPos(0);
+  m_strStatus.Set("Reset");
 }
 
 void CCommDialog::ShowStatus(const std::string& text) {

@@ -111,6 +111,25 @@ class CCommDialog {
   void Start();
   // The context menu's Reset: parks and aborts the threads and closes the port.
   void Reset();
+  // Reset on the operator's behalf, but never while the scanner writes its
+  // flash. While m_bBusy is set, or once the run has shown its outcome, the
+  // port is reset at once. While m_bBusy is clear within the steps (from a
+  // transfer's end byte to its completion text) the reset is left pending
+  // and made by the programming thread at the first safe point: as the
+  // write ends (EndFlashWrite), or before another end byte would start a
+  // new write (BeginFlashWrite). True once the port has been reset, now or
+  // by the pending request; call again to learn it. Used by a front end
+  // that stops ports for the operator (vantorel-cli's Ctrl-C).
+  bool ResetWhenSafe();
+  // Clears m_bBusy as a transfer's end byte is about to go: from here until
+  // the completion text (or its time-out) the scanner writes its flash and
+  // must not be switched off. Makes a pending ResetWhenSafe instead, so that
+  // the end byte that follows fails and no new write begins. Called by the
+  // update engines.
+  void BeginFlashWrite();
+  // Sets m_bBusy again: the flash write has ended, or did not begin after
+  // all. Makes a pending ResetWhenSafe. Called by the update engines.
+  void EndFlashWrite();
   // A status text from one of the port's threads. Once the port has been told
   // to stop the text is dropped: a thread that is only unwinding must not
   // cover the "Reset" the operator just caused with a stale step text.
@@ -168,6 +187,10 @@ class CCommDialog {
   // never covers "Reset" with a stale step text, and a connect thread that
   // Reset ends always leaves its own closing text last.
   std::mutex m_resetMutex;
+  // A ResetWhenSafe waits for the flash write to end; guarded by m_resetMutex.
+  bool m_bResetPending = false;
+  // ResetWhenSafe's reset has been made; guarded by m_resetMutex.
+  bool m_bSafeResetDone = false;
   int m_nLogIndex = 0;
   uint32_t m_dwLogBytes = 0;
   std::atomic<bool> m_bRecvDone{true};
@@ -211,6 +234,10 @@ class CCommDialog {
 
  private:
   void Teardown();
+  // Reset's own part under m_resetMutex (held by the caller).
+  void ResetLocked();
+  // Makes a pending ResetWhenSafe (m_resetMutex held); true when it did.
+  bool PendingResetLocked();
   // Ends the threads of an earlier run before a new one starts: a receiver
   // left parked by a normally ended run (two receivers must never feed one
   // ring), and a programming thread still in its closing actions.

@@ -117,8 +117,11 @@ class SerialPort {
     return false;
   }
 
-  // Writes all bytes and returns once they are taken (held while CTS is low,
-  // without time limit). False at once when the port is closed or fails.
+  // Writes all bytes and returns once they have left the driver's queue.
+  // Bytes not yet sent are held while CTS is low, without time limit; a CTS
+  // that drops once they have left (the loader writes flash after the end
+  // byte) does not hold the write. False at once when the port is closed or
+  // fails.
   virtual bool Write(const void* data, size_t length) = 0;
 
   // Waits up to timeoutMs (real milliseconds, not scaled) for a first byte,

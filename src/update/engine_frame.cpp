@@ -84,12 +84,14 @@ UpdateStatus EngineEndByte(CCommDialog* panel) {
     return panel->m_bAbort ? UPD_ABORTED : UPD_LINK_DOWN;
   }
   // From the end byte until the completion text the scanner writes its
-  // flash: Reset is unavailable.
-  panel->m_bBusy = false;
+  // flash: Reset is unavailable. Against a reset on the operator's behalf
+  // (ResetWhenSafe): either that reset closes the port here, and the end
+  // byte below fails, or it sees the flash write coming and waits for its end.
+  panel->BeginFlashWrite();
   UpdateStatus result = EngineWriteKey(panel, kEndOfTransfer);
   // Without the end byte the scanner writes nothing, so Reset must not stay
   // greyed as it does during a flash write.
-  if (result != UPD_OK) panel->m_bBusy = true;
+  if (result != UPD_OK) panel->EndFlashWrite();
   return result;
 }
 

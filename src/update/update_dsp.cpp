@@ -32,7 +32,7 @@ UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run, StepReport& r
 
   result = EngineAwaitCompletion(panel, kDspDoneMs, "DONE");
   // The flash write is over (or given up): Reset is available again.
-  panel->m_bBusy = true;
+  panel->EndFlashWrite();
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.
     if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "DSP update failed");

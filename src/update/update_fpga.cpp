@@ -28,6 +28,10 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& 
   panel->ShowStatus("FPGA Programming...");
 
   result = EngineAwaitCompletion(panel, kFpgaDoneMs, "Done!");
+  // The logic is written (or given up): Reset is available again, as after
+  // every other component, so an operator's stop need not wait for the next
+  // end byte.
+  if (result == UPD_OK) panel->EndFlashWrite();
   if (result == UPD_TIMEOUT) {
     ShowError(panel->m_szPortName, "No response");
     return UPD_TIMEOUT;

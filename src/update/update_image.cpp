@@ -119,7 +119,7 @@ UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
 void Complete(CCommDialog* panel, const ImageKind& kind) {
   panel->m_progress.SetPos(0);
   panel->ShowStatus(kind.doneStatus);
-  panel->m_bBusy = true;
+  panel->EndFlashWrite();
 }
 
 struct Image {

@@ -94,7 +94,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& r
       ShowError(panel->m_szPortName, "LDR update failed");
     }
   }
-  panel->m_bBusy = true;
+  panel->EndFlashWrite();
   return result;
 }
 

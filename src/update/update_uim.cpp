@@ -25,7 +25,7 @@ UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run, StepReport& r
   if (result != UPD_OK) return result;
 
   result = EngineAwaitCompletion(panel, kUimDoneMs, "Loader menu");
-  panel->m_bBusy = true;
+  panel->EndFlashWrite();
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.
     if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "UIM update failed");

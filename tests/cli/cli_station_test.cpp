@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "link/comm_dialog.h"
+#include "loader_texts.h"
 #include "ports/comm_sport.h"
 #include "support/cli_station.h"
 #include "support/link_fixture.h"
@@ -132,12 +133,27 @@ TEST_F(CliStation, InterruptResetsTheWaitingPorts) {
   }
 }
 
-// One Ctrl-C ends the run whatever it is doing, busy or not: the scanner
-// here stays in each step for minutes, so only the interrupt can end the run.
+constexpr const char* kInterrupted = "interrupted: ending every run";
+constexpr const char* kInterruptedAgain = "interrupted again: leaving at once";
+
+// The lines after the first interrupt, so a case can say what it never printed.
+std::vector<std::string> AfterInterrupt(const std::vector<std::string>& lines) {
+  const int at = IndexOf(lines, kInterrupted);
+  if (at < 0) return {};
+  return std::vector<std::string>(lines.begin() + at, lines.end());
+}
+
+// One Ctrl-C ends the run at its next safe point: at once while it waits (for
+// power, for the switch-off), but not while the scanner writes its flash or
+// restarts with new logic (from the end byte on, until the completion text).
+// The scanner here stays in each step for minutes, so only the interrupts
+// can end the run: where one is not enough, a second leaves at once and
+// says that the scanner must stay on.
 struct InterruptCase {
   const char* name;
   bool configured;       // the demo's firmware, or nothing (straight to the outcome)
   bool switchOn;         // the operator switches the scanner on when asked
+  bool writesFlash;      // the scanner writes its flash when the interrupt lands
   scanner::ScannerTiming timing;
   std::function<bool(const scanner::ScannerSim&, const std::vector<std::string>&)> landsWhen;
 };
@@ -156,7 +172,7 @@ scanner::ScannerTiming Lasting(int scanner::ScannerTiming::*field) {
   return timing;
 }
 
-TEST_P(CliInterrupt, OneCtrlCEndsTheRun) {
+TEST_P(CliInterrupt, CtrlCEndsTheRunAtItsNextSafePoint) {
   const InterruptCase& c = GetParam();
   scanner::ScannerConfig config = scanner::ScannerConfig::QZ600();
   config.timing = c.timing;
@@ -185,29 +201,182 @@ TEST_P(CliInterrupt, OneCtrlCEndsTheRun) {
       },
       linktest::kPatienceMs));
   interrupts = 1;
+  if (c.writesFlash) {
+    // The reset waits for a write that lasts minutes: once the station has
+    // said so, the second Ctrl-C leaves.
+    EXPECT_TRUE(linktest::WaitUntil(
+        [&] { return WasPrinted("COM1: stopping after the flash write (leave the scanner on)"); },
+        linktest::kPatienceMs));
+    interrupts = 2;
+  }
   const bool ended = linktest::WaitUntil([&] { return stationDone.load(); }, linktest::kPatienceMs);
   if (!ended) sim.PowerOff();  // lets a run that ignored the interrupt end, so the test ends
   station.join();
   ASSERT_TRUE(ended) << out.Text();
   EXPECT_EQ(result, kExitFailed);
-  EXPECT_TRUE(InOrder(out.Lines(), {"interrupted: ending every run", "COM1: Reset"})) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  if (!c.writesFlash) {
+    EXPECT_TRUE(InOrder(lines, {kInterrupted, "COM1: Reset"})) << out.Text();
+    return;
+  }
+  EXPECT_TRUE(InOrder(lines, {kInterrupted,
+                              "COM1: stopping after the flash write (leave the scanner on)",
+                              kInterruptedAgain,
+                              "COM1: flash write in progress: leave the scanner on until it ends"}))
+      << out.Text();
+  for (const std::string& line : AfterInterrupt(lines)) {
+    EXPECT_NE(line, "COM1: Turn scanner power off") << out.Text();
+    EXPECT_NE(line, "COM1: Reset") << out.Text();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, CliInterrupt,
     ::testing::Values(
-        InterruptCase{"WaitingForPower", true, false, {},
+        InterruptCase{"WaitingForPower", true, false, false, {},
                       [](const auto&, const auto& s) { return Shown(s, "Turn scanner power on"); }},
-        InterruptCase{"WritingFlash", true, true, Lasting(&scanner::ScannerTiming::flashWriteMs),
+        InterruptCase{"WritingFlash", true, true, true, Lasting(&scanner::ScannerTiming::flashWriteMs),
                       [](const auto& sim, const auto&) {
                         return sim.State() == scanner::LoaderState::kWritingFlash;
                       }},
-        InterruptCase{"CpldRestart", true, true, Lasting(&scanner::ScannerTiming::restartMs),
+        InterruptCase{"CpldRestart", true, true, true, Lasting(&scanner::ScannerTiming::restartMs),
                       [](const auto&, const auto& s) {
                         return Shown(s, "PLD programming!  Wait for auto-connect");
                       }},
-        InterruptCase{"WaitingForSwitchOff", false, true, {},
+        InterruptCase{"WaitingForSwitchOff", false, true, false, {},
                       [](const auto&, const auto& s) { return Shown(s, kDoneText); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-C while the loader writes the flash of each kind of transfer: the
+// simulator holds that write until the test releases it, so the order of
+// interrupt, write and reset is the test's, not the clock's.
+struct FlashWriteCase {
+  const char* name;
+  const char* model;
+  scanner::ScannerConfig config;
+  scanner::Component component;  // whose flash write the interrupt lands in
+  const char* completion;        // the loader's text once that write is over
+};
+
+void PrintTo(const FlashWriteCase& c, std::ostream* os) { *os << c.name; }
+
+// Every transfer the scanner took up to its end byte, of any component.
+size_t TransfersTaken(const scanner::ScannerSim& sim) {
+  size_t taken = 0;
+  for (auto component : {scanner::Component::kCpld, scanner::Component::kFpga,
+                         scanner::Component::kDsp, scanner::Component::kUim,
+                         scanner::Component::kRcp, scanner::Component::kVtc,
+                         scanner::Component::kLdr}) {
+    taken += sim.BlockCount(component);
+  }
+  return taken;
+}
+
+class CliFlashWrite : public StationFixture, public ::testing::WithParamInterface<FlashWriteCase> {
+ protected:
+  static constexpr const char* kStopping =
+      "COM1: stopping after the flash write (leave the scanner on)";
+
+  // Runs the station on its own thread, with the bench operator, until the
+  // loader holds the flash write of the case; then the first Ctrl-C lands,
+  // and returns once the station has answered it.
+  void RunUntilTheFirstCtrlCIsAnswered() {
+    const FlashWriteCase& c = GetParam();
+    AddScanner("COM1", c.model, c.config);
+    sim_ = scanners.back()->sim.get();
+    sim_->HoldFlashWrite(c.component);
+    station_ = std::thread([this] {
+      result_ = RunStation({"COM1"}, true, &interrupts_);
+      stationDone_ = true;
+    });
+    ASSERT_TRUE(linktest::WaitUntil([&] { return sim_->HoldingFlashWrite(); }, linktest::kPatienceMs));
+    transfersAtTheInterrupt_ = TransfersTaken(*sim_);
+    interrupts_ = 1;
+    ASSERT_TRUE(linktest::WaitUntil([&] { return WasPrinted(kStopping) || stationDone_.load(); },
+                                    linktest::kPatienceMs));
+    ASSERT_TRUE(WasPrinted(kStopping));
+  }
+
+  // Lets the station end, whatever the test saw.
+  bool Finish() {
+    const bool ended = linktest::WaitUntil([&] { return stationDone_.load(); }, linktest::kPatienceMs);
+    if (!ended) interrupts_ = 2;
+    sim_->ReleaseFlashWrite();
+    if (station_.joinable()) station_.join();
+    return ended;
+  }
+
+  void TearDown() override {
+    if (station_.joinable()) Finish();
+    StationFixture::TearDown();
+  }
+
+  scanner::ScannerSim* sim_ = nullptr;
+  std::atomic<int> interrupts_{0};
+  std::atomic<bool> stationDone_{false};
+  int result_ = -1;
+  size_t transfersAtTheInterrupt_ = 0;
+  std::thread station_;
+};
+
+TEST_P(CliFlashWrite, TheFirstCtrlCResetsThePortOnceTheWriteHasEnded) {
+  RunUntilTheFirstCtrlCIsAnswered();
+  if (HasFatalFailure()) return;
+  // Told, and waiting: nothing tells the operator to switch the scanner off
+  // while it writes.
+  for (const std::string& line : AfterInterrupt(Printed())) {
+    EXPECT_NE(line, "COM1: Turn scanner power off");
+    EXPECT_NE(line, "COM1: Reset");
+  }
+  EXPECT_TRUE(sim_->HoldingFlashWrite());
+
+  sim_->ReleaseFlashWrite();
+  ASSERT_TRUE(Finish()) << out.Text();
+  EXPECT_EQ(result_, kExitFailed);
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_TRUE(InOrder(lines, {kInterrupted, kStopping, "COM1: Reset", "COM1: Turn scanner power off"}))
+      << out.Text();
+  EXPECT_EQ(IndexOf(lines, kInterruptedAgain), -1);
+  // The write ran to its end, and the reset came before any further
+  // transfer reached its end byte: no flash write began after the Ctrl-C.
+  EXPECT_NE(sim_->Output().find(GetParam().completion), std::string::npos);
+  EXPECT_EQ(TransfersTaken(*sim_), transfersAtTheInterrupt_);
+}
+
+TEST_P(CliFlashWrite, ASecondCtrlCLeavesAtOnceAndSaysToLeaveTheScannerOn) {
+  RunUntilTheFirstCtrlCIsAnswered();
+  if (HasFatalFailure()) return;
+  interrupts_ = 2;
+  // The write is still held: only the second interrupt can end the station.
+  ASSERT_TRUE(linktest::WaitUntil([&] { return stationDone_.load(); }, linktest::kPatienceMs));
+  EXPECT_TRUE(sim_->HoldingFlashWrite());
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(result_, kExitFailed);
+  const std::vector<std::string> lines = out.Lines();
+  EXPECT_TRUE(InOrder(lines, {kInterrupted, kStopping, kInterruptedAgain,
+                              "COM1: flash write in progress: leave the scanner on until it ends"}))
+      << out.Text();
+  // Not even as the teardown cuts the wait for the completion text short.
+  for (const std::string& line : AfterInterrupt(lines)) {
+    EXPECT_NE(line, "COM1: Turn scanner power off") << out.Text();
+    EXPECT_NE(line, "COM1: Reset") << out.Text();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, CliFlashWrite,
+    ::testing::Values(
+        FlashWriteCase{"RcpImage", "QZ600", scanner::ScannerConfig::QZ600(), scanner::Component::kRcp,
+                       scanner::texts::kFlashComplete},
+        // After the logic device's restart and the power cycle.
+        FlashWriteCase{"DspCode", "QZ600", scanner::ScannerConfig::QZ600(), scanner::Component::kDsp,
+                       scanner::texts::kDspDone},
+        // The FPGA engine leaves m_bBusy clear: the stop comes before the UIM
+        // agent's end byte.
+        FlashWriteCase{"FpgaThenUimAgent", "MV2", scanner::ScannerConfig::MV2(),
+                       scanner::Component::kFpga, scanner::texts::kFpgaDone},
+        FlashWriteCase{"Loader", "MV2", scanner::ScannerConfig::MV2(), scanner::Component::kLdr,
+                       scanner::texts::kFlashComplete}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliStation, PanelsLeaveThePortTable) {

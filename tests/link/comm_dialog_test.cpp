@@ -240,6 +240,86 @@ TEST_F(LinkFixture, ResetWhileWaitingForPowerOffSendsNoClosingKey) {
   EXPECT_EQ(scanner.Others(), "");
 }
 
+// ---- reset on the operator's behalf, never during a flash write ----
+
+// The engines clear m_bBusy as the end byte goes (BeginFlashWrite) and set
+// it again at the completion text (EndFlashWrite); a front end's stop
+// (ResetWhenSafe) resets the port outside that stretch only. Each case
+// drives the panel as the programming thread would, one call after the
+// other, and counts the "Turn scanner power off" notices.
+size_t SwitchOffNotices(linktest::LinkRig& rig) {
+  const auto boxes = rig.boxes.Boxes();
+  return static_cast<size_t>(std::count_if(boxes.begin(), boxes.end(), [](const auto& box) {
+    return box.text == "Turn scanner power off";
+  }));
+}
+
+TEST_F(LinkFixture, ResetWhenSafeResetsAtOnceWhileBusyOrOnceTheOutcomeIsShown) {
+  for (const bool outcome : {false, true}) {
+    SCOPED_TRACE(outcome ? "outcome shown, m_bBusy clear" : "busy");
+    CCommDialog& panel = rig.CreatePanel();
+    rig.boxes.Clear();
+    panel.m_bBusy = !outcome;
+    panel.m_bOutcomeShown = outcome;
+    EXPECT_TRUE(panel.ResetWhenSafe());
+    EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
+    EXPECT_TRUE(panel.m_bAbort.load());
+    // Asked again: done already, nothing shown twice.
+    EXPECT_TRUE(panel.ResetWhenSafe());
+    EXPECT_EQ(SwitchOffNotices(rig), 1u);
+  }
+}
+
+TEST_F(LinkFixture, ResetWhenSafeDuringAFlashWriteWaitsForItsEnd) {
+  CCommDialog& panel = rig.CreatePanel();
+  panel.m_bBusy = true;
+  panel.ShowStatus("RCP 64KB 5600 bytes/sec 100%");
+  panel.BeginFlashWrite();
+  EXPECT_FALSE(panel.ResetWhenSafe());
+  EXPECT_FALSE(panel.ResetWhenSafe());
+  EXPECT_FALSE(panel.m_bAbort.load());
+  EXPECT_EQ(panel.m_strStatus.Get(), "RCP 64KB 5600 bytes/sec 100%");
+  EXPECT_EQ(SwitchOffNotices(rig), 0u);
+  // The completion text: the programming thread resets the port itself.
+  panel.EndFlashWrite();
+  EXPECT_TRUE(panel.m_bAbort.load());
+  EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
+  EXPECT_EQ(SwitchOffNotices(rig), 1u);
+  EXPECT_TRUE(panel.ResetWhenSafe());
+  EXPECT_EQ(SwitchOffNotices(rig), 1u);
+}
+
+TEST_F(LinkFixture, APendingResetComesBeforeTheNextEndByte) {
+  // A step that leaves m_bBusy clear after its write (the FPGA) is followed
+  // by another transfer: the stop comes before that one's end byte.
+  rig.line->SetPower(true);
+  CCommDialog& panel = rig.CreatePanel();
+  panel.OpenPort();
+  ASSERT_TRUE(panel.m_hPort.IsOpen());
+  panel.m_bBusy = false;
+  EXPECT_FALSE(panel.ResetWhenSafe());
+  panel.BeginFlashWrite();
+  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  const uint8_t endByte = 0xFF;
+  EXPECT_FALSE(WritePort(panel.m_hPort, &endByte, 1));
+  EXPECT_EQ(SwitchOffNotices(rig), 1u);
+}
+
+TEST_F(LinkFixture, APendingResetIsDroppedWhenThePortIsClosedFirst) {
+  // The teardown as the program leaves (a second Ctrl-C) cuts the wait for
+  // the completion text short: the write has not ended, and nothing may ask
+  // for the scanner to be switched off.
+  CCommDialog& panel = rig.CreatePanel();
+  panel.m_bBusy = true;
+  panel.BeginFlashWrite();
+  EXPECT_FALSE(panel.ResetWhenSafe());
+  panel.m_bAbort = true;
+  panel.EndFlashWrite();
+  EXPECT_TRUE(panel.m_bBusy.load());
+  EXPECT_NE(panel.m_strStatus.Get(), "Reset");
+  EXPECT_EQ(SwitchOffNotices(rig), 0u);
+}
+
 // ---- teardown never hangs ----
 
 TEST_F(LinkFixture, TeardownEndsAProgrammingThreadHeldInAWriteByCts) {

@@ -135,14 +135,65 @@ TEST(HeldLine, WaitsUntilCtsLetsTheBytesOut) {
   for (int ms : line.Pauses()) EXPECT_LE(ms, kLongestPauseMs);
 }
 
-// Bytes already out of the driver (in the adapter's buffer) have not left
-// while CTS is off: the wait holds until CTS is on again.
-TEST(HeldLine, AnEmptyQueueWaitsForCts) {
-  ModelLine line(0, /*clearToSend=*/false);
-  line.CtsAt(500'000, true);
+// CTS holds back only bytes not yet sent. A loader lowers CTS as soon as it
+// has the end byte of a transfer, to write flash, and may never raise it
+// again when it hangs; the end byte's write must still return as its byte
+// leaves the driver, so that the completion time-out starts. Each case drops
+// CTS for good at dropAfter microseconds after the last byte left.
+struct CtsDropCase {
+  const char* name;
+  bool ctsOnAtStart;
+  size_t queued;
+  uint64_t dropAfter;
+};
+
+class CtsDropsOnceSent : public ::testing::TestWithParam<CtsDropCase> {};
+
+TEST_P(CtsDropsOnceSent, TheWriteReturnsAsTheQueueEmpties) {
+  const CtsDropCase& c = GetParam();
+  ModelLine line(c.queued, c.ctsOnAtStart);
+  const uint64_t emptied = c.queued * kCharacterMicros;
+  line.CtsAt(emptied + c.dropAfter, false);
+  // The operator's Reset, long after: a write still held by CTS would end
+  // only here.
+  line.CloseAt(emptied + 10'000'000);
   EXPECT_EQ(WaitUntilSent(line, kCharacterMicros), 0);
-  EXPECT_GE(line.Now(), 500'000u);
-  EXPECT_LE(line.Now(), 500'000u + kLongestPauseMs * 1000);
+  if (c.queued == 0) {
+    // Nothing queued: done at the first look, CTS off or not.
+    EXPECT_EQ(line.Reads(), 1);
+    EXPECT_TRUE(line.Pauses().empty());
+    return;
+  }
+  ASSERT_EQ(line.EmptiedAt(), emptied);
+  // Seen at the next look after the queue ran empty, not at a CTS rise that
+  // never comes.
+  EXPECT_GE(line.Now(), emptied);
+  EXPECT_LE(line.Now() - emptied, 1000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndByte, CtsDropsOnceSent,
+    ::testing::Values(
+        // Bytes already out of the driver (in the adapter's buffer) are sent
+        // as far as the write is concerned, with CTS off.
+        CtsDropCase{"EmptyQueueWithCtsOff", false, 0, 0},
+        // The end byte leaves and CTS drops in the same microsecond.
+        CtsDropCase{"DropAsTheEndByteLeaves", true, 1, 0},
+        // The queue drains while CTS is on, and CTS drops before the wait
+        // looks again.
+        CtsDropCase{"DropBeforeTheNextLook", true, 1, 500},
+        CtsDropCase{"BlockThenDropBeforeTheNextLook", true, 80, 50}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same drop one microsecond earlier, with the end byte still queued:
+// that byte is not sent, so the write stays held until the port is closed.
+TEST(HeldLine, CtsDroppedBeforeTheEndByteLeftHoldsItUntilClose) {
+  ModelLine line(1, /*clearToSend=*/true);
+  line.CtsAt(kCharacterMicros - 1, false);
+  line.CloseAt(5'000'000);
+  EXPECT_EQ(WaitUntilSent(line, kCharacterMicros), kErrorOperationAborted);
+  EXPECT_EQ(line.EmptiedAt(), kNever);
+  EXPECT_EQ(line.Now(), 5'000'000u);
 }
 
 // The loader holds the line briefly in mid-block (a flash write): the hold is

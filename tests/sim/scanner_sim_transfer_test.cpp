@@ -322,6 +322,39 @@ TEST_F(ScannerSimTest, CpldRestartEndsAtAQuietLineToo) {
   WakeUp();
 }
 
+// A test holds the flash write of one component to decide, without timing,
+// what the program does while the loader writes: the held write keeps its
+// completion text back, however long past its time, until it is released;
+// the writes of other components end as usual.
+TEST_F(ScannerSimTest, AHeldFlashWriteEndsOnlyWhenReleased) {
+  ScannerConfig config = ScannerConfig::MV2();
+  config.timing.rawQuietMs = 0;
+  config.timing.flashWriteMs = 0;  // due at the loader's first look
+  SwitchOn(config);
+  sim_->HoldFlashWrite(Component::kFpga);
+  WakeUp();
+  Ask("8", "abort");
+  Ask("UIM\xFF", "Loader menu");
+  EXPECT_FALSE(sim_->HoldingFlashWrite());
+
+  Ask("3", "abort");
+  ASSERT_TRUE(near_->Type("FPGA\xFF"));
+  ASSERT_TRUE(sim_->WaitUntil([&] { return sim_->HoldingFlashWrite(); }, 10000));
+  // A byte the loader handles after the end byte: the turn of its loop that
+  // took it would have ended an unheld write, whose time is up at once.
+  ASSERT_TRUE(near_->Type("*"));
+  ASSERT_TRUE(sim_->WaitForReceived("FPGA\xFF*", 10000));
+  EXPECT_EQ(sim_->State(), LoaderState::kWritingFlash);
+  EXPECT_TRUE(sim_->HoldingFlashWrite());
+  EXPECT_EQ(sim_->Output().find("Done!"), std::string::npos);
+
+  sim_->ReleaseFlashWrite();
+  ASSERT_TRUE(near_->ReadUntil("Done!")) << near_->Seen();
+  EXPECT_TRUE(sim_->WaitForState(LoaderState::kMenu, 10000));
+  EXPECT_FALSE(sim_->HoldingFlashWrite());
+  EXPECT_EQ(sim_->Transfers(Component::kFpga)[0], (std::vector<uint8_t>{'F', 'P', 'G', 'A'}));
+}
+
 TEST_F(ScannerSimTest, PowerLossCutsATransferShort) {
   SwitchOn(ScannerConfig::MV2());
   WakeUp();

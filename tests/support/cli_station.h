@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,10 @@ class StationFixture : public ::testing::Test {
                  const std::atomic<int>* interrupts = nullptr,
                  const vtcli::Station::StatusListener& alsoTell = {}) {
     vtcli::Console console(out.File(), false);
+    console.SetLineObserver([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(printedMutex_);
+      printed_.push_back(line);
+    });
     vtcli::PrintingMessageSink sink(console);
     vtcli::ScopedMessageSink installed(&sink);
     CProgrammerDlg dlg;
@@ -112,11 +117,22 @@ class StationFixture : public ::testing::Test {
 
   void WriteIni(const std::string& content) { WriteFile(files.ini, content); }
 
+  // The lines printed so far, safe to read while the station runs.
+  std::vector<std::string> Printed() const {
+    std::lock_guard<std::mutex> lock(printedMutex_);
+    return printed_;
+  }
+  bool WasPrinted(const std::string& line) const { return IndexOf(Printed(), line) >= 0; }
+
   ScratchDir dir;
   vtcli::demo::DemoFiles files;
   std::vector<std::unique_ptr<Scanner>> scanners;
   CapturedStream out;
   std::vector<std::string> summary;  // the station's summary table after the run
+
+ private:
+  mutable std::mutex printedMutex_;  // guards printed_
+  std::vector<std::string> printed_;
 };
 
 }  // namespace clitest

@@ -13,7 +13,9 @@ int WaitUntilSent(OutputLine& line, uint32_t byteMicros) {
     OutputLine::Sample sample;
     int error = 0;
     if (!line.Read(sample, error)) return error;
-    if (sample.queued == 0 && sample.clearToSend) return 0;
+    // Empty: the bytes have left, and a CTS that drops now (the loader took
+    // the end byte and writes flash) holds nothing of this write.
+    if (sample.queued == 0) return 0;
 
     int pauseMs;
     if (sample.clearToSend && sample.queued < before && byteMicros != 0) {

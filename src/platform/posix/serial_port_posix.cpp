@@ -7,11 +7,12 @@
 // the last holder drops the port, so no thread ever polls or writes a
 // descriptor number the system has already handed to someone else.
 //
-// A write returns once its bytes have left the driver and CTS lets them out
-// (output_wait.h), so a write made while the scanner is off waits there until
-// it is switched on or the port is closed. Devices without modem-control
-// lines (a pseudo-terminal, a three-wire adapter) cannot tell either: there a
-// write returns once the kernel has taken its bytes.
+// A write returns once its bytes have left the driver's queue (output_wait.h),
+// so a write made while the scanner is off waits there until it is switched on
+// or the port is closed; a CTS that drops after the bytes have left holds the
+// write no longer. Devices without modem-control lines (a pseudo-terminal, a
+// three-wire adapter) cannot tell either: there a write returns once the
+// kernel has taken its bytes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -408,13 +409,22 @@ class PosixSerialPort : public SerialPort {
       int queued = 0;
       if (ioctl(port_.fd_, TIOCOUTQ, &queued) != 0) {
         const int err = errno;
-        // A driver that cannot count its queue leaves CTS to tell.
+        // A driver that cannot count its queue is taken as holding nothing:
+        // the write is done once the kernel has its bytes, as on a line
+        // without modem-control lines, and the driver's own flow control
+        // holds them while CTS is low. Waiting for CTS instead cannot tell a
+        // byte still held from one the loader took before lowering CTS to
+        // write flash, and would hold the end byte's write until the flash
+        // write ends, or for ever when the loader hangs. A scanner that never
+        // takes the bytes shows as the loader's completion time-out.
         if (!NoModemLines(err)) return Failed(err, error);
         queued = 0;
       }
+      sample.queued = queued > 0 ? static_cast<size_t>(queued) : 0;
+      // An empty queue ends the wait whatever CTS says: no need to read it.
+      if (sample.queued == 0) return true;
       int lines = 0;
       if (ioctl(port_.fd_, TIOCMGET, &lines) != 0) return Failed(errno, error);
-      sample.queued = queued > 0 ? static_cast<size_t>(queued) : 0;
       // Without CTS flow control the line sends whatever CTS says.
       sample.clearToSend = !port_.ctsFlow_.load() || (lines & TIOCM_CTS) != 0;
       return true;
