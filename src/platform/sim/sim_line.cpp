@@ -310,8 +310,9 @@ bool SimLine::FarWrite(const void* data, size_t length) {
       const size_t span = packetMax_ - packetMin_ + 1;
       chunk = std::min(chunk, packetMin_ + (packetSeed_ >> 8) % span);
       packetSeed_ = packetSeed_ * 1103515245u + 12345u;
-      const auto gap =
-          std::chrono::microseconds(packetGapMicros_ == 0 ? 0 : (packetSeed_ >> 8) % (packetGapMicros_ + 1));
+      const uint32_t gapMicros =
+          packetGapMicros_ == 0 ? 0 : (packetSeed_ >> 8) % (packetGapMicros_ + 1);
+      const auto gap = std::chrono::microseconds(gapMicros);
       auto due = Clock::now() + gap;
       if (pacingBps_ != 0) due = std::max(due, Reserve(toNearWireFree_, chunk));
       if (!WaitUntil(lock, due, gone)) return false;
