@@ -51,8 +51,8 @@ class PtyLine {
     tio.c_cc[VINTR] = 3;
     tio.c_cc[VERASE] = 0x7F;
     tio.c_cc[VEOF] = 4;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VMIN] = 2;
+    tio.c_cc[VTIME] = 5;
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
     return tcsetattr(observer_, TCSANOW, &tio) == 0;
