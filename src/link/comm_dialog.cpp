@@ -176,10 +176,13 @@ void CCommDialog::OpenPort() {
     CreateEventIfMissing(m_hReceiveEvent, m_szPortName, "CreateEvent (Receive event)");
     if (nameTooLong_) {
       m_nOpenError = platform::kErrorInvalidParameter;
+      m_strOpenError = platform::SystemErrorText(m_nOpenError);
     } else {
       int error = 0;
-      platform::PortPtr port = platform::OpenSerialPort(m_szPortName, error);
+      std::string why;
+      platform::PortPtr port = platform::OpenSerialPort(m_szPortName, error, why);
       m_nOpenError = port ? 0 : (error != 0 ? error : platform::kErrorFileNotFound);
+      m_strOpenError = port ? std::string() : why;
       m_hPort.Set(std::move(port));
     }
   }
@@ -207,7 +210,11 @@ void CCommDialog::OpenPort() {
 }
 
 void CCommDialog::ReportOpenFailure() {
-  ShowApiError(m_szPortName, "CreateFile in OpenPort", m_nOpenError);
+  // In the opener's words: on POSIX they name the device the port led to
+  // and, for one the user may not open, the group that may.
+  ShowApiErrorDetails(m_szPortName, "CreateFile in OpenPort",
+                      m_strOpenError.empty() ? platform::SystemErrorText(m_nOpenError)
+                                             : m_strOpenError);
 }
 
 bool CCommDialog::StartThread(std::thread& thread, std::thread::id& id,

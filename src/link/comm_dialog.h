@@ -210,8 +210,10 @@ class CCommDialog {
   // True once both port threads have ended (or none was started).
   bool ThreadsDone() const { return m_bRecvDone.load() && m_bSendDone.load(); }
 
-  // The system error of the last failed open of the port (0 after a good open).
+  // The system error of the last failed open of the port (0 after a good open),
+  // and why in the opener's words (empty after a good open).
   int m_nOpenError = 0;
+  std::string m_strOpenError;
 
   // ---- line watch (link/line_watch.h) ----
   // The LineFault noted during the current run; cleared by Start.

@@ -60,8 +60,12 @@ void ShowNotice(const char* portName, const std::string& text) {
 void ShowPlainError(const std::string& text) { platform::Show(BoxKind::kPlainError, "Error", text); }
 
 void ShowApiError(const char* portName, const std::string& text, int errorCode) {
+  ShowApiErrorDetails(portName, text, platform::SystemErrorText(errorCode));
+}
+
+void ShowApiErrorDetails(const char* portName, const std::string& text, const std::string& details) {
   const std::string name = platform::Name(portName);
-  std::string full = name + ":" + text + "\nAPI details:" + platform::SystemErrorText(errorCode);
+  std::string full = name + ":" + text + "\nAPI details:" + details;
   if (full.size() > platform::kApiErrorTextMax) full.resize(platform::kApiErrorTextMax);
   platform::Show(BoxKind::kApiError, name, full);
 }

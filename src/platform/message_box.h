@@ -71,6 +71,9 @@ void ShowNotice(const char* portName, const std::string& text);
 void ShowPlainError(const std::string& text);
 // Caption the port name; text "<name>:<text>\nAPI details:<system text>", at most 511 characters.
 void ShowApiError(const char* portName, const std::string& text, int errorCode);
+// The same with the system text given: the words a port's opener chose for
+// why it failed (OpenSerialPort).
+void ShowApiErrorDetails(const char* portName, const std::string& text, const std::string& details);
 // Caption the application name ("Vantorel"); used by FileExists.
 void ShowInfo(const std::string& text);
 void MessageBeep(uint32_t type);

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "platform/message_box.h"
+
 namespace platform {
 namespace {
 
@@ -36,16 +38,32 @@ void InstallPortOpener(PortOpener opener) {
   g_opener = std::move(opener);
 }
 
-PortPtr OpenSerialPort(const std::string& name, int& error) {
+PortPtr OpenSerialPort(const std::string& name, int& error, std::string& why) {
   PortOpener opener;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     opener = g_opener;
   }
   error = 0;
-  PortPtr port = opener ? opener(name, error) : OpenNativeSerialPort(name, error);
-  if (!port && error == 0) error = kErrorFileNotFound;
+  why.clear();
+  PortPtr port = opener ? opener(name, error) : OpenNativeSerialPort(name, error, why);
+  if (port) {
+    why.clear();
+    return port;
+  }
+  if (error == 0) error = kErrorFileNotFound;
+  if (why.empty()) why = SystemErrorText(error);
   return port;
+}
+
+PortPtr OpenSerialPort(const std::string& name, int& error) {
+  std::string why;
+  return OpenSerialPort(name, error, why);
+}
+
+PortPtr OpenNativeSerialPort(const std::string& name, int& error) {
+  std::string why;
+  return OpenNativeSerialPort(name, error, why);
 }
 
 void SetPortMap(const std::function<std::string(const std::string& name)>& lookup) {

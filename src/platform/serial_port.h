@@ -34,6 +34,11 @@ constexpr int kErrorInvalidParameter = 87;
 constexpr int kErrorOperationAborted = 995;
 constexpr int kErrorIoPending = 997;
 constexpr int kErrorDeviceNotConnected = 1167;
+// A port name that leads to something other than a serial device (a regular
+// file, a FIFO, /dev/null): refused before it is opened. Bit 29 marks a code
+// of this program's own, which no system code carries and no errno value
+// reaches.
+constexpr int kErrorNotSerialDevice = 0x20000001;
 
 constexpr uint8_t DTR_CONTROL_DISABLE = 0;
 constexpr uint8_t DTR_CONTROL_ENABLE = 1;
@@ -179,8 +184,15 @@ using PortOpener = std::function<PortPtr(const std::string& name, int& error)>;
 // an empty opener restores the operating system's.
 void InstallPortOpener(PortOpener opener);
 PortPtr OpenSerialPort(const std::string& name, int& error);
+// The same, and on failure why, in words for the error box's API details:
+// the system's text for the error, with what only the backend can add (on
+// POSIX the device the name led to, and for a device the user may not open,
+// the group whose members may).
+PortPtr OpenSerialPort(const std::string& name, int& error, std::string& why);
 
 // The operating system's opener, provided by the backend chosen by the build.
+// why may be left empty: the system's text for error is then used.
+PortPtr OpenNativeSerialPort(const std::string& name, int& error, std::string& why);
 PortPtr OpenNativeSerialPort(const std::string& name, int& error);
 
 // POSIX only: where a program port name leads. The [Ports] section of the

@@ -78,7 +78,8 @@ TEST(MessageBoxTest, ApiErrorTextIsCutAt511Characters) {
 TEST(MessageBoxTest, SystemTextsForTheLinkErrorCodesAreDistinct) {
   const int codes[] = {kErrorFileNotFound,     kErrorAccessDenied, kErrorInvalidHandle,
                        kErrorGenFailure,       kErrorInvalidParameter,
-                       kErrorOperationAborted, kErrorIoPending,    kErrorDeviceNotConnected};
+                       kErrorOperationAborted, kErrorIoPending,    kErrorDeviceNotConnected,
+                       kErrorNotSerialDevice};
   for (int a : codes) {
     EXPECT_FALSE(SystemErrorText(a).empty()) << a;
     for (int b : codes) {
@@ -87,6 +88,10 @@ TEST(MessageBoxTest, SystemTextsForTheLinkErrorCodesAreDistinct) {
       }
     }
   }
+}
+
+TEST(MessageBoxTest, APathThatIsNoSerialDeviceIsSaidSo) {
+  EXPECT_EQ(SystemErrorText(kErrorNotSerialDevice), "The file is not a serial device");
 }
 
 TEST(MessageBoxTest, BoxesWithoutASinkAreDropped) {

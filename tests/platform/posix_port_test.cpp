@@ -327,7 +327,7 @@ TEST(PosixOpenTest, NamesWithoutADeviceFail) {
   } cases[] = {
       {"ZEV0", kErrorFileNotFound},  // not mapped
       {"ZEV1", kErrorFileNotFound},  // mapped to nothing
-      {"ZEV2", ENOTTY},              // not a serial device
+      {"ZEV2", kErrorNotSerialDevice},  // not a serial device
   };
   for (const auto& c : cases) {
     int error = 0;

@@ -13,10 +13,17 @@
 // write no longer. Devices without modem-control lines (a pseudo-terminal, a
 // three-wire adapter) cannot tell either: there a write returns once the
 // kernel has taken its bytes.
+//
+// A path is opened only when it is a character device served by a tty driver
+// (tty_device.h). The line settings the device had are kept from the open and
+// given back when the port is closed, so that a console, a modem or another
+// program that uses the line afterwards finds it as it was, not raw at 57600
+// with RTS/CTS.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,9 +32,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <string>
+#include <utility>
 
 #include "platform/event.h"
+#include "platform/message_box.h"
 #include "platform/posix/output_wait.h"
+#include "platform/posix/tty_device.h"
 #include "platform/serial_port.h"
 
 namespace platform {
@@ -156,21 +167,30 @@ uint32_t CharacterMicros(const termios& tio) {
 
 class PosixSerialPort : public SerialPort {
  public:
-  static PortPtr Open(const std::string& path, int& error);
+  static PortPtr Open(const std::string& path, int& error, std::string& why);
 
-  PosixSerialPort(int fd, int wakeRead, int wakeWrite, bool modemLines, const termios& tio)
+  // original: the line settings the device had when it was opened, given
+  // back at the close; tio: the ones in force now.
+  PosixSerialPort(int fd, int wakeRead, int wakeWrite, bool modemLines, const termios& original,
+                  const termios& tio)
       : fd_(fd),
         wakeRead_(wakeRead),
         wakeWrite_(wakeWrite),
+        original_(original),
         modemLines_(modemLines),
         characterMicros_(CharacterMicros(tio)),
         ctsFlow_((tio.c_cflag & CRTSCTS) != 0) {}
 
   ~PosixSerialPort() override {
-    // Bytes still queued for a line whose CTS is low would make close() wait
-    // for the driver's closing_wait (30 s on Linux); by now nobody waits for
-    // them, so they are discarded.
-    tcflush(fd_, TCOFLUSH);
+    // A port dropped without Close gives its line back here. After a Close,
+    // a write that had passed its check just before may have queued bytes
+    // since; they are discarded as well, or close() would wait the driver's
+    // closing_wait (30 s on Linux) on a line whose CTS is low.
+    if (!closed_.exchange(true)) {
+      RestoreLine();
+    } else {
+      tcflush(fd_, TCOFLUSH);
+    }
     ::close(fd_);
     ::close(wakeRead_);
     ::close(wakeWrite_);
@@ -388,6 +408,7 @@ class PosixSerialPort : public SerialPort {
 
   void Close() override {
     if (closed_.exchange(true)) return;
+    RestoreLine();
     const char wake = 1;
     // The pipe is never drained, so it stays readable for every later poll.
     while (::write(wakeWrite_, &wake, 1) < 0 && errno == EINTR) {
@@ -499,6 +520,21 @@ class PosixSerialPort : public SerialPort {
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
   }
 
+  // Gives the line the settings it had when the port was opened (every
+  // termios field: modes, rate, frame, flow control, control characters).
+  // The program's bytes still queued are dropped first, not waited for: a
+  // close comes from a Reset that abandons the run, from a panel's teardown
+  // after its run has ended (a write returns only once its bytes have left),
+  // or from a device that is gone; and waiting for them could last for ever
+  // while a switched-off scanner holds CTS low. Nor would they be any use
+  // sent at the restored rate. TCSANOW applies the settings at once, without
+  // waiting for output. Failures are not reported: on a line that hung up
+  // there is nothing left to restore.
+  void RestoreLine() {
+    tcflush(fd_, TCOFLUSH);
+    tcsetattr(fd_, TCSANOW, &original_);
+  }
+
   // Raises or drops one modem-control output line.
   bool SetLine(int line, bool on) {
     if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
@@ -510,6 +546,7 @@ class PosixSerialPort : public SerialPort {
   const int fd_;
   const int wakeRead_;
   const int wakeWrite_;
+  const termios original_;  // the line as the device had it at the open
   std::atomic<bool> closed_{false};
   std::atomic<uint32_t> readInterval_{1};  // ms of quiet that end a burst
   std::atomic<uint64_t> bytesRead_{0};     // every byte read() handed out
@@ -519,21 +556,51 @@ class PosixSerialPort : public SerialPort {
   std::atomic<bool> ctsFlow_;              // output obeys CTS (RTS/CTS handshake in force)
 };
 
-PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
+PortPtr PosixSerialPort::Open(const std::string& path, int& error, std::string& why) {
+  auto refuse = [&](int code, std::string text) -> PortPtr {
+    error = code;
+    why = std::move(text);
+    return nullptr;
+  };
+  // The system's text with the device the name led to: a COMn the operator
+  // knows may lead to a path of the [Ports] section or to /dev/ttyS(n-1).
+  auto refuseWith = [&](int code) { return refuse(code, SystemErrorText(code) + ": " + path); };
+  auto refuseNotSerial = [&] { return refuse(kErrorNotSerialDevice, path + " is not a serial device"); };
+
+  // Looked at before it is opened: opening a regular file read-write is a
+  // change of it, opening some devices does something of its own, and a
+  // FIFO may have a reader waiting. Only a tty driver's character device is
+  // opened at all.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) != 0) return refuseWith(MapErrno(errno));
+  if (!S_ISCHR(before.st_mode) || !posix::IsTtyDevice(before.st_rdev)) return refuseNotSerial();
+
   // O_NOCTTY: a port must never become the program's controlling terminal, or
   // a hang-up of the line would signal the whole program. O_NONBLOCK: the open
   // does not wait for carrier, and every later wait goes through poll().
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = MapErrno(errno);
-    return nullptr;
+    const int err = errno;
+    // Serial devices usually belong to a group (dialout, uucp) whose members
+    // may use them; a user outside it is told which group that is.
+    constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+    if (err == EACCES && (before.st_mode & kGroupReadWrite) == kGroupReadWrite) {
+      return refuse(MapErrno(err), posix::NotInDeviceGroupText(path, before.st_gid));
+    }
+    return refuseWith(MapErrno(err));
   }
   auto fail = [&](int code) -> PortPtr {
     ::close(fd);
-    error = code;
-    return nullptr;
+    return refuseWith(code);
   };
-  if (!isatty(fd)) return fail(MapErrno(ENOTTY));
+  // The path may have been replaced between the look and the open (a link
+  // under /dev/serial changes as adapters come and go).
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) return fail(MapErrno(errno));
+  if (!S_ISCHR(opened.st_mode) || opened.st_rdev != before.st_rdev || !isatty(fd)) {
+    ::close(fd);
+    return refuseNotSerial();
+  }
 
   // Ports are opened without sharing. TIOCEXCL keeps other programs out but
   // does not apply to a privileged process, so a lock on the device keeps out
@@ -543,9 +610,11 @@ PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
 
   // Raw bytes in both directions. The rate and frame (c_cflag) are left as
   // the device had them, so that GetCommState reads the settings to restore
-  // at the end; CLOCAL keeps a missing carrier from hanging the line up.
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return fail(MapErrno(errno));
+  // at the end; CLOCAL keeps a missing carrier from hanging the line up. The
+  // whole of the former settings is kept for the close.
+  termios original{};
+  if (tcgetattr(fd, &original) != 0) return fail(MapErrno(errno));
+  termios tio = original;
   tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   tio.c_oflag &= ~OPOST;
   tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -553,9 +622,14 @@ PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(MapErrno(errno));
+  // From here on a failure gives the line back as it was found.
+  auto failRestoring = [&](int code) -> PortPtr {
+    tcsetattr(fd, TCSANOW, &original);
+    return fail(code);
+  };
 
   int wake[2];
-  if (::pipe(wake) != 0) return fail(MapErrno(errno));
+  if (::pipe(wake) != 0) return failRestoring(MapErrno(errno));
   for (int end : wake) {
     ::fcntl(end, F_SETFD, FD_CLOEXEC);
     ::fcntl(end, F_SETFL, O_NONBLOCK);
@@ -564,18 +638,20 @@ PortPtr PosixSerialPort::Open(const std::string& path, int& error) {
   int lines = 0;
   const bool modemLines = ioctl(fd, TIOCMGET, &lines) == 0;
   error = 0;
-  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1], modemLines, tio);
+  why.clear();
+  return std::make_shared<PosixSerialPort>(fd, wake[0], wake[1], modemLines, original, tio);
 }
 
 }  // namespace
 
-PortPtr OpenNativeSerialPort(const std::string& name, int& error) {
+PortPtr OpenNativeSerialPort(const std::string& name, int& error, std::string& why) {
   const std::string path = DevicePathFor(name);
   if (path.empty()) {
     error = kErrorFileNotFound;
+    why.clear();
     return nullptr;
   }
-  return PosixSerialPort::Open(path, error);
+  return PosixSerialPort::Open(path, error, why);
 }
 
 }  // namespace platform

@@ -42,6 +42,8 @@ std::string SystemErrorText(int code) {
     case kErrorOperationAborted: return ErrnoText(ECANCELED);
     case kErrorIoPending: return ErrnoText(EINPROGRESS);
     case kErrorDeviceNotConnected: return ErrnoText(ENODEV);
+    // The program's own code: no system text to borrow.
+    case kErrorNotSerialDevice: return "The file is not a serial device";
     default: return ErrnoText(code);
   }
 }

@@ -361,7 +361,9 @@ class Win32SerialPort : public SerialPort {
 
 }  // namespace
 
-PortPtr OpenNativeSerialPort(const std::string& name, int& error) {
+// The system's own text says why an open failed: why stays empty.
+PortPtr OpenNativeSerialPort(const std::string& name, int& error, std::string& why) {
+  why.clear();
   if (name.empty()) {
     error = kErrorFileNotFound;
     return nullptr;

@@ -2,11 +2,14 @@
 #include <string>
 
 #include "platform/message_box.h"
+#include "platform/serial_port.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 
 std::string SystemErrorText(int code) {
+  // The program's own code: the system has no text for it.
+  if (code == kErrorNotSerialDevice) return "The file is not a serial device";
   char* text = nullptr;
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
