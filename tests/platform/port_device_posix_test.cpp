@@ -143,7 +143,9 @@ TEST(PosixPortOpen, PathsThatAreNoSerialDeviceAreRefusedWithoutBeingOpened) {
     EXPECT_EQ(error, kErrorNotSerialDevice);
     EXPECT_EQ(why, path + " is not a serial device");
 
-    if (c.watchOpens) EXPECT_EQ(watch.Seen(), 0u) << "the path was opened or changed";
+    if (c.watchOpens) {
+      EXPECT_EQ(watch.Seen(), 0u) << "the path was opened or changed";
+    }
     struct stat after {};
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     if (S_ISREG(before.st_mode)) {
