@@ -117,17 +117,21 @@ TEST_F(CliStation, UsbPortConnectsThenPrograms) {
 }
 
 // Each USB panel's connect thread prints its status lines while the station
-// still adds the next ports: the lines of every port come out under its own
-// name, whatever the station did meanwhile (the TSan pass watches the port
-// list for the connect threads' reads).
+// still adds the next ports: the scanners are on from the start, so the
+// first ones are identified while the later panels are made. The lines of
+// every port come out under its own name, whatever the station did
+// meanwhile (the TSan pass watches the port list for the connect threads'
+// reads).
 TEST_F(CliStation, FourUsbPortsConnectWhileThePortsAreAdded) {
   const std::vector<std::string> names = {"ZEV0", "ZEV1", "ZEV2", "ZEV3"};
-  for (const std::string& name : names) AddScanner(name, "MV2", scanner::ScannerConfig::MV2());
+  for (const std::string& name : names) {
+    AddScanner(name, "MV2", scanner::ScannerConfig::MV2());
+    scanners.back()->sim->PowerOn();
+  }
   ASSERT_EQ(RunStation(names), kExitOk) << out.Text();
   const std::vector<std::string> lines = out.Lines();
   for (const std::string& name : names) {
     EXPECT_TRUE(InOrder(lines, {
-                                   name + ": Turn scanner power on",
                                    name + ": Connected",
                                    name + ": Click USB COM button to start programming.",
                                    name + ": " + kDoneText,
