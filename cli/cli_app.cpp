@@ -282,6 +282,9 @@ Station::~Station() {
 void Station::SetStatusListener(StatusListener listener) { listener_ = std::move(listener); }
 
 void Station::AddPort(const PortSpec& spec) {
+  // The observers below run on the panel's threads while later ports are
+  // added, which may move ports_: they hold the Port itself (it never moves)
+  // and its index, never an element of ports_.
   const size_t index = ports_.size();
   auto port = std::make_unique<Port>();
   port->spec = spec;
@@ -300,15 +303,15 @@ void Station::AddPort(const PortSpec& spec) {
   row.pPanel = raw->panel.get();
   {
     std::lock_guard<std::mutex> lock(panelsMutex_);
-    panels_.push_back(raw->panel.get());
+    panels_.push_back(PanelOwner{raw->panel.get(), raw});
   }
   ++g_nPortCount;
   CCommDialog* panel = raw->panel.get();
-  panel->m_strStatus.SetObserver([this, index](const std::string& s) { OnStatus(index, s); });
+  panel->m_strStatus.SetObserver([this, raw, index](const std::string& s) { OnStatus(*raw, index, s); });
   panel->m_progress.SetObserver([this, raw, panel](int pos) {
     console_.SetProgress(raw->bar, pos, panel->m_progress.GetLow(), panel->m_progress.GetHigh());
   });
-  OnStatus(index, panel->m_strStatus.Get());
+  OnStatus(*raw, index, panel->m_strStatus.Get());
 }
 
 CCommDialog* Station::Panel(size_t port) const { return ports_.at(port)->panel.get(); }
@@ -321,16 +324,16 @@ bool Station::Succeeded(size_t port) const {
 }
 
 void Station::OnRunRecorded(CCommDialog* panel, const RunRecord& record) {
-  size_t index = 0;
+  Port* port = nullptr;
   {
     std::lock_guard<std::mutex> lock(panelsMutex_);
-    const auto at = std::find(panels_.begin(), panels_.end(), panel);
+    const auto at = std::find_if(panels_.begin(), panels_.end(),
+                                 [panel](const PanelOwner& owner) { return owner.panel == panel; });
     if (at == panels_.end()) return;
-    index = static_cast<size_t>(at - panels_.begin());
+    port = at->port;
   }
-  Port& port = *ports_[index];
-  std::lock_guard<std::mutex> lock(port.recordMutex);
-  port.record = record;
+  std::lock_guard<std::mutex> lock(port->recordMutex);
+  port->record = record;
 }
 
 std::vector<std::string> Station::Summary() const {
@@ -371,8 +374,7 @@ std::vector<std::string> Station::Summary() const {
   return lines;
 }
 
-void Station::OnStatus(size_t index, const std::string& status) {
-  Port& port = *ports_[index];
+void Station::OnStatus(Port& port, size_t index, const std::string& status) {
   {
     // Only changes are printed; the catch-up after construction may repeat
     // the text the observer has just printed.

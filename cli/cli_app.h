@@ -214,7 +214,9 @@ class Station {
     std::optional<RunRecord> record;  // the last run's record, once its outcome is known
   };
 
-  void OnStatus(size_t port, const std::string& status);
+  // Called on the panel's threads: port is the Port itself, index its place
+  // in ports_ for the listener.
+  void OnStatus(Port& port, size_t index, const std::string& status);
   void OnRunRecorded(CCommDialog* panel, const RunRecord& record);
   void Press(Port& port);
   // The port's scanner may be writing its flash: switching it off or
@@ -229,10 +231,15 @@ class Station {
   Console& console_;
   StatusListener listener_;
   std::vector<std::unique_ptr<Port>> ports_;
-  // The panels in port order, for the run observer's look-up on the port
-  // threads; filled by AddPort before the panel's first run.
+  // The panels and their ports, for the run observer's look-up on the port
+  // threads; filled by AddPort before the panel's first run. It names the
+  // Port itself: ports_ may move while a later port is added.
+  struct PanelOwner {
+    CCommDialog* panel;
+    Port* port;
+  };
   std::mutex panelsMutex_;  // guards panels_
-  std::vector<CCommDialog*> panels_;
+  std::vector<PanelOwner> panels_;
 };
 
 // Where the process's streams and the interrupt request come from.

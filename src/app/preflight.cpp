@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 
 #include "app/ini_file.h"
 #include "app/programmer_dlg.h"
@@ -43,6 +44,18 @@ const Setting kSettings[] = {
 };
 
 const int kAllFamilies[] = {kFamilyQZ500, kFamilyQZ600, kFamilyMV2};
+
+// The start of a problem for a file that does not fit the memory left: the
+// check goes on with the next file.
+constexpr const char kNoMemoryText[] = "not enough memory to read";
+
+// A reader that had no room for the file ends the file's check the way a
+// failed allocation of the check itself does, so the report says so and
+// never takes the shortage for a fault of the file.
+UpdateStatus NoMemoryEndsTheFile(UpdateStatus status) {
+  if (status == UPD_NO_MEMORY) throw std::bad_alloc();
+  return status;
+}
 
 std::vector<int> SectionFamilies(const std::string& section) {
   if (section == "MV2") return {kFamilyMV2};
@@ -126,6 +139,10 @@ class Checker {
   CheckReport Image(const std::string& path);
 
  private:
+  // The facts and problems of one image; Image adds the heading and catches
+  // what runs out of memory.
+  void ImageBody(const std::string& path);
+
   void Heading(const std::string& text) {
     report_.lines.push_back(text);
     ++report_.files;
@@ -178,7 +195,8 @@ bool Checker::ReadImage(const std::string& path, const std::string& failFile, un
   uint32_t expected = 0;
   boxes_.Clear();
   const UpdateStatus result =
-      ReadRCPFile(&panel_, path, &header, &first, &count, &termination, &expected, &facts.lines);
+      NoMemoryEndsTheFile(ReadRCPFile(&panel_, path, &header, &first, &count, &termination,
+                                      &expected, &facts.lines));
   std::unique_ptr<ImageRecord, void (*)(ImageRecord*)> list(first, FreeRecordList);
   if (result != UPD_OK) {
     // A fault in a line points at the line; a file that cannot be read at
@@ -217,7 +235,7 @@ void Checker::ImageLines(const ImageFacts& facts) {
 
 std::vector<int> Checker::RcpFamilies(const std::string& path) {
   uint8_t header[kRcpHeaderBytes] = {};
-  const bool decoded = ReadHdrStr(&panel_, path, header, kRcpHeaderBytes) == UPD_OK;
+  const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(&panel_, path, header, kRcpHeaderBytes)) == UPD_OK;
   boxes_.Clear();  // a file the image reader has read opens here too
   std::vector<int> families;
   if (!decoded) return families;
@@ -233,7 +251,7 @@ bool Checker::HasSplicePlace(const FileBuffer& image, int family) {
   std::copy(image.data.get(), image.data.get() + image.size + 1, copy.data.get());
   copy.size = image.size;
   const uint8_t block[64] = {};
-  return InsertSpecialBlock(&panel_, family, copy, block, sizeof block) == UPD_OK;
+  return NoMemoryEndsTheFile(InsertSpecialBlock(&panel_, family, copy, block, sizeof block)) == UPD_OK;
 }
 
 void Checker::BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
@@ -309,13 +327,13 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   }
   const bool streamed = splicing.empty() || std::string(setting.section) == "QZ6";
   uint32_t size = 0;
-  if (streamed && CheckFileToSend(&panel_, path, size) != UPD_OK) {
+  if (streamed && NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
     BoxesAsProblems(ini, at);
     return;
   }
   if (!splicing.empty()) {
     FileBuffer image;
-    if (ReadWholeFile(&panel_, path, image) != UPD_OK) {
+    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) != UPD_OK) {
       BoxesAsProblems(ini, at);
       return;
     }
@@ -337,7 +355,7 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   } else {
     Fact(std::to_string(size) + " bytes, sent as it stands (the special block is not kept)");
     FileBuffer image;
-    if (ReadWholeFile(&panel_, path, image) == UPD_OK) {
+    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
       BytesInSpecialBlock(image, path, SectionFamilies(setting.section), false);
     }
     boxes_.Clear();
@@ -350,7 +368,7 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
 void Checker::CheckRaw(const std::string& path, const std::string& ini, int line) {
   boxes_.Clear();
   uint32_t size = 0;
-  if (CheckFileToSend(&panel_, path, size) != UPD_OK) {
+  if (NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
     BoxesAsProblems(ini, static_cast<unsigned>(line));
     return;
   }
@@ -395,11 +413,18 @@ CheckReport Checker::Station(const std::string& appDir) {
       if (box != loading.end()) loading.erase(box);
       continue;
     }
-    switch (setting.role) {
-      case Role::kRcp: CheckRcp(setting, path, ini, line); break;
-      case Role::kVtc: CheckVtc(path, ini, line); break;
-      case Role::kLdr: CheckLdr(setting, path, ini, line); break;
-      case Role::kRaw: CheckRaw(path, ini, line); break;
+    // A file too big for the memory left is a problem of its own; what it
+    // took is given back, and the other files are checked still.
+    try {
+      switch (setting.role) {
+        case Role::kRcp: CheckRcp(setting, path, ini, line); break;
+        case Role::kVtc: CheckVtc(path, ini, line); break;
+        case Role::kLdr: CheckLdr(setting, path, ini, line); break;
+        case Role::kRaw: CheckRaw(path, ini, line); break;
+      }
+    } catch (const std::bad_alloc&) {
+      boxes_.Clear();
+      Problem(ini, static_cast<unsigned>(line), std::string(kNoMemoryText) + " " + path);
     }
   }
   if (configured == 0) Problem(ini, 0, "no firmware file is configured");
@@ -408,8 +433,18 @@ CheckReport Checker::Station(const std::string& appDir) {
 
 CheckReport Checker::Image(const std::string& path) {
   Heading(path);
+  try {
+    ImageBody(path);
+  } catch (const std::bad_alloc&) {
+    boxes_.Clear();
+    Problem(path, 0, std::string(kNoMemoryText) + " the file");
+  }
+  return Report();
+}
+
+void Checker::ImageBody(const std::string& path) {
   ImageFacts facts;
-  if (!ReadImage(path, path, 0, facts)) return Report();
+  if (!ReadImage(path, path, 0, facts)) return;
   ImageLines(facts);
   std::vector<std::string> names;
   for (int family : RcpFamilies(path)) names.push_back(FamilyName(family));
@@ -419,7 +454,7 @@ CheckReport Checker::Image(const std::string& path) {
   if (!facts.header || !facts.termination) Problem(path, facts.lines, kVtcIncompleteText);
 
   FileBuffer image;
-  if (ReadWholeFile(&panel_, path, image) == UPD_OK) {
+  if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
     for (int family : {kFamilyQZ600, kFamilyMV2}) {
       Fact(std::string("special block place for ") + FamilyName(family) + ": " +
            (HasSplicePlace(image, family) ? "present" : "missing"));
@@ -431,7 +466,6 @@ CheckReport Checker::Image(const std::string& path) {
     }
   }
   boxes_.Clear();
-  return Report();
 }
 
 }  // namespace

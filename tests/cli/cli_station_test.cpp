@@ -116,6 +116,33 @@ TEST_F(CliStation, UsbPortConnectsThenPrograms) {
       << out.Text();
 }
 
+// Each USB panel's connect thread prints its status lines while the station
+// still adds the next ports: the scanners are on from the start, so the
+// first ones are identified while the later panels are made. The lines of
+// every port come out under its own name, whatever the station did
+// meanwhile (the TSan pass watches the port list for the connect threads'
+// reads).
+TEST_F(CliStation, FourUsbPortsConnectWhileThePortsAreAdded) {
+  const std::vector<std::string> names = {"ZEV0", "ZEV1", "ZEV2", "ZEV3"};
+  for (const std::string& name : names) {
+    AddScanner(name, "MV2", scanner::ScannerConfig::MV2());
+    scanners.back()->sim->PowerOn();
+  }
+  ASSERT_EQ(RunStation(names), kExitOk) << out.Text();
+  const std::vector<std::string> lines = out.Lines();
+  for (const std::string& name : names) {
+    EXPECT_TRUE(InOrder(lines, {
+                                   name + ": Connected",
+                                   name + ": Click USB COM button to start programming.",
+                                   name + ": " + kDoneText,
+                               }))
+        << name << "\n"
+        << out.Text();
+  }
+  ASSERT_EQ(summary.size(), names.size() + 2);
+  EXPECT_EQ(summary.back(), "4 ports, 4 programmed, 0 failed, 0 never began");
+}
+
 TEST_F(CliStation, InterruptResetsTheWaitingPorts) {
   AddScanner("COM1", "QZ600", scanner::ScannerConfig::QZ600());
   AddScanner("COM3", "QZ600", scanner::ScannerConfig::QZ600());

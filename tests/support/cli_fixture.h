@@ -95,10 +95,21 @@ class CapturedStream {
 // exec: POSIX only).
 class ChildProcess {
  public:
+  // How the child's standard output starts.
+  enum class Output {
+    kOpen,  // empty
+    // Full: the child's first write waits until the test reads (ReadLine,
+    // Finish), so the child cannot end before then. The filler is not part
+    // of out.
+    kHeldFull,
+  };
+
   // Starts argv[0] (a path) with the arguments in folder cwd.
-  ChildProcess(const std::vector<std::string>& argv, const std::string& cwd) {
+  ChildProcess(const std::vector<std::string>& argv, const std::string& cwd,
+               Output output = Output::kOpen) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
+    if (output == Output::kHeldFull) FillPipe(out[1]);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -132,6 +143,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   // Reads standard output until a whole line has arrived; false when the
   // process closed it or limitSeconds (real time) passed first.
@@ -200,7 +212,11 @@ class ChildProcess {
       char buffer[4096];
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       const bool isOut = fds[i].fd == out_;
-      if (got > 0) {
+      if (got > 0 && isOut && filler_ > 0) {
+        const size_t dropped = std::min(filler_, static_cast<size_t>(got));
+        filler_ -= dropped;
+        out.append(buffer + dropped, static_cast<size_t>(got) - dropped);
+      } else if (got > 0) {
         (isOut ? out : err).append(buffer, static_cast<size_t>(got));
       } else {
         close(fds[i].fd);
@@ -210,7 +226,23 @@ class ChildProcess {
     return true;
   }
 
+  // Writes to the pipe until it takes no more, then makes writes wait again.
+  void FillPipe(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::string chunk(4096, '.');
+    for (size_t size : {chunk.size(), size_t{1}}) {
+      for (;;) {
+        const ssize_t wrote = write(fd, chunk.data(), size);
+        if (wrote <= 0) break;
+        filler_ += static_cast<size_t>(wrote);
+      }
+    }
+    fcntl(fd, F_SETFL, flags);
+  }
+
   pid_t pid_ = -1;
+  size_t filler_ = 0;  // bytes of FillPipe still to be dropped from stdout
   int out_ = -1;
   int err_ = -1;
   bool reaped_ = false;
