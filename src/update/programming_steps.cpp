@@ -120,7 +120,11 @@ std::vector<std::pair<const char*, const std::string*>> SequenceOf(const RunSett
 // After a failed run: every configured step that never began, in order.
 void NoteNotReached(const RunSettings& run, RunRecord* record) {
   if (record == nullptr) return;
-  for (const auto& [component, path] : SequenceOf(run)) {
+  for (const auto& step : SequenceOf(run)) {
+    // Plain names: a lambda cannot capture a structured binding on every
+    // compiler the fuzz build uses.
+    const auto& component = step.first;
+    const auto& path = step.second;
     if (path->empty()) continue;
     const bool begun = std::any_of(record->components.begin(), record->components.end(),
                                    [&](const RunComponent& c) { return c.name == component; });
