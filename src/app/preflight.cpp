@@ -11,10 +11,9 @@
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
 #include "firmware/loader_image.h"
-#include "link/comm_dialog.h"
+#include "firmware/srecord_reader.h"
 #include "platform/message_recorder.h"
 #include "update/engines.h"
-#include "update/image_record.h"
 #include "update/send_proc.h"
 
 namespace {
@@ -52,9 +51,9 @@ constexpr const char kNoMemoryText[] = "not enough memory to read";
 // A reader that had no room for the file ends the file's check the way a
 // failed allocation of the check itself does, so the report says so and
 // never takes the shortage for a fault of the file.
-UpdateStatus NoMemoryEndsTheFile(UpdateStatus status) {
-  if (status == UPD_NO_MEMORY) throw std::bad_alloc();
-  return status;
+const ReadFault& NoMemoryEndsTheFile(const ReadFault& fault) {
+  if (fault.status == UPD_NO_MEMORY) throw std::bad_alloc();
+  return fault;
 }
 
 std::vector<int> SectionFamilies(const std::string& section) {
@@ -116,7 +115,7 @@ std::string HeaderText(const ImageRecord& header) {
   return text;
 }
 
-// What the image readers found in an S-record file.
+// What the image reader found in an S-record file.
 struct ImageFacts {
   unsigned lines = 0;
   size_t data = 0;
@@ -129,10 +128,60 @@ struct ImageFacts {
   std::string tag;       // the header record's text
 };
 
+// Keeps of an image's records only what the report says of them: the
+// header's text, which frame records there are, the data records' range and
+// the blocks a download cut at 64 KB sends (from their addresses and byte
+// counts alone, put into the order they are sent in).
+class FactsSink : public SRecordSink {
+ public:
+  bool Take(const SRecordLine& record) override {
+    switch (record.type) {
+      case 0:
+        std::copy(record.text, record.text + record.length, header_.text);
+        header_.length = static_cast<int32_t>(record.length);
+        header_.byteCount = record.byteCount;
+        break;
+      case 5: count_ = true; break;
+      case 7: termination_ = true; break;
+      default:
+        data_.push_back({record.address, record.byteCount});
+        break;
+    }
+    return true;
+  }
+
+  void Finish(ImageFacts& facts) {
+    facts.header = header_.length > 0;
+    facts.count = count_;
+    facts.termination = termination_;
+    if (facts.header) facts.tag = HeaderText(header_);
+    for (const DataRecord& r : data_) {
+      const uint32_t last = r.address + (r.byteCount > 5 ? r.byteCount - 6 : 0);
+      if (facts.data == 0 || r.address < facts.low) facts.low = r.address;
+      if (facts.data == 0 || last > facts.high) facts.high = last;
+      ++facts.data;
+    }
+    // Stable: records with equal addresses are sent in file order.
+    std::stable_sort(data_.begin(), data_.end(),
+                     [](const DataRecord& a, const DataRecord& b) { return a.address < b.address; });
+    ImageBlockCounter blocks;
+    for (const DataRecord& r : data_) blocks.Add(r.address, r.byteCount, DataRunsOver64K(r.address, r.byteCount));
+    facts.blocks = blocks.Blocks();
+  }
+
+ private:
+  struct DataRecord {
+    uint32_t address;
+    uint32_t byteCount;
+  };
+  ImageRecord header_;
+  bool count_ = false;
+  bool termination_ = false;
+  std::vector<DataRecord> data_;
+};
+
 class Checker {
  public:
-  Checker() : panel_(0, "check", &dlg_) {}
-
   CheckReport Report() { return std::move(report_); }
 
   CheckReport Station(const std::string& appDir);
@@ -154,19 +203,21 @@ class Checker {
     report_.lines.push_back(where + ": " + OneLine(text));
     ++report_.problems;
   }
-  // Every box shown since the last call becomes a problem at file:line.
-  void BoxesAsProblems(const std::string& file, unsigned line) {
-    for (const std::string& text : boxes_.Texts()) Problem(file, line, text);
-    boxes_.Clear();
+  // A reader's fault, when it has a text, becomes a problem at file:line.
+  void FaultAsProblem(const ReadFault& fault, const std::string& file, unsigned line) {
+    if (!fault.text.empty()) Problem(file, line, fault.text);
   }
 
+  // Reads an image file the way the RCP and VTC downloads read it; text,
+  // when given, is the file's bytes already in memory.
   bool ReadImage(const std::string& path, const std::string& failFile, unsigned failLine,
-                 ImageFacts& facts);
+                 ImageFacts& facts, const FileBuffer* text = nullptr);
   void ImageLines(const ImageFacts& facts);
   std::vector<int> RcpFamilies(const std::string& path);
+  std::vector<int> RcpFamilies(const uint8_t* header, bool decoded);
   // Whether the loader image has a place for the special block on a
-  // scanner of the family; the splice's boxes stay in the recorder.
-  bool HasSplicePlace(const FileBuffer& image, int family);
+  // scanner of the family; fault, when given, gets why not.
+  bool HasSplicePlace(const FileBuffer& image, int family, ReadFault* fault = nullptr);
   // A loader image with bytes of its own where the special block lives: the
   // splice leaves them out, so what the station sends is not the file. One
   // line at the first such record: a problem when the block is kept for a
@@ -181,44 +232,37 @@ class Checker {
   void CheckRaw(const std::string& path, const std::string& ini, int line);
 
   // The recorder is installed first and removed last: every box of the
-  // check is the check's own.
+  // check (the settings' loading shows some) is the check's own.
   platform::ScopedMessageRecorder boxes_;
-  CProgrammerDlg dlg_;
-  CCommDialog panel_;
+  // The station's settings, loaded as the station loads them; made only by a
+  // check of the station.
+  std::unique_ptr<CProgrammerDlg> dlg_;
   CheckReport report_;
 };
 
 bool Checker::ReadImage(const std::string& path, const std::string& failFile, unsigned failLine,
-                        ImageFacts& facts) {
-  ImageRecord header, count, termination;
-  ImageRecord* first = nullptr;
-  uint32_t expected = 0;
-  boxes_.Clear();
-  const UpdateStatus result =
-      NoMemoryEndsTheFile(ReadRCPFile(&panel_, path, &header, &first, &count, &termination,
-                                      &expected, &facts.lines));
-  std::unique_ptr<ImageRecord, void (*)(ImageRecord*)> list(first, FreeRecordList);
-  if (result != UPD_OK) {
+                        ImageFacts& facts, const FileBuffer* text) {
+  FactsSink sink;
+  ReadFault fault;
+  if (text != nullptr) {
+    fault = ReadSRecordText(std::string_view(text->data.get(), text->size), sink, nullptr, &facts.lines);
+  } else {
+    uint32_t size = 0;
+    FilePtr file = OpenFirmwareFile(path, kImageOpenText, size, fault);
+    if (file) fault = ReadSRecords(file.get(), sink, nullptr, &facts.lines);
+  }
+  NoMemoryEndsTheFile(fault);
+  if (!fault.Ok()) {
     // A fault in a line points at the line; a file that cannot be read at
     // the place that names it.
-    if (result == UPD_BAD_IMAGE) {
-      BoxesAsProblems(path, facts.lines);
+    if (fault.status == UPD_BAD_IMAGE) {
+      FaultAsProblem(fault, path, facts.lines);
     } else {
-      BoxesAsProblems(failFile, failLine);
+      FaultAsProblem(fault, failFile, failLine);
     }
     return false;
   }
-  facts.header = header.length > 0;
-  facts.count = count.length > 0;
-  facts.termination = termination.length > 0;
-  if (facts.header) facts.tag = HeaderText(header);
-  for (const ImageRecord* r = first; r; r = r->next) {
-    const uint32_t last = r->address + (r->byteCount > 5 ? r->byteCount - 6 : 0);
-    if (facts.data == 0 || r->address < facts.low) facts.low = r->address;
-    if (facts.data == 0 || last > facts.high) facts.high = last;
-    ++facts.data;
-  }
-  facts.blocks = CountImageBlocks(first);
+  sink.Finish(facts);
   return true;
 }
 
@@ -235,8 +279,11 @@ void Checker::ImageLines(const ImageFacts& facts) {
 
 std::vector<int> Checker::RcpFamilies(const std::string& path) {
   uint8_t header[kRcpHeaderBytes] = {};
-  const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(&panel_, path, header, kRcpHeaderBytes)) == UPD_OK;
-  boxes_.Clear();  // a file the image reader has read opens here too
+  const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(path, header, kRcpHeaderBytes)).Ok();
+  return RcpFamilies(header, decoded);
+}
+
+std::vector<int> Checker::RcpFamilies(const uint8_t* header, bool decoded) {
   std::vector<int> families;
   if (!decoded) return families;
   for (int family : kAllFamilies) {
@@ -245,13 +292,10 @@ std::vector<int> Checker::RcpFamilies(const std::string& path) {
   return families;
 }
 
-bool Checker::HasSplicePlace(const FileBuffer& image, int family) {
-  FileBuffer copy;
-  copy.data.reset(new char[image.size + 1]);
-  std::copy(image.data.get(), image.data.get() + image.size + 1, copy.data.get());
-  copy.size = image.size;
-  const uint8_t block[64] = {};
-  return NoMemoryEndsTheFile(InsertSpecialBlock(&panel_, family, copy, block, sizeof block)) == UPD_OK;
+bool Checker::HasSplicePlace(const FileBuffer& image, int family, ReadFault* fault) {
+  const ReadFault place = NoMemoryEndsTheFile(CheckSpecialBlockPlace(image, family));
+  if (fault) *fault = place;
+  return place.Ok();
 }
 
 void Checker::BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
@@ -316,25 +360,28 @@ void Checker::CheckVtc(const std::string& path, const std::string& ini, int line
 void Checker::CheckLdr(const Setting& setting, const std::string& path, const std::string& ini,
                        int line) {
   const unsigned at = static_cast<unsigned>(line);
-  boxes_.Clear();
   // The special block is kept on QZ600 and MV2 scanners when the station
   // preserves serial numbers; the loader then goes through the splice.
   std::vector<int> splicing;
-  if (dlg_.m_bPreserveSerialNumber) {
+  if (dlg_->m_bPreserveSerialNumber) {
     for (int family : SectionFamilies(setting.section)) {
       if (family != kFamilyQZ500) splicing.push_back(family);
     }
   }
   const bool streamed = splicing.empty() || std::string(setting.section) == "QZ6";
   uint32_t size = 0;
-  if (streamed && NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
-    BoxesAsProblems(ini, at);
-    return;
+  if (streamed) {
+    const ReadFault fault = NoMemoryEndsTheFile(CheckFileToSend(path, size));
+    if (!fault.Ok()) {
+      FaultAsProblem(fault, ini, at);
+      return;
+    }
   }
   if (!splicing.empty()) {
     FileBuffer image;
-    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) != UPD_OK) {
-      BoxesAsProblems(ini, at);
+    const ReadFault fault = NoMemoryEndsTheFile(ReadWholeFile(path, image));
+    if (!fault.Ok()) {
+      FaultAsProblem(fault, ini, at);
       return;
     }
     size = static_cast<uint32_t>(image.size);
@@ -342,12 +389,12 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
     unsigned lines = static_cast<unsigned>(std::count(image.data.get(), image.data.get() + image.size, '\n'));
     if (image.size > 0 && image.data[image.size - 1] != '\n') ++lines;
     for (int family : splicing) {
-      boxes_.Clear();
-      if (HasSplicePlace(image, family)) {
+      ReadFault place;
+      if (HasSplicePlace(image, family, &place)) {
         Fact(std::string("special block place for ") + FamilyName(family) + ": present");
       } else {
         Fact(std::string("special block place for ") + FamilyName(family) + ": missing");
-        BoxesAsProblems(path, lines);
+        FaultAsProblem(place, path, lines);
         Problem(path, lines, kLoaderSpliceFailedText);
       }
     }
@@ -355,41 +402,42 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   } else {
     Fact(std::to_string(size) + " bytes, sent as it stands (the special block is not kept)");
     FileBuffer image;
-    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
+    if (NoMemoryEndsTheFile(ReadWholeFile(path, image)).Ok()) {
       BytesInSpecialBlock(image, path, SectionFamilies(setting.section), false);
     }
-    boxes_.Clear();
   }
-  if (!dlg_.m_bPermitLoaderOverwrite) {
+  if (!dlg_->m_bPermitLoaderOverwrite) {
     Problem(ini, at, "Missing permission to overwrite Loader");
   }
 }
 
 void Checker::CheckRaw(const std::string& path, const std::string& ini, int line) {
-  boxes_.Clear();
   uint32_t size = 0;
-  if (NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
-    BoxesAsProblems(ini, static_cast<unsigned>(line));
+  const ReadFault fault = NoMemoryEndsTheFile(CheckFileToSend(path, size));
+  if (!fault.Ok()) {
+    FaultAsProblem(fault, ini, static_cast<unsigned>(line));
     return;
   }
   Fact(std::to_string(size) + " bytes");
 }
 
 CheckReport Checker::Station(const std::string& appDir) {
+  dlg_ = std::make_unique<CProgrammerDlg>();
+  CProgrammerDlg& dlg = *dlg_;
   std::string dir = appDir;
   if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
-  if (dir.size() >= sizeof dlg_.m_szAppDir) dir = ".";
-  std::snprintf(dlg_.m_szAppDir, sizeof dlg_.m_szAppDir, "%s", dir.c_str());
-  const std::string iniPath = dlg_.GetIniPath();
+  if (dir.size() >= sizeof dlg.m_szAppDir) dir = ".";
+  std::snprintf(dlg.m_szAppDir, sizeof dlg.m_szAppDir, "%s", dir.c_str());
+  const std::string iniPath = dlg.GetIniPath();
   const std::string ini = kIniFileName;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(iniPath, ec)) {
     Problem(ini, 0, "no " + ini + " in " + dir + ": no firmware is configured");
     return Report();
   }
-  dlg_.SetPreloadDefaults();
+  dlg.SetPreloadDefaults();
   boxes_.Clear();
-  dlg_.LoadSettings();
+  dlg.LoadSettings();
   // The boxes of the loading, in the order of kSettings: one per file that
   // is configured but not found.
   std::vector<std::string> loading = boxes_.Texts();
@@ -403,7 +451,7 @@ CheckReport Checker::Station(const std::string& appDir) {
     ++configured;
     const int line = file.KeyLine(setting.section, setting.key);
     Heading(std::string("[") + setting.section + "] " + setting.key + " = " + value);
-    const std::string path = (dlg_.*setting.member).Get();
+    const std::string path = (dlg.*setting.member).Get();
     if (path.empty()) {
       // Dropped at loading: its box names the file.
       auto box = std::find_if(loading.begin(), loading.end(), [&](const std::string& text) {
@@ -423,7 +471,6 @@ CheckReport Checker::Station(const std::string& appDir) {
         case Role::kRaw: CheckRaw(path, ini, line); break;
       }
     } catch (const std::bad_alloc&) {
-      boxes_.Clear();
       Problem(ini, static_cast<unsigned>(line), std::string(kNoMemoryText) + " " + path);
     }
   }
@@ -436,36 +483,49 @@ CheckReport Checker::Image(const std::string& path) {
   try {
     ImageBody(path);
   } catch (const std::bad_alloc&) {
-    boxes_.Clear();
     Problem(path, 0, std::string(kNoMemoryText) + " the file");
   }
   return Report();
 }
 
 void Checker::ImageBody(const std::string& path) {
+  // The file is read once, whole: the image reader, the header tag and the
+  // splice all look at the same bytes.
+  FileBuffer image;
+  {
+    uint32_t size = 0;
+    ReadFault fault;
+    FilePtr file = OpenFirmwareFile(path, kImageOpenText, size, fault);
+    if (file) fault = ReadFileToSend(path, file.get(), size, image);
+    if (!NoMemoryEndsTheFile(fault).Ok()) {
+      FaultAsProblem(fault, path, 0);
+      return;
+    }
+  }
   ImageFacts facts;
-  if (!ReadImage(path, path, 0, facts)) return;
+  if (!ReadImage(path, path, 0, facts, &image)) return;
   ImageLines(facts);
+  // The header tag as the programming sequence decodes it from the file's
+  // first bytes.
+  uint8_t header[kRcpHeaderBytes] = {};
+  const bool decoded = DecodeHeaderTag(image.data.get(), std::min<size_t>(image.size, kHeaderTagTextBytes),
+                                       header, kRcpHeaderBytes);
   std::vector<std::string> names;
-  for (int family : RcpFamilies(path)) names.push_back(FamilyName(family));
+  for (int family : RcpFamilies(header, decoded)) names.push_back(FamilyName(family));
   Fact("as RCP image serves " + (names.empty() ? std::string("no family") : Join(names, ", ")));
   Fact("64 KB blocks: " + std::to_string(facts.blocks) + " (VTC, RCP to a QZ500)");
   if (!facts.count) Fact(std::string("no count record: ") + kRcpIncompleteText);
   if (!facts.header || !facts.termination) Problem(path, facts.lines, kVtcIncompleteText);
 
-  FileBuffer image;
-  if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
-    for (int family : {kFamilyQZ600, kFamilyMV2}) {
-      Fact(std::string("special block place for ") + FamilyName(family) + ": " +
-           (HasSplicePlace(image, family) ? "present" : "missing"));
-      const unsigned line = FirstLineInSpecialBlock(image, family);
-      if (line > 0) {
-        Fact(path + ":" + std::to_string(line) + ": note: a special block spliced for " +
-             FamilyName(family) + " replaces the image's bytes at " + BlockRangeText(family));
-      }
+  for (int family : {kFamilyQZ600, kFamilyMV2}) {
+    Fact(std::string("special block place for ") + FamilyName(family) + ": " +
+         (HasSplicePlace(image, family) ? "present" : "missing"));
+    const unsigned line = FirstLineInSpecialBlock(image, family);
+    if (line > 0) {
+      Fact(path + ":" + std::to_string(line) + ": note: a special block spliced for " +
+           FamilyName(family) + " replaces the image's bytes at " + BlockRangeText(family));
     }
   }
-  boxes_.Clear();
 }
 
 }  // namespace

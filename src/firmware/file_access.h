@@ -1,13 +1,15 @@
-// Firmware file access for the update engines: streaming a raw file to the
-// scanner with progress (from a copy taken whole first, so the scanner gets
-// exactly the bytes read), reading a whole file into memory (the loader update
-// changes it before sending), and decoding the header tag of an S-record file
-// (the programming sequence matches it against the scanner family). Only
-// regular files of a plausible size are read, and never with a wait on the
-// open: a device, a pipe or a folder named as firmware is refused at once.
+// Firmware file access: reading a raw file whole into memory (the copy a raw
+// download sends, so the scanner gets exactly the bytes read; the loader
+// image the loader update changes before sending), and decoding the header
+// tag of an S-record file (the programming sequence matches it against the
+// scanner family). Only regular files of a plausible size are read, and never
+// with a wait on the open: a device, a pipe or a folder named as firmware is
+// refused at once.
 //
-// Called on a port's programming thread. Failures show an error box captioned
-// with the port name and return an UpdateStatus; an abort is silent.
+// The readers show nothing: they hand back a ReadFault with the text of the
+// box a run shows for it. Called by the update engines on a port's
+// programming thread (which turn faults into the port's boxes), by the
+// pre-flight check and by the fuzz targets and tests.
 #pragma once
 
 #include <cstddef>
@@ -17,9 +19,8 @@
 #include <memory>
 #include <string>
 
+#include "firmware/read_fault.h"
 #include "link/update_status.h"
-
-class CCommDialog;
 
 // Largest block read from a file and written to the port at once.
 constexpr size_t kFileBlockBytes = 100;
@@ -42,32 +43,22 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens an existing firmware file for reading (others may read it at the
 // same time) without ever waiting on it, and reads its size. Only a regular
-// file of at most kMaxFirmwareFileBytes is handed out; otherwise shows a box
-// and sets result: openText when the file does not open
-// (UPD_FILE_OPEN_FAILED), "File <path> is a device, not a regular file" (a
-// folder, a pipe; UPD_FILE_OPEN_FAILED), "File <path> is too large: <n>
-// bytes, at most <max>" (UPD_FILE_SIZE_ERROR).
-FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char* openText,
-                         uint32_t& size, UpdateStatus& result);
+// file of at most kMaxFirmwareFileBytes is handed out; otherwise fault says
+// why: openText when the file does not open (UPD_FILE_OPEN_FAILED), "File
+// <path> is a device, not a regular file" (a folder, a pipe;
+// UPD_FILE_OPEN_FAILED), "File <path> is too large: <n> bytes, at most <max>"
+// (UPD_FILE_SIZE_ERROR).
+FilePtr OpenFirmwareFile(const std::string& path, const char* openText, uint32_t& size,
+                         ReadFault& fault);
 
-// Takes the raw file whole into memory and streams that copy in blocks of up
-// to 100 bytes; after every block the status line shows "<label> <n>KB <rate>
-// bytes/sec <pct>%" and the progress bar (range 0..1000) the share sent. What
-// the file does after it was taken (shrinks, grows, is replaced) changes
-// nothing that is sent. sha256, when given, gets the digest of the bytes sent
-// on UPD_OK. UPD_OK, UPD_ABORTED (the abort request, or a port write that
-// failed: the port was closed or is gone), UPD_READ_FAILED,
-// UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY.
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label,
-                      std::string* sha256 = nullptr);
-// SendFile's box for a file that does not open.
+// The text of a raw download's fault for a file that does not open.
 inline constexpr const char* kSendFileOpenText = "SendFile : CreateFile";
 
-// What SendFile needs of the file before a scanner is on the line: it opens,
-// is a regular file of a size that can be taken, and reads whole. Shows
-// SendFile's boxes. UPD_OK (size set), UPD_FILE_OPEN_FAILED,
+// What a raw download needs of the file before a scanner is on the line: it
+// opens, is a regular file of a size that can be taken, and reads whole. The
+// faults of a raw download. UPD_OK (size set), UPD_FILE_OPEN_FAILED,
 // UPD_FILE_SIZE_ERROR, UPD_READ_FAILED, UPD_NO_MEMORY.
-UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size);
+ReadFault CheckFileToSend(const std::string& path, uint32_t& size);
 
 // A file image: size bytes followed by one zero byte (data holds size + 1).
 struct FileBuffer {
@@ -82,20 +73,20 @@ struct FileBuffer {
 
 // Reads the whole file. On UPD_OK fills out; on failure leaves it empty.
 // UPD_OK, UPD_ABORTED (silent), UPD_READ_FAILED, UPD_FILE_SIZE_ERROR,
-// UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY.
-UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuffer& out);
+// UPD_FILE_OPEN_FAILED ("ReadWholeFile : CreateFile"), UPD_NO_MEMORY.
+ReadFault ReadWholeFile(const std::string& path, FileBuffer& out, AbortFlag abort = nullptr);
 
 // The reading half of ReadWholeFile, for a file already open whose size was
 // read as size: a file that ends before size bytes (it shrank meanwhile) gives
-// UPD_READ_FAILED without a message; the abort request, noticed between two
-// pieces, UPD_ABORTED without one. path only names the file in messages.
-UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::FILE* file,
-                              uint32_t size, FileBuffer& out);
+// UPD_READ_FAILED without a text; the abort request, noticed between two
+// pieces, UPD_ABORTED without one. path only names the file in texts.
+ReadFault ReadFileContents(const std::string& path, std::FILE* file, uint32_t size,
+                           FileBuffer& out, AbortFlag abort = nullptr);
 
-// Takes a raw file to send into memory: SendFile's first half.
+// Takes a raw file to send into memory: a raw download's first half.
 // UPD_OK (out filled), UPD_ABORTED, UPD_READ_FAILED, UPD_FILE_SIZE_ERROR,
 // UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY; on failure out stays empty.
-UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuffer& out);
+ReadFault TakeFileToSend(const std::string& path, FileBuffer& out, AbortFlag abort = nullptr);
 
 // The reading half of TakeFileToSend, for a file already open whose size was
 // read as size: pieces of kFileCopyChunkBytes, the abort request looked at
@@ -104,21 +95,19 @@ UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuf
 // changed while it was read", a failed read "Cannot read from file\n".
 // afterPiece, when given, is called with the bytes read so far after every
 // piece.
-UpdateStatus ReadFileToSend(CCommDialog* panel, const std::string& path, std::FILE* file,
-                            uint32_t size, FileBuffer& out,
-                            const std::function<void(uint64_t)>& afterPiece = {});
+ReadFault ReadFileToSend(const std::string& path, std::FILE* file, uint32_t size, FileBuffer& out,
+                         AbortFlag abort = nullptr,
+                         const std::function<void(uint64_t)>& afterPiece = {});
 
-// Streams bytes (a raw file's copy) as SendFile does, the status line and
-// progress bar following every block. UPD_OK, UPD_ABORTED.
-UpdateStatus SendFileCopy(CCommDialog* panel, const FileBuffer& copy, const char* label);
+// Bytes of the file's start ReadHdrStr decodes the header tag from.
+constexpr size_t kHeaderTagTextBytes = 4096;
 
 // Decodes the first record of an S-record file into header (capacity bytes,
 // zero-terminated): the digit pairs after the type and byte count up to the
 // next record's "S", including the checksum and a zero for the CR LF pair.
-// UPD_OK, UPD_READ_FAILED, UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED,
-// UPD_NO_HEADER (silent).
-UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* header,
-                        size_t capacity);
+// UPD_OK, UPD_READ_FAILED, UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED
+// ("ReadHdrStr : CreateFile"), UPD_NO_HEADER (silent).
+ReadFault ReadHdrStr(const std::string& path, uint8_t* header, size_t capacity);
 
 // The decoding step of ReadHdrStr on the first length bytes of text. True when
 // the decoding stopped on the next record's "S"; header then ends in a zero.

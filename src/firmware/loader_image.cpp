@@ -8,13 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "firmware/transfer_rate.h"
 #include "firmware/hex_digit.h"
-#include "link/comm_dialog.h"
 #include "link/scanner_family.h"
-#include "link/line_watch.h"
-#include "platform/message_box.h"
-#include "platform/time.h"
 
 namespace {
 
@@ -22,34 +17,50 @@ constexpr uint32_t kSpecialBlockBaseMV2 = 0x1FFC0;
 constexpr uint32_t kSpecialBlockBaseFirstGen = 0xFFC0;
 constexpr const char* kBadDataRecordText = "Loader image: bad data record";
 
-// One record line of the image: its text without the line end, and where the
-// next line starts (after the run of CR and LF characters that ends it).
+// One record line of the image: its text without the line end, where it
+// begins, where the next line starts (after the run of CR and LF characters
+// that ends it) and its number in the file (1 + the line feeds before it).
 struct Line {
   std::string_view content;
   size_t begin = 0;
   size_t next = 0;
+  unsigned number = 1;
 
   bool Is(char type) const {
     return content.size() >= 2 && content[0] == 'S' && content[1] == type;
   }
 };
 
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  size_t position = 0;
-  while (position < text.size()) {
-    Line line;
-    line.begin = position;
-    size_t end = position;
-    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    line.content = text.substr(position, end - position);
-    while (end < text.size() && (text[end] == '\r' || text[end] == '\n')) ++end;
+// The lines of a text one after the other, without keeping them: a loader
+// image can hold a hundred thousand records, and the splice and the
+// pre-flight check need only a few of them afterwards.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+
+  bool Next(Line& line) {
+    if (position_ >= text_.size()) return false;
+    line.begin = position_;
+    line.number = lineFeeds_ + 1;
+    size_t end = position_;
+    const char* data = text_.data();
+    const size_t size = text_.size();
+    while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
+    line.content = text_.substr(position_, end - position_);
+    while (end < size && (data[end] == '\r' || data[end] == '\n')) {
+      if (data[end] == '\n') ++lineFeeds_;
+      ++end;
+    }
     line.next = end;
-    lines.push_back(line);
-    position = end;
+    position_ = end;
+    return true;
   }
-  return lines;
-}
+
+ private:
+  std::string_view text_;
+  size_t position_ = 0;
+  unsigned lineFeeds_ = 0;
+};
 
 // The value of digits hex digits at text[at]; nothing when one is not hex.
 std::optional<uint32_t> HexField(std::string_view text, size_t at, size_t digits) {
@@ -214,10 +225,131 @@ std::string CountRecord(uint32_t count) {
   return out;
 }
 
-std::string Format(const char* format, auto... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
+// A data record that reaches into the block's range, and its parts outside
+// the range as the splice writes them.
+struct CutLine {
+  Line line;
+  DataSpan span;
+  std::string below, above;
+  int records = 0;
+};
+
+// What the splice does to an image, found in one walk over its lines before
+// anything is written; fault says why it cannot be done.
+struct SplicePlan {
+  ReadFault fault;
+  size_t end = 0;        // bytes of the text that belong to the image
+  size_t insertAt = 0;   // where the block's records go in
+  std::vector<CutLine> cuts;
+  bool hasCount = false;  // an S5 record at or after insertAt is rewritten
+  size_t countBegin = 0, countNext = 0;
+  uint32_t newCount = 0;
+};
+
+SplicePlan PlanSplice(std::string_view text, int family, uint32_t base, size_t blockLength) {
+  const bool mv2 = family == kFamilyMV2;
+  const BlockRange range{base, uint64_t{base} + blockLength};
+  SplicePlan plan;
+  plan.end = text.size();
+  bool placed = false, dataBefore = false;
+  Line count;
+  LineCursor cursor(text);
+  for (Line line; cursor.Next(line);) {
+    // The MV2 walk ends at the first line that is not a record; nothing after
+    // it belongs to the image.
+    if (mv2 && (line.content.empty() || line.content[0] != 'S')) {
+      plan.end = line.begin;
+      break;
+    }
+    // Where every data record's bytes go. The image's own bytes in the
+    // block's range would land on the flash the block is written to, over
+    // the scanner's own data, so the range must be known for every record.
+    DataSpan span;
+    const bool data = AddressBytes(line) != 0;
+    if (data) {
+      switch (ReadDataSpan(line, span)) {
+        case SpanFault::kAddress:
+          plan.fault = {UPD_BAD_IMAGE, "Loader image: bad data record address"};
+          return plan;
+        case SpanFault::kByteCount:
+          plan.fault = {UPD_BAD_IMAGE, kBadDataRecordText};
+          return plan;
+        case SpanFault::kNone:
+          break;
+      }
+      if (range.Holds(span)) plan.cuts.push_back(CutLine{line, span, {}, {}, 0});
+    }
+    // The block goes ahead of the count and termination records; on MV2 also
+    // ahead of the first data that lies above the block's base, so the
+    // records stay in address order. The count record rewritten is the first
+    // one from there on.
+    if (!placed) {
+      if (line.Is('5') || line.Is('7')) {
+        placed = true;
+        plan.insertAt = line.begin;
+      } else if (mv2 && line.Is('3')) {
+        if (span.address > base) {
+          placed = true;
+          plan.insertAt = line.begin;
+        } else {
+          dataBefore = true;
+        }
+      }
+    }
+    if (placed && !plan.hasCount && line.Is('5')) {
+      plan.hasCount = true;
+      count = line;
+    }
+  }
+  // An image without an end record has no place where the block is sure to
+  // be taken before the loader stops reading. The MV2 image is refused
+  // rather than given the block at its end.
+  if (!placed) {
+    plan.fault = mv2 ? ReadFault{UPD_NO_IMAGE_END, "Loader image: no place for the special block"}
+                     : ReadFault{UPD_NO_IMAGE_END};
+    return plan;
+  }
+  if (mv2 && !dataBefore) {
+    plan.fault = UPD_NO_IMAGE_DATA;
+    return plan;
+  }
+
+  // The image's own bytes in the block's range are left out: a record
+  // inside it goes, a record that reaches into it keeps the parts outside.
+  // The count record then counts the records that are really sent.
+  int64_t recordsChanged = 0;
+  for (CutLine& cut : plan.cuts) {
+    const Line& line = cut.line;
+    std::string_view lineEnd = text.substr(line.begin + line.content.size(),
+                                           line.next - line.begin - line.content.size());
+    if (lineEnd.empty()) lineEnd = "\r\n";  // the last line: its parts still need their own lines
+    if (!CutAtBlockRange(line, cut.span, range, lineEnd, cut.below, cut.above, cut.records)) {
+      plan.fault = {UPD_BAD_IMAGE, kBadDataRecordText};
+      return plan;
+    }
+    recordsChanged += cut.records - 1;
+  }
+
+  if (plan.hasCount) {
+    const std::optional<uint32_t> oldCount = RecordCount(count.content);
+    if (!oldCount) {
+      plan.fault = {UPD_BAD_IMAGE, "Loader image: bad count record"};
+      return plan;
+    }
+    const int64_t inserted =
+        static_cast<int64_t>((blockLength + kSpecialRecordBytes - 1) / kSpecialRecordBytes);
+    // The count field holds 32 bits: a count that leaves them would be
+    // written wrapped and no longer match the records sent.
+    const int64_t newCount = int64_t{*oldCount} + inserted + recordsChanged;
+    if (newCount < 0 || newCount > int64_t{UINT32_MAX}) {
+      plan.fault = {UPD_BAD_IMAGE, "Loader image: the record count does not fit the count record"};
+      return plan;
+    }
+    plan.newCount = static_cast<uint32_t>(newCount);
+    plan.countBegin = count.begin;
+    plan.countNext = count.next;
+  }
+  return plan;
 }
 
 }  // namespace
@@ -230,153 +362,81 @@ unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blo
   const uint32_t base = SpecialBlockBase(family);
   const BlockRange range{base, uint64_t{base} + blockLength};
   const std::string_view text(image.data.get(), image.data ? image.size : 0);
-  for (const Line& line : SplitLines(text)) {
+  LineCursor cursor(text);
+  for (Line line; cursor.Next(line);) {
     // The MV2 splice reads no further than the first line that is not a record.
     if (family == kFamilyMV2 && (line.content.empty() || line.content[0] != 'S')) break;
     if (AddressBytes(line) == 0) continue;
     DataSpan span;
     if (ReadDataSpan(line, span) != SpanFault::kNone || !range.Holds(span)) continue;
-    const auto before = text.substr(0, line.begin);
-    return static_cast<unsigned>(std::count(before.begin(), before.end(), '\n')) + 1;
+    return line.number;
   }
   return 0;
 }
 
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
-                                const uint8_t* block, size_t blockLength) {
-  const bool mv2 = family == kFamilyMV2;
+ReadFault CheckSpecialBlockPlace(const FileBuffer& image, int family, size_t blockLength) {
+  const std::string_view text(image.data.get(), image.data ? image.size : 0);
+  try {
+    return PlanSplice(text, family, SpecialBlockBase(family), blockLength).fault;
+  } catch (const std::bad_alloc&) {
+    return UPD_NO_MEMORY;
+  }
+}
+
+ReadFault InsertSpecialBlock(int family, FileBuffer& image, const uint8_t* block,
+                             size_t blockLength) {
   const uint32_t base = SpecialBlockBase(family);
-  const BlockRange range{base, uint64_t{base} + blockLength};
   const std::string_view text(image.data.get(), image.data ? image.size : 0);
 
   try {
-    std::vector<Line> lines = SplitLines(text);
-    // The MV2 walk ends at the first line that is not a record; nothing after
-    // it belongs to the image.
-    if (mv2) {
-      auto notRecord = std::find_if(lines.begin(), lines.end(),
-                                    [](const Line& line) { return line.content.empty() || line.content[0] != 'S'; });
-      lines.erase(notRecord, lines.end());
-    }
-
-    // Where every data record's bytes go. The image's own bytes in the
-    // block's range would land on the flash the block is written to, over
-    // the scanner's own data, so the range must be known for every record.
-    std::vector<std::optional<DataSpan>> spans(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (AddressBytes(lines[i]) == 0) continue;
-      DataSpan span;
-      switch (ReadDataSpan(lines[i], span)) {
-        case SpanFault::kAddress:
-          ShowError(panel->m_szPortName, "Loader image: bad data record address");
-          return UPD_BAD_IMAGE;
-        case SpanFault::kByteCount:
-          ShowError(panel->m_szPortName, kBadDataRecordText);
-          return UPD_BAD_IMAGE;
-        case SpanFault::kNone:
-          spans[i] = span;
-          break;
-      }
-    }
-
-    // The block goes ahead of the count and termination records; on MV2 also
-    // ahead of the first data that lies above the block's base, so the
-    // records stay in address order.
-    size_t insertAt = lines.size();
-    bool dataBefore = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const Line& line = lines[i];
-      if (line.Is('5') || line.Is('7')) {
-        insertAt = i;
-        break;
-      }
-      if (mv2 && line.Is('3')) {
-        if (spans[i]->address > base) {
-          insertAt = i;
-          break;
-        }
-        dataBefore = true;
-      }
-    }
-    // An image without an end record has no place where the block is sure to
-    // be taken before the loader stops reading. The MV2 image is refused
-    // rather than given the block at its end.
-    if (insertAt == lines.size()) {
-      if (mv2) ShowError(panel->m_szPortName, "Loader image: no place for the special block");
-      return UPD_NO_IMAGE_END;
-    }
-    if (mv2 && !dataBefore) return UPD_NO_IMAGE_DATA;
-
-    // The image's own bytes in the block's range are left out: a record
-    // inside it goes, a record that reaches into it keeps the parts outside.
-    // The part above the range of a record ahead of the block follows the
-    // block, so the records stay in address order. The count record then
-    // counts the records that are really sent.
-    std::vector<std::optional<std::string>> cut(lines.size());
-    std::string followsBlock;
-    int64_t recordsChanged = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (!spans[i] || !range.Holds(*spans[i])) continue;
-      const Line& line = lines[i];
-      std::string_view lineEnd = text.substr(line.begin + line.content.size(),
-                                             line.next - line.begin - line.content.size());
-      if (lineEnd.empty()) lineEnd = "\r\n";  // the last line: its parts still need their own lines
-      std::string below, above;
-      int records = 0;
-      if (!CutAtBlockRange(line, *spans[i], range, lineEnd, below, above, records)) {
-        ShowError(panel->m_szPortName, kBadDataRecordText);
-        return UPD_BAD_IMAGE;
-      }
-      recordsChanged += records - 1;
-      if (i < insertAt) {
-        followsBlock += above;
-        cut[i] = std::move(below);
-      } else {
-        cut[i] = below + above;
-      }
-    }
-
-    std::optional<uint32_t> oldCount;
-    for (size_t i = insertAt; i < lines.size() && !oldCount; ++i) {
-      if (!lines[i].Is('5')) continue;
-      oldCount = RecordCount(lines[i].content);
-      if (!oldCount) {
-        ShowError(panel->m_szPortName, "Loader image: bad count record");
-        return UPD_BAD_IMAGE;
-      }
-    }
+    const SplicePlan plan = PlanSplice(text, family, base, blockLength);
+    if (!plan.fault.Ok()) return plan.fault;
 
     uint32_t inserted = 0;
     const std::string records = BlockRecords(base, block, blockLength, inserted);
-    std::string count;
-    if (oldCount) {
-      // The count field holds 32 bits: a count that leaves them would be
-      // written wrapped and no longer match the records sent.
-      const int64_t newCount = int64_t{*oldCount} + inserted + recordsChanged;
-      if (newCount < 0 || newCount > int64_t{UINT32_MAX}) {
-        ShowError(panel->m_szPortName, "Loader image: the record count does not fit the count record");
-        return UPD_BAD_IMAGE;
-      }
-      count = CountRecord(static_cast<uint32_t>(newCount));
+    // The part above the range of a record ahead of the block follows the
+    // block, so the records stay in address order.
+    std::string followsBlock;
+    for (const CutLine& cut : plan.cuts) {
+      if (cut.line.begin < plan.insertAt) followsBlock += cut.above;
     }
+    const std::string count = plan.hasCount ? CountRecord(plan.newCount) : std::string();
 
     std::string out;
-    out.reserve(text.size() + records.size() + followsBlock.size() + count.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const Line& line = lines[i];
-      if (i == insertAt) {
-        out.append(records);
-        out.append(followsBlock);
-      }
-      if (cut[i]) {
-        out.append(*cut[i]);
-      } else if (i >= insertAt && line.Is('5')) {
-        // The count record is rewritten in place, its old line end included.
-        out.append(count);
-      } else {
-        out.append(text.substr(line.begin, line.next - line.begin));
-      }
+    out.reserve(plan.end + records.size() + followsBlock.size() + count.size());
+    size_t position = 0;
+    auto copyUpTo = [&](size_t at) {
+      out.append(text.substr(position, at - position));
+      position = at;
+    };
+    bool countWritten = !plan.hasCount;
+    // The count record is rewritten in place, its old line end included.
+    auto writeCount = [&] {
+      copyUpTo(plan.countBegin);
+      out.append(count);
+      position = plan.countNext;
+      countWritten = true;
+    };
+    size_t next = 0;
+    for (; next < plan.cuts.size() && plan.cuts[next].line.begin < plan.insertAt; ++next) {
+      const CutLine& cut = plan.cuts[next];
+      copyUpTo(cut.line.begin);
+      out.append(cut.below);
+      position = cut.line.next;
     }
+    copyUpTo(plan.insertAt);
+    out.append(records);
+    out.append(followsBlock);
+    for (; next < plan.cuts.size(); ++next) {
+      const CutLine& cut = plan.cuts[next];
+      if (!countWritten && plan.countBegin < cut.line.begin) writeCount();
+      copyUpTo(cut.line.begin);
+      out.append(cut.below);
+      out.append(cut.above);
+      position = cut.line.next;
+    }
+    if (!countWritten) writeCount();
+    copyUpTo(plan.end);
 
     std::unique_ptr<char[]> spliced(new (std::nothrow) char[out.size() + 1]);
     if (!spliced) return UPD_NO_MEMORY;
@@ -384,36 +444,8 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
     spliced[out.size()] = 0;
     image.data = std::move(spliced);
     image.size = out.size();
-    return UPD_OK;
+    return {};
   } catch (const std::bad_alloc&) {
     return UPD_NO_MEMORY;
   }
-}
-
-UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image) {
-  // The image is released however the sending ends.
-  struct Releaser {
-    FileBuffer& image;
-    ~Releaser() { image.Release(); }
-  } releaser{image};
-
-  panel->m_progress.SetRange(0, 1000);
-  panel->m_progress.SetPos(0);
-  const uint64_t length = image.data ? image.size : 0;
-  uint64_t sent = 0;
-  BlockRate rate;
-  while (sent < length) {
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kFileBlockBytes, length - sent));
-    const uint32_t start = platform::GetTickCount();
-    const UpdateStatus written = WriteTransferBlock(panel, image.data.get() + sent, n);
-    if (written != UPD_OK) return written;
-    const uint32_t elapsed = platform::GetTickCount() - start;
-    sent += n;
-    const uint32_t shown = rate.Add(n, elapsed);
-    panel->ShowStatus(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
-                             static_cast<long>(length), static_cast<long>(shown),
-                             static_cast<long>(sent * 100 / length)));
-    panel->m_progress.SetPos(static_cast<int>(sent * 1000 / length));
-  }
-  return UPD_OK;
 }

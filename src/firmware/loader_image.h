@@ -1,18 +1,18 @@
 // The loader image splice: the scanner's 64-byte special block (serial number
 // and the scanner's own data) spliced into a new loader's S-record text as S3
 // records, with the count record raised to match, so the scanner keeps its
-// own data across a loader update; and the sending of the spliced image from
-// memory. Called by the loader update (UpdateLDR) on the port's programming
-// thread.
+// own data across a loader update. Called by the loader update (UpdateLDR) on
+// the port's programming thread, which sends the spliced image and shows the
+// splice's faults, and by the pre-flight check, which asks whether an image
+// has a place for the block.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "firmware/file_access.h"
+#include "firmware/read_fault.h"
 #include "link/update_status.h"
-
-class CCommDialog;
 
 // Data bytes per inserted S3 record.
 constexpr size_t kSpecialRecordBytes = 28;
@@ -24,7 +24,7 @@ constexpr size_t kSpecialBlockBytes = 64;
 uint32_t SpecialBlockBase(int family);
 
 // Splices block (blockLength bytes) into image at the place of the family of
-// the run (the scanner the panel identified). The image's own bytes in the
+// the run (the scanner identified). The image's own bytes in the
 // block's range (blockLength bytes from SpecialBlockBase) are left out, so
 // that they cannot overwrite the block in the scanner's flash: a data record
 // inside the range goes, one that reaches into it is cut to its parts outside
@@ -34,17 +34,22 @@ uint32_t SpecialBlockBase(int family);
 //   UPD_NO_MEMORY      no room for the spliced image
 //   UPD_NO_IMAGE_END   no place for the block: neither an S5 nor an S7 record
 //                      (MV2: nor an S3 record above the block's base, before
-//                      the first line that is not a record; shown in an
-//                      error box)
+//                      the first line that is not a record; with a text)
 //   UPD_NO_IMAGE_DATA  MV2: no S3 record ahead of the block's place
-//   UPD_BAD_IMAGE      shown in an error box: a count record that is not
+//   UPD_BAD_IMAGE      with a text: a count record that is not
 //                      sound, or whose new count leaves its 32 bits; a data
 //                      record whose address or byte count is not readable
 //                      hex; a data record that reaches into the block's range
 //                      but is not sound or runs past the addresses of its type
-// The other results show no message; the loader update reports them.
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
-                                const uint8_t* block, size_t blockLength);
+// The other results have no text; the loader update reports them.
+ReadFault InsertSpecialBlock(int family, FileBuffer& image, const uint8_t* block,
+                             size_t blockLength);
+
+// What InsertSpecialBlock would hand back for image, found without splicing
+// (UPD_OK when the image has a place for the block): the same walk over its
+// lines, without the copy of the image.
+ReadFault CheckSpecialBlockPlace(const FileBuffer& image, int family,
+                                 size_t blockLength = kSpecialBlockBytes);
 
 // The line (1-based) of the image's first data record whose bytes reach into
 // the special block's range of the family (blockLength bytes from
@@ -52,9 +57,3 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
 // there is none. Lets the pre-flight check say so before a run.
 unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family,
                                  size_t blockLength = kSpecialBlockBytes);
-
-// Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
-// progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the
-// abort request, or a port write that failed because the port was closed or
-// is gone).
-UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image);

@@ -1,6 +1,6 @@
 #include "update/engine_frame.h"
 
-#include "firmware/file_access.h"
+#include "update/file_send.h"
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
 #include "link/response.h"

@@ -20,6 +20,7 @@
 #include "platform/message_box.h"
 #include "platform/time.h"
 #include "update/engines.h"
+#include "update/file_send.h"
 #include "update/product_title.h"
 #include "update/send_proc.h"
 
@@ -135,7 +136,7 @@ void NoteNotReached(const RunSettings& run, RunRecord* record) {
 UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
   const int family = run.family;
   uint8_t header[kRcpHeaderBytes] = {};
-  UpdateStatus result = ReadHdrStr(panel, run.rcpFile, header, kRcpHeaderBytes);
+  UpdateStatus result = ShowReadFault(panel, ReadHdrStr(run.rcpFile, header, kRcpHeaderBytes));
   if (result == UPD_OK && RcpSuitsFamily(header, family)) {
     return RunStep(UpdateRCP, panel, run, "RCP", run.rcpFile, record);
   }

@@ -17,6 +17,7 @@
 #include "platform/time.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
+#include "update/file_send.h"
 #include "update/image_record.h"
 
 namespace {
@@ -234,8 +235,8 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
   panel->ShowStatus(kind.readingStatus);
   Image image;
   ImageRecord* first = nullptr;
-  result = ReadRCPFile(panel, path, &image.header, &first, &image.count, &image.termination,
-                       &image.expected);
+  result = ShowReadFault(panel, ReadRCPFile(path, &image.header, &first, &image.count,
+                                            &image.termination, &image.expected, &panel->m_bAbort));
   image.data.reset(first);
   if (result == UPD_ABORTED) return result;
   if (result != UPD_OK) {

@@ -15,6 +15,7 @@
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
+#include "update/file_send.h"
 
 namespace {
 constexpr unsigned kSpecialBufferBytes = 100;
@@ -58,13 +59,13 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& r
   const std::string& path = run.ldrFile;
   if (preserve) {
     FileBuffer image;
-    result = ReadWholeFile(panel, path, image);
+    result = ShowReadFault(panel, ReadWholeFile(path, image, &panel->m_bAbort));
     if (result == UPD_ABORTED) return result;
     if (result != UPD_OK) {
       ShowError(panel->m_szPortName, "Loader Update: Read file failed");
       return result;
     }
-    result = InsertSpecialBlock(panel, run.family, image, block, kSpecialBlockBytes);
+    result = ShowReadFault(panel, InsertSpecialBlock(run.family, image, block, kSpecialBlockBytes));
     if (result != UPD_OK) {
       ShowError(panel->m_szPortName, kLoaderSpliceFailedText);
       return result;
