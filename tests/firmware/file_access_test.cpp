@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "firmware/transfer_rate.h"
 #include "support/firmware_fixture.h"
 #include "support/regex_match.h"
+#include "update/file_send.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
@@ -120,10 +122,12 @@ TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
 
   EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_FILE_SIZE_ERROR);
+  const ReadFault fault = ReadWholeFile(path, image);
+  EXPECT_EQ(fault.status, UPD_FILE_SIZE_ERROR);
   EXPECT_EQ(image.data, nullptr);
   EXPECT_EQ(sim.Received(), "");
-  ASSERT_EQ(boxes_.Texts(), (std::vector<std::string>{text, text}));
+  ASSERT_EQ(boxes_.Texts(), (std::vector<std::string>{text}));
+  EXPECT_EQ(fault.text, text);
 }
 
 // The bytes sent are the copy taken at the start, and its digest is theirs.
@@ -142,49 +146,47 @@ TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
 // is a failed read with a box: the transfer must not pass a cut file off as
 // the firmware.
 TEST_F(FirmwareTest, ARawFileThatEndsBeforeItsSizeFailsWithABox) {
-  SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("dsp.bin", Pattern(250));
   FilePtr file(std::fopen(path.c_str(), "rb"));
   ASSERT_NE(file, nullptr);
   FileBuffer copy;
-  EXPECT_EQ(ReadFileToSend(sim.Panel(), path, file.get(), 500, copy), UPD_READ_FAILED);
+  const ReadFault fault = ReadFileToSend(path, file.get(), 500, copy);
+  EXPECT_EQ(fault.status, UPD_READ_FAILED);
   EXPECT_EQ(copy.data, nullptr);
-  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"File " + path +
-                                                     " ended after 250 of its 500 bytes: it "
-                                                     "changed while it was read"});
+  EXPECT_EQ(fault.text, "File " + path + " ended after 250 of its 500 bytes: it changed while it was read");
 }
 
 // Reset during a long read ends it between two pieces, quietly, and hands
 // out nothing.
 TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
-  SimPanel sim(kFamilyQZ600);
+  std::atomic<bool> abort{false};
   const std::string content = Pattern(3 * kFileCopyChunkBytes + 10);
   const std::string path = dir_.Write("dsp.bin", content);
   FilePtr file(std::fopen(path.c_str(), "rb"));
   ASSERT_NE(file, nullptr);
   std::vector<uint64_t> pieces;
   FileBuffer copy;
-  const UpdateStatus result = ReadFileToSend(
-      sim.Panel(), path, file.get(), static_cast<uint32_t>(content.size()), copy,
+  const ReadFault result = ReadFileToSend(
+      path, file.get(), static_cast<uint32_t>(content.size()), copy, &abort,
       [&](uint64_t done) {
         pieces.push_back(done);
-        sim.Panel()->m_bAbort = true;  // the operator's Reset
+        abort = true;  // the operator's Reset
       });
-  EXPECT_EQ(result, UPD_ABORTED);
+  EXPECT_EQ(result.status, UPD_ABORTED);
   EXPECT_EQ(pieces, std::vector<uint64_t>{kFileCopyChunkBytes});
   EXPECT_EQ(copy.data, nullptr);
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(result.text, "");
 }
 
 // The loader image is read whole too; Reset ends that read as well.
 TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
-  SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("ldr.s19", Pattern(4000));
-  sim.Panel()->m_bAbort = true;
+  const std::atomic<bool> abort{true};
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_ABORTED);
+  const ReadFault fault = ReadWholeFile(path, image, &abort);
+  EXPECT_EQ(fault.status, UPD_ABORTED);
   EXPECT_EQ(image.data, nullptr);
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(fault.text, "");
 }
 
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
@@ -239,44 +241,41 @@ TEST(BlockRate, FollowsTheLastTwoBlocksAndKeepsTheRateOverBlocksUnderATick) {
 // ---- ReadWholeFile ----
 
 TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
-  SimPanel sim(kFamilyQZ600);
   for (size_t size : {0u, 1u, 99u, 100u, 101u, 250u, 4097u}) {
     const std::string content = Pattern(size);
     const std::string path = dir_.Write("ldr" + std::to_string(size) + ".s19", content);
     FileBuffer image;
-    ASSERT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_OK) << size;
+    const ReadFault fault = ReadWholeFile(path, image);
+    ASSERT_EQ(fault.status, UPD_OK) << size;
+    EXPECT_EQ(fault.text, "") << size;
     ASSERT_EQ(image.size, size);
     EXPECT_EQ(std::string(image.data.get(), size), content) << size;
     EXPECT_EQ(image.data[size], '\0') << size;
   }
-  EXPECT_TRUE(boxes_.Boxes().empty());
 }
 
 TEST_F(FirmwareTest, ReadWholeFileOfAMissingFileHandsOutNothing) {
-  SimPanel sim(kFamilyQZ600);
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), dir_.Missing("ldr.s19"), image), UPD_FILE_OPEN_FAILED);
+  const ReadFault fault = ReadWholeFile(dir_.Missing("ldr.s19"), image);
+  EXPECT_EQ(fault.status, UPD_FILE_OPEN_FAILED);
   EXPECT_EQ(image.data, nullptr);
-  ASSERT_EQ(boxes_.Boxes().size(), 1u);
-  EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-  EXPECT_EQ(boxes_.Boxes()[0].text, "ReadWholeFile : CreateFile");
+  EXPECT_EQ(fault.text, "ReadWholeFile : CreateFile");
 }
 
 TEST_F(FirmwareTest, AFileThatEndsBeforeItsSizeIsAFailedReadWithoutAMessage) {
-  SimPanel sim(kFamilyQZ600);
   // The size was read as 500 but the file (it shrank meanwhile) holds 250.
   const std::string path = dir_.Write("ldr.s19", Pattern(250));
   std::FILE* file = std::fopen(path.c_str(), "rb");
   ASSERT_NE(file, nullptr);
   FileBuffer image;
-  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 500, image), UPD_READ_FAILED);
+  const ReadFault fault = ReadFileContents(path, file, 500, image);
+  EXPECT_EQ(fault.status, UPD_READ_FAILED);
   std::fclose(file);
   EXPECT_EQ(image.data, nullptr);
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(fault.text, "");
 }
 
 TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
-  SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("ldr.s19", Pattern(250));
   // A stream opened only for writing fails every read with EBADF.
   std::FILE* file = std::fopen(path.c_str(), "ab");
@@ -288,12 +287,11 @@ TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
   }
   std::clearerr(file);
   FileBuffer image;
-  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 250, image), UPD_READ_FAILED);
+  const ReadFault fault = ReadFileContents(path, file, 250, image);
+  EXPECT_EQ(fault.status, UPD_READ_FAILED);
   std::fclose(file);
   EXPECT_EQ(image.data, nullptr);
-  ASSERT_EQ(boxes_.Boxes().size(), 1u);
-  EXPECT_EQ(boxes_.Boxes()[0].text, "Cannot read from file: <" + path +
-                                        "> error 9  readtimes 0 dwTotRead 0\n");
+  EXPECT_EQ(fault.text, "Cannot read from file: <" + path + "> error 9  readtimes 0 dwTotRead 0\n");
 }
 
 // ---- the header tag ----
@@ -310,18 +308,17 @@ class HeaderTag : public FirmwareTest, public ::testing::WithParamInterface<Head
 
 TEST_P(HeaderTag, DecodesTheFirstRecordUpToTheNextOne) {
   const HeaderCase& c = GetParam();
-  SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("rcp.s19", c.text);
   std::vector<uint8_t> header(std::max<size_t>(256, c.capacity + 1), 0xEE);
 
-  const UpdateStatus result = ReadHdrStr(sim.Panel(), path, header.data(), c.capacity);
+  const ReadFault result = ReadHdrStr(path, header.data(), c.capacity);
 
-  EXPECT_EQ(result, c.decoded ? UPD_OK : UPD_NO_HEADER);
+  EXPECT_EQ(result.status, c.decoded ? UPD_OK : UPD_NO_HEADER);
   if (c.decoded) {
     EXPECT_THAT(fwtest::Bytes(header.data(), c.bytes.size()), ElementsAreArray(c.bytes));
     EXPECT_EQ(header[c.bytes.size()], 0xEE) << "written beyond the tag";
   }
-  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(result.text, "");
 }
 
 const char kDataRecord[] = "S3150001FFF8000102030405060708090A0B0C0D0E0F7A\r\n";
@@ -345,10 +342,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
-  SimPanel sim(kFamilyQZ600);
   uint8_t header[256];
-  EXPECT_EQ(ReadHdrStr(sim.Panel(), dir_.Missing("rcp.s19"), header, sizeof header),
+  const ReadFault fault = ReadHdrStr(dir_.Missing("rcp.s19"), header, sizeof header);
+  EXPECT_EQ(fault.status, UPD_FILE_OPEN_FAILED);
+  EXPECT_EQ(fault.text, "ReadHdrStr : CreateFile");
+}
+
+// The engines show a reader's fault in the port's error box; a fault without
+// a text (an abort, a header tag not found) shows none.
+TEST_F(FirmwareTest, AReadersFaultBecomesTheRunsErrorBoxOfThePort) {
+  SimPanel sim(kFamilyQZ600);
+  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_FILE_OPEN_FAILED, "ReadHdrStr : CreateFile"}),
             UPD_FILE_OPEN_FAILED);
+  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_ABORTED}), UPD_ABORTED);
+  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{}), UPD_OK);
   ASSERT_EQ(boxes_.Boxes().size(), 1u);
   EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
   EXPECT_EQ(boxes_.Boxes()[0].text, "ReadHdrStr : CreateFile");

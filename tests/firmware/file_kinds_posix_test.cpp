@@ -1,7 +1,7 @@
 // Paths that are no regular files, named as firmware: a character device
 // (which reads without end), a FIFO (whose open would wait for a writer) and
-// a folder. Every reader refuses them at once with a box that names the path
-// and what it is, and nothing reaches the scanner.
+// a folder. Every reader refuses them at once with a fault that names the
+// path and what it is, and nothing reaches the scanner.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,40 +12,38 @@
 
 #include "firmware/file_access.h"
 #include "support/firmware_fixture.h"
-#include "update/image_record.h"
+#include "firmware/srecord_reader.h"
+#include "update/file_send.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
 
 namespace {
 
+// A reader of firmware files: its fault for the path.
 struct Reader {
   const char* name;
-  std::function<UpdateStatus(CCommDialog*, const std::string&)> read;
+  std::function<ReadFault(const std::string&)> read;
 };
 
 const Reader kReaders[] = {
-    {"SendFile", [](CCommDialog* panel, const std::string& path) {
-       return SendFile(panel, path, "PLD");
-     }},
-    {"ReadWholeFile", [](CCommDialog* panel, const std::string& path) {
+    {"ReadWholeFile", [](const std::string& path) {
        FileBuffer image;
-       const UpdateStatus result = ReadWholeFile(panel, path, image);
+       const ReadFault fault = ReadWholeFile(path, image);
        EXPECT_EQ(image.data, nullptr);
-       return result;
+       return fault;
      }},
-    {"ReadHdrStr", [](CCommDialog* panel, const std::string& path) {
+    {"ReadHdrStr", [](const std::string& path) {
        uint8_t header[256];
-       return ReadHdrStr(panel, path, header, sizeof header);
+       return ReadHdrStr(path, header, sizeof header);
      }},
-    {"ReadRCPFile", [](CCommDialog* panel, const std::string& path) {
+    {"ReadRCPFile", [](const std::string& path) {
        ImageRecord header, count, termination;
        ImageRecord* data = nullptr;
        uint32_t expected = 0;
-       const UpdateStatus result =
-           ReadRCPFile(panel, path, &header, &data, &count, &termination, &expected);
+       const ReadFault fault = ReadRCPFile(path, &header, &data, &count, &termination, &expected);
        EXPECT_EQ(data, nullptr);
-       return result;
+       return fault;
      }},
 };
 
@@ -62,15 +60,20 @@ TEST_F(FirmwareTest, DevicesPipesAndFoldersAreRefusedByEveryReader) {
   };
   SimPanel sim(kFamilyQZ600);
   for (const auto& p : paths) {
+    const std::string text = "File " + p.path + " is " + p.what + ", not a regular file";
     for (const Reader& reader : kReaders) {
       SCOPED_TRACE(p.path + " " + reader.name);
-      boxes_.Clear();
-      EXPECT_EQ(reader.read(sim.Panel(), p.path), UPD_FILE_OPEN_FAILED);
-      ASSERT_EQ(boxes_.Boxes().size(), 1u);
-      EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-      EXPECT_EQ(boxes_.Boxes()[0].text,
-                "File " + p.path + " is " + p.what + ", not a regular file");
+      const ReadFault fault = reader.read(p.path);
+      EXPECT_EQ(fault.status, UPD_FILE_OPEN_FAILED);
+      EXPECT_EQ(fault.text, text);
     }
+    // The raw download shows the reader's fault in the port's box.
+    SCOPED_TRACE(p.path + " SendFile");
+    boxes_.Clear();
+    EXPECT_EQ(SendFile(sim.Panel(), p.path, "PLD"), UPD_FILE_OPEN_FAILED);
+    ASSERT_EQ(boxes_.Boxes().size(), 1u);
+    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
+    EXPECT_EQ(boxes_.Boxes()[0].text, text);
   }
   EXPECT_EQ(sim.Received(), "");
 }

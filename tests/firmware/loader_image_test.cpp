@@ -10,6 +10,7 @@
 #include "support/firmware_fixture.h"
 #include "support/regex_match.h"
 #include "support/sim_srecords.h"
+#include "update/file_send.h"
 
 using fwtest::FirmwareTest;
 using fwtest::SimPanel;
@@ -61,12 +62,16 @@ class Splice : public FirmwareTest, public ::testing::WithParamInterface<SpliceC
 
 TEST_P(Splice, PutsTheZeroBlockInItsPlace) {
   const SpliceCase& c = GetParam();
-  SimPanel sim(c.family);
   FileBuffer image = Image(c.image);
   const char* before = image.data.get();
   const uint8_t block[64] = {};
 
-  EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), c.result);
+  // The pre-flight check's verdict is the splice's.
+  const ReadFault place = CheckSpecialBlockPlace(image, c.family);
+  const ReadFault fault = InsertSpecialBlock(c.family, image, block, sizeof block);
+  EXPECT_EQ(fault.status, c.result);
+  EXPECT_EQ(place.status, fault.status);
+  EXPECT_EQ(place.text, fault.text);
 
   if (c.result == UPD_OK) {
     EXPECT_EQ(Text(image), c.spliced);
@@ -77,11 +82,7 @@ TEST_P(Splice, PutsTheZeroBlockInItsPlace) {
   }
   // Only an MV2 image without a place for the block says why it is refused.
   const bool explained = c.family == kFamilyMV2 && c.result == UPD_NO_IMAGE_END;
-  ASSERT_EQ(boxes_.Boxes().size(), explained ? 1u : 0u);
-  if (explained) {
-    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-    EXPECT_EQ(boxes_.Boxes()[0].text, "Loader image: no place for the special block");
-  }
+  EXPECT_EQ(fault.text, explained ? "Loader image: no place for the special block" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -227,15 +228,13 @@ TEST_F(FirmwareTest, ARecordOrCountTheSpliceCannotRewriteIsRefusedWithAMessage) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    boxes_.Clear();
-    SimPanel sim(c.family);
     FileBuffer image = Image(c.image);
     const uint8_t block[64] = {};
-    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE);
+    EXPECT_EQ(CheckSpecialBlockPlace(image, c.family).text, c.message);
+    const ReadFault fault = InsertSpecialBlock(c.family, image, block, sizeof block);
+    EXPECT_EQ(fault.status, UPD_BAD_IMAGE);
     EXPECT_EQ(Text(image), c.image);
-    ASSERT_EQ(boxes_.Boxes().size(), 1u);
-    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-    EXPECT_EQ(boxes_.Boxes()[0].text, c.message);
+    EXPECT_EQ(fault.text, c.message);
   }
 }
 
@@ -263,13 +262,12 @@ TEST_F(FirmwareTest, TheFirstRecordInTheBlockRangeIsFound) {
 }
 
 TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters) {
-  SimPanel sim(kFamilyQZ600);
   const std::string text = H + D1 + C + T;
   FileBuffer image = Image(text);
   uint8_t block[64];
   for (int i = 0; i < 64; ++i) block[i] = static_cast<uint8_t>(i);
 
-  ASSERT_EQ(InsertSpecialBlock(sim.Panel(), kFamilyQZ600, image, block, sizeof block), UPD_OK);
+  ASSERT_EQ(InsertSpecialBlock(kFamilyQZ600, image, block, sizeof block).status, UPD_OK);
 
   EXPECT_EQ(image.size, text.size() + 176);
   EXPECT_EQ(Text(image),
@@ -294,16 +292,13 @@ TEST_F(FirmwareTest, AnUnreadableCountRecordOrAddressIsRefusedWithAMessage) {
       {kFamilyMV2, H + "S309\r\n" + T, "Loader image: bad data record address"},
   };
   for (const Case& c : cases) {
-    boxes_.Clear();
-    SimPanel sim(c.family);
     FileBuffer image = Image(c.image);
     const uint8_t block[64] = {};
-    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE)
-        << c.image;
+    EXPECT_EQ(CheckSpecialBlockPlace(image, c.family).text, c.message) << c.image;
+    const ReadFault fault = InsertSpecialBlock(c.family, image, block, sizeof block);
+    EXPECT_EQ(fault.status, UPD_BAD_IMAGE) << c.image;
     EXPECT_EQ(Text(image), c.image);
-    ASSERT_EQ(boxes_.Boxes().size(), 1u) << c.image;
-    EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
-    EXPECT_EQ(boxes_.Boxes()[0].text, c.message);
+    EXPECT_EQ(fault.text, c.message) << c.image;
   }
 }
 
