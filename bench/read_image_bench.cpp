@@ -14,10 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
-#include "platform/message_recorder.h"
-#include "update/image_record.h"
+#include "firmware/srecord_reader.h"
 
 namespace {
 
@@ -68,18 +65,11 @@ std::string WriteImage(int order) {
 void BM_ReadImage(benchmark::State& state) {
   const int order = static_cast<int>(state.range(0));
   const std::string path = WriteImage(order);
-  platform::ScopedMessageRecorder boxes;
-  CProgrammerDlg dlg;
-  // Port 19 has no line behind it: the reader only names it in its boxes.
-  CCommDialog panel(19, "COM19", &dlg);
-
   for (auto _ : state) {
     ImageRecord header, count, termination;
     ImageRecord* data = nullptr;
     uint32_t total = 0;
-    const UpdateStatus result =
-        ReadRCPFile(&panel, path, &header, &data, &count, &termination, &total);
-    if (result != UPD_OK) {
+    if (!ReadRCPFile(path, &header, &data, &count, &termination, &total).Ok()) {
       state.SkipWithError("the image was not read");
       break;
     }

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "firmware/file_access.h"
 #include "link/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/sim/sim_line.h"
+#include "update/file_send.h"
 
 namespace {
 

@@ -16,26 +16,10 @@
 
 #include "fuzz_support.h"
 #include "loader_texts.h"
+#include "support/dump_pieces.h"
 #include "update/engines.h"
 
 namespace {
-
-// The blank-separated pieces of text, up to its first zero byte.
-std::vector<std::string> Pieces(const std::string& text) {
-  std::vector<std::string> pieces;
-  std::string piece;
-  for (char c : text) {
-    if (c == '\0') break;
-    if (c == ' ' || c == '\t') {
-      if (!piece.empty()) pieces.push_back(piece);
-      piece.clear();
-    } else {
-      piece += c;
-    }
-  }
-  if (!piece.empty()) pieces.push_back(piece);
-  return pieces;
-}
 
 bool IsBytePiece(const std::string& piece) {
   return piece.size() == 2 && fuzz::HexDigit(piece[0]) >= 0 && fuzz::HexDigit(piece[1]) >= 0;
@@ -86,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string terminated = text + '\0';
   count = 0xDEAD;
   const UpdateStatus result = DecodeDump(terminated.c_str(), bytes, limit, &count);
-  const std::vector<std::string> pieces = Pieces(text);
+  const std::vector<std::string> pieces = testsupport::DumpPieces(text);
   const bool startsWithByte = !pieces.empty() && IsBytePiece(pieces.front());
   fuzz::Check((result == UPD_BAD_DUMP) != startsWithByte, "UPD_BAD_DUMP exactly when no byte comes first");
   if (result == UPD_BAD_DUMP) return 0;

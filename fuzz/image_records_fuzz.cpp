@@ -14,7 +14,9 @@
 // order, with its address and bytes (a split record as two records that carry
 // the same bytes); every line sent is a sound record; where records are split
 // (VTC, and RCP for a QZ500) no sent record and no block crosses a 64 KB
-// boundary; the sent counter counts every byte written.
+// boundary; the sent counter counts every byte written. The reader reads the
+// same bytes alike from memory and from the file in pieces of any size, and
+// every refusal has its text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -109,11 +111,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(out);
   }
 
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? kFamilyQZ500 : kFamilyQZ600);
+  // The reader alone: no port is needed to read an image.
   ImageRecord header, count, termination;
   ImageRecord* list = nullptr;
   uint32_t expected = 0;
-  const UpdateStatus read = ReadRCPFile(&panel, path, &header, &list, &count, &termination, &expected);
+  unsigned lines = 0;
+  const ReadFault fault =
+      ReadRCPFile(path, &header, &list, &count, &termination, &expected, nullptr, &lines);
+  const UpdateStatus read = fault.status;
+  fuzz::Check((read == UPD_OK) == fault.text.empty(), "every refusal says why");
+
+  // The same text read whole and read in small pieces reads alike.
+  {
+    class Counter : public SRecordSink {
+     public:
+      bool Take(const SRecordLine&) override { return true; }
+    } sink;
+    unsigned wholeLines = 0, pieceLines = 0;
+    const ReadFault whole = ReadSRecordText(file, sink, nullptr, &wholeLines);
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    fuzz::Check(in != nullptr, "scratch file opens");
+    const ReadFault pieces = ReadSRecords(in, sink, nullptr, &pieceLines, 1 + (mode >> 2) % 64);
+    std::fclose(in);
+    fuzz::Check(whole.status == read && whole.text == fault.text && wholeLines == lines,
+                "the text read whole reads as the file");
+    fuzz::Check(pieces.status == read && pieces.text == fault.text && pieceLines == lines,
+                "the file read in small pieces reads as in large ones");
+  }
 
   // What the file holds, line by line.
   bool allSound = true;
@@ -151,6 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   fuzz::Check(allSound, "every kept line of an accepted file is a sound record");
+  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? kFamilyQZ500 : kFamilyQZ600);
   std::stable_sort(dataRecords.begin(), dataRecords.end(),
                    [](const Record& a, const Record& b) { return a.address < b.address; });
   Bytes expectedBytes;

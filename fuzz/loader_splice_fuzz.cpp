@@ -14,7 +14,8 @@
 // records left out, plus the second parts. The block goes ahead of the first
 // count or termination record, and on MV2 ahead of the first S3 data above
 // its base and behind at least one S3 record. Where that place does not
-// exist, the splice fails and leaves the image as it was.
+// exist, the splice fails and leaves the image as it was. The pre-flight
+// check's verdict on the image (CheckSpecialBlockPlace) is the splice's.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -64,13 +65,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> block(blockText.begin(), blockText.end());
 
   const int family = mv2 ? kFamilyMV2 : kFamilyQZ600;
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(family);
   FileBuffer image;
   image.data.reset(new char[imageText.size() + 1]);
   std::memcpy(image.data.get(), imageText.data(), imageText.size());
   image.data[imageText.size()] = 0;
   image.size = imageText.size();
-  const UpdateStatus result = InsertSpecialBlock(&panel, family, image, block.data(), block.size());
+  // The pre-flight check's verdict, found without splicing, is the splice's.
+  const ReadFault place = CheckSpecialBlockPlace(image, family, block.size());
+  const ReadFault fault = InsertSpecialBlock(family, image, block.data(), block.size());
+  const UpdateStatus result = fault.status;
+  fuzz::Check(place.status == fault.status && place.text == fault.text, "the check foresees the splice");
 
   // Where the block belongs.
   const uint32_t base = SpecialBlockBase(family);

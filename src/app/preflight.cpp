@@ -161,9 +161,10 @@ class FactsSink : public SRecordSink {
       if (facts.data == 0 || last > facts.high) facts.high = last;
       ++facts.data;
     }
-    // Stable: records with equal addresses are sent in file order.
-    std::stable_sort(data_.begin(), data_.end(),
-                     [](const DataRecord& a, const DataRecord& b) { return a.address < b.address; });
+    // Stable: records with equal addresses are sent in file order. Images
+    // are written in ascending order as a rule.
+    auto lower = [](const DataRecord& a, const DataRecord& b) { return a.address < b.address; };
+    if (!std::is_sorted(data_.begin(), data_.end(), lower)) std::stable_sort(data_.begin(), data_.end(), lower);
     ImageBlockCounter blocks;
     for (const DataRecord& r : data_) blocks.Add(r.address, r.byteCount, DataRunsOver64K(r.address, r.byteCount));
     facts.blocks = blocks.Blocks();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -42,10 +43,16 @@ class LineCursor {
     if (position_ >= text_.size()) return false;
     line.begin = position_;
     line.number = lineFeeds_ + 1;
-    size_t end = position_;
     const char* data = text_.data();
     const size_t size = text_.size();
-    while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
+    // The content ends at the first CR or LF: the line feed found at once,
+    // then a carriage return looked for before it.
+    const char* start = data + position_;
+    const auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', size - position_));
+    const char* stop = lineFeed ? lineFeed : data + size;
+    const auto* carriageReturn = static_cast<const char*>(std::memchr(start, '\r', static_cast<size_t>(stop - start)));
+    if (carriageReturn) stop = carriageReturn;
+    size_t end = static_cast<size_t>(stop - data);
     line.content = text_.substr(position_, end - position_);
     while (end < size && (data[end] == '\r' || data[end] == '\n')) {
       if (data[end] == '\n') ++lineFeeds_;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/dump_pieces.h"
+
 namespace simtest {
 
 // The text between the first start and the next end after it.
@@ -118,17 +120,7 @@ inline std::vector<std::string> Bursts(const std::string& text, size_t size) {
 // characters long, later pieces of other lengths are skipped. nullopt for a
 // text the program rejects.
 inline std::optional<std::vector<uint8_t>> DecodeDump(const std::string& text, size_t limit = 100) {
-  std::vector<std::string> pieces;
-  std::string piece;
-  for (char c : text) {
-    if (c == ' ' || c == '\t') {
-      if (!piece.empty()) pieces.push_back(piece);
-      piece.clear();
-    } else {
-      piece += c;
-    }
-  }
-  if (!piece.empty()) pieces.push_back(piece);
+  const std::vector<std::string> pieces = testsupport::DumpPieces(text);
   if (pieces.empty() || pieces[0].size() != 2) return std::nullopt;
   std::vector<uint8_t> bytes;
   for (const std::string& p : pieces) {
