@@ -210,7 +210,8 @@ class Checker {
   }
 
   // Reads an image file the way the RCP and VTC downloads read it; text,
-  // when given, is the file's bytes already in memory.
+  // when given, is the file's bytes already in memory, read with the same
+  // reader but keeping only the facts.
   bool ReadImage(const std::string& path, const std::string& failFile, unsigned failLine,
                  ImageFacts& facts, const FileBuffer* text = nullptr);
   void ImageLines(const ImageFacts& facts);
@@ -248,9 +249,26 @@ bool Checker::ReadImage(const std::string& path, const std::string& failFile, un
   if (text != nullptr) {
     fault = ReadSRecordText(std::string_view(text->data.get(), text->size), sink, nullptr, &facts.lines);
   } else {
-    uint32_t size = 0;
-    FilePtr file = OpenFirmwareFile(path, kImageOpenText, size, fault);
-    if (file) fault = ReadSRecords(file.get(), sink, nullptr, &facts.lines);
+    // As the download engines read it, records and all: a file whose records
+    // do not fit the memory of the station does not pass the check either.
+    ImageRecord header, count, termination;
+    ImageRecord* first = nullptr;
+    uint32_t expected = 0;
+    fault = ReadRCPFile(path, &header, &first, &count, &termination, &expected, nullptr, &facts.lines);
+    std::unique_ptr<ImageRecord, void (*)(ImageRecord*)> list(first, FreeRecordList);
+    auto take = [&sink](const ImageRecord& r, int type) {
+      SRecordLine line;
+      line.type = type;
+      line.text = r.text;
+      line.length = static_cast<size_t>(r.length);
+      line.byteCount = r.byteCount;
+      line.address = r.address;
+      sink.Take(line);
+    };
+    if (header.length > 0) take(header, 0);
+    if (count.length > 0) take(count, 5);
+    if (termination.length > 0) take(termination, 7);
+    for (const ImageRecord* r = first; r; r = r->next) take(*r, 3);
   }
   NoMemoryEndsTheFile(fault);
   if (!fault.Ok()) {
