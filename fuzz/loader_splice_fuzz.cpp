@@ -71,10 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.data[imageText.size()] = 0;
   image.size = imageText.size();
   // The pre-flight check's verdict, found without splicing, is the splice's.
-  const ReadFault place = CheckSpecialBlockPlace(image, family, block.size());
+  const ReadFault checked = CheckSpecialBlockPlace(image, family, block.size());
   const ReadFault fault = InsertSpecialBlock(family, image, block.data(), block.size());
   const UpdateStatus result = fault.status;
-  fuzz::Check(place.status == fault.status && place.text == fault.text, "the check foresees the splice");
+  fuzz::Check(checked.status == fault.status && checked.text == fault.text, "the check foresees the splice");
 
   // Where the block belongs.
   const uint32_t base = SpecialBlockBase(family);
