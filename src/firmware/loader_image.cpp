@@ -248,8 +248,8 @@ struct SplicePlan {
   size_t end = 0;        // bytes of the text that belong to the image
   size_t insertAt = 0;   // where the block's records go in
   std::vector<CutLine> cuts;
-  bool hasCount = false;  // an S5 record at or after insertAt is rewritten
-  size_t countBegin = 0, countNext = 0;
+  bool hasCount = false;  // the S5 records at or after insertAt are rewritten
+  std::vector<Line> countLines;
   uint32_t newCount = 0;
 };
 
@@ -303,9 +303,10 @@ SplicePlan PlanSplice(std::string_view text, int family, uint32_t base, size_t b
         }
       }
     }
-    if (placed && !plan.hasCount && line.Is('5')) {
+    if (placed && line.Is('5')) {
+      if (!plan.hasCount) count = line;
       plan.hasCount = true;
-      count = line;
+      plan.countLines.push_back(line);
     }
   }
   // An image without an end record has no place where the block is sure to
@@ -353,8 +354,6 @@ SplicePlan PlanSplice(std::string_view text, int family, uint32_t base, size_t b
       return plan;
     }
     plan.newCount = static_cast<uint32_t>(newCount);
-    plan.countBegin = count.begin;
-    plan.countNext = count.next;
   }
   return plan;
 }
@@ -416,33 +415,34 @@ ReadFault InsertSpecialBlock(int family, FileBuffer& image, const uint8_t* block
       out.append(text.substr(position, at - position));
       position = at;
     };
-    bool countWritten = !plan.hasCount;
-    // The count record is rewritten in place, its old line end included.
-    auto writeCount = [&] {
-      copyUpTo(plan.countBegin);
-      out.append(count);
-      position = plan.countNext;
-      countWritten = true;
+    // Every count record from the block's place on is rewritten in place,
+    // its old line end included; the cut records give way to their parts.
+    size_t nextCut = 0, nextCount = 0;
+    auto replaceUpTo = [&](size_t limit) {
+      for (;;) {
+        const bool cutLeft = nextCut < plan.cuts.size() && plan.cuts[nextCut].line.begin < limit;
+        const bool countLeft =
+            nextCount < plan.countLines.size() && plan.countLines[nextCount].begin < limit;
+        if (!cutLeft && !countLeft) return;
+        if (cutLeft && (!countLeft || plan.cuts[nextCut].line.begin < plan.countLines[nextCount].begin)) {
+          const CutLine& cut = plan.cuts[nextCut++];
+          copyUpTo(cut.line.begin);
+          out.append(cut.below);
+          if (cut.line.begin >= plan.insertAt) out.append(cut.above);
+          position = cut.line.next;
+        } else {
+          const Line& line = plan.countLines[nextCount++];
+          copyUpTo(line.begin);
+          out.append(count);
+          position = line.next;
+        }
+      }
     };
-    size_t next = 0;
-    for (; next < plan.cuts.size() && plan.cuts[next].line.begin < plan.insertAt; ++next) {
-      const CutLine& cut = plan.cuts[next];
-      copyUpTo(cut.line.begin);
-      out.append(cut.below);
-      position = cut.line.next;
-    }
+    replaceUpTo(plan.insertAt);
     copyUpTo(plan.insertAt);
     out.append(records);
     out.append(followsBlock);
-    for (; next < plan.cuts.size(); ++next) {
-      const CutLine& cut = plan.cuts[next];
-      if (!countWritten && plan.countBegin < cut.line.begin) writeCount();
-      copyUpTo(cut.line.begin);
-      out.append(cut.below);
-      out.append(cut.above);
-      position = cut.line.next;
-    }
-    if (!countWritten) writeCount();
+    replaceUpTo(plan.end);
     copyUpTo(plan.end);
 
     std::unique_ptr<char[]> spliced(new (std::nothrow) char[out.size() + 1]);

@@ -92,6 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
                    H + D1 + Z6 + C3 + T},
         SpliceCase{"QZ500SameAsQZ600", kFamilyQZ500, H + D1 + C + T, UPD_OK, H + D1 + Z6 + C3 + T},
         SpliceCase{"QZ600NoCountRecord", kFamilyQZ600, H + D1 + T, UPD_OK, H + D1 + Z6 + T},
+        // Every count record from the block's place on carries the new count.
+        SpliceCase{"QZ600EveryCountRecordAfterThePlace", kFamilyQZ600, H + D1 + C + C + T, UPD_OK,
+                   H + D1 + Z6 + C3 + C3 + T},
         // The standard two-byte count is raised and written in the four-byte form.
         SpliceCase{"QZ600StandardCountForm", kFamilyQZ600, H + D1 + "S5030003F9\r\n" + T, UPD_OK,
                    H + D1 + Z6 + "S50500000006F4\r\n" + T},
