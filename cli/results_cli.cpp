@@ -228,7 +228,7 @@ std::string ReportHtml(const ResultsReport& report, const std::string& source) {
   out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Vantorel results</title>\n"
          "<style>body{font-family:sans-serif;margin:20px}table{border-collapse:collapse;"
          "margin-bottom:16px}td,th{border:1px solid #bbb;padding:3px 8px;font-size:13px}"
-         "th{background:#eee}td.n{text-align:right}.charts{display:flex;gap:40px}</style>"
+         "th{background:#eee}td.n{text-align:right}.charts{display:flex;flex-wrap:wrap;gap:40px}</style>"
          "</head><body>\n<h1>Vantorel results</h1>\n<p>From "
       << HtmlEscape(source) << "</p>\n<div class=\"charts\"><div><h2>Yield per day and family</h2>\n"
       << YieldChart(report) << "</div><div><h2>Failures by result code</h2>\n"
