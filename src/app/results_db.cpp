@@ -664,7 +664,14 @@ void CResultsUploader::Stop(bool finalSync) {
     platform::ScopedBoxRelease release({worker.get_id()});
     worker.join();
   }
-  if (finalSync && status_.configured) Attempt();
+  // Only while the server answers: a station that closes while it is away
+  // leaves its runs for the next start rather than wait for a time-out.
+  bool lastFailed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastFailed = failures_ > 0;
+  }
+  if (finalSync && status_.configured && !lastFailed) Attempt();
 }
 
 ResultsDbStatus CResultsUploader::GetStatus() const {

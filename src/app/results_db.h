@@ -184,7 +184,8 @@ class CResultsUploader {
   void Notify();
   // Ends a back-off pause now (a test's or an operator's "retry now").
   void RetryNow();
-  // Ends the thread; with finalSync one more attempt on the calling thread.
+  // Ends the thread; with finalSync one more attempt on the calling thread,
+  // unless the last attempt failed (the server is away: the next start sends).
   void Stop(bool finalSync);
 
   ResultsDbStatus GetStatus() const;
