@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr uint32_t kSpecialBlockBaseMV2 = 0x1FFC0;
-constexpr uint32_t kSpecialBlockBaseFirstGen = 0xFFC0;
 constexpr const char* kBadDataRecordText = "Loader image: bad data record";
 
 // One record line of the image: its text without the line end, and where the
@@ -222,17 +220,17 @@ std::string Format(const char* format, auto... args) {
 
 }  // namespace
 
-uint32_t SpecialBlockBase(int family) {
-  return family == kFamilyMV2 ? kSpecialBlockBaseMV2 : kSpecialBlockBaseFirstGen;
-}
+uint32_t SpecialBlockBase(ScannerFamily family) { return FamilyRow(family).specialBlockBase; }
 
-unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blockLength) {
+unsigned FirstLineInSpecialBlock(const FileBuffer& image, ScannerFamily family,
+                                 size_t blockLength) {
+  const bool mv2 = FamilyRow(family).secondGeneration;
   const uint32_t base = SpecialBlockBase(family);
   const BlockRange range{base, uint64_t{base} + blockLength};
   const std::string_view text(image.data.get(), image.data ? image.size : 0);
   for (const Line& line : SplitLines(text)) {
     // The MV2 splice reads no further than the first line that is not a record.
-    if (family == kFamilyMV2 && (line.content.empty() || line.content[0] != 'S')) break;
+    if (mv2 && (line.content.empty() || line.content[0] != 'S')) break;
     if (AddressBytes(line) == 0) continue;
     DataSpan span;
     if (ReadDataSpan(line, span) != SpanFault::kNone || !range.Holds(span)) continue;
@@ -242,9 +240,9 @@ unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blo
   return 0;
 }
 
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+UpdateStatus InsertSpecialBlock(CCommDialog* panel, ScannerFamily family, FileBuffer& image,
                                 const uint8_t* block, size_t blockLength) {
-  const bool mv2 = family == kFamilyMV2;
+  const bool mv2 = FamilyRow(family).secondGeneration;
   const uint32_t base = SpecialBlockBase(family);
   const BlockRange range{base, uint64_t{base} + blockLength};
   const std::string_view text(image.data.get(), image.data ? image.size : 0);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "firmware/file_access.h"
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 
 class CCommDialog;
@@ -20,8 +21,9 @@ constexpr size_t kSpecialRecordBytes = 28;
 // Bytes of the scanner's special block.
 constexpr size_t kSpecialBlockBytes = 64;
 
-// Where the special block lives: 0x1FFC0 on MV2 (family 2), 0xFFC0 otherwise.
-uint32_t SpecialBlockBase(int family);
+// Where the special block lives on a scanner of the family (0x1FFC0 on MV2,
+// 0xFFC0 on the first generation).
+uint32_t SpecialBlockBase(ScannerFamily family);
 
 // Splices block (blockLength bytes) into image at the place of the family of
 // the run (the scanner the panel identified). The image's own bytes in the
@@ -43,14 +45,14 @@ uint32_t SpecialBlockBase(int family);
 //                      hex; a data record that reaches into the block's range
 //                      but is not sound or runs past the addresses of its type
 // The other results show no message; the loader update reports them.
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+UpdateStatus InsertSpecialBlock(CCommDialog* panel, ScannerFamily family, FileBuffer& image,
                                 const uint8_t* block, size_t blockLength);
 
 // The line (1-based) of the image's first data record whose bytes reach into
 // the special block's range of the family (blockLength bytes from
 // SpecialBlockBase): the first record the splice cuts or leaves out. 0 when
 // there is none. Lets the pre-flight check say so before a run.
-unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family,
+unsigned FirstLineInSpecialBlock(const FileBuffer& image, ScannerFamily family,
                                  size_t blockLength = kSpecialBlockBytes);
 
 // Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
