@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(out);
   }
 
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? kFamilyQZ500 : kFamilyQZ600);
+  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? ScannerFamily::kQZ500 : ScannerFamily::kQZ600);
   ImageRecord header, count, termination;
   ImageRecord* list = nullptr;
   uint32_t expected = 0;

@@ -40,7 +40,7 @@ class SendFileStream : public FirmwareTest, public ::testing::WithParamInterface
 
 TEST_P(SendFileStream, SendsTheFileUnchangedInBlocksOfAHundredBytes) {
   const StreamCase& c = GetParam();
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string content = Pattern(c.size);
   const std::string path = dir_.Write("dsp.bin", content);
 
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{4096, 4, PercentsOf(4096)}));
 
 TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const struct {
     std::string path;
     std::string text;
@@ -109,7 +109,7 @@ TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
 // A file past the limit is no firmware; it is refused before a byte of it is
 // read (the test file is sparse: it takes no room on the disk).
 TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("huge.bin", "");
   std::error_code error;
   std::filesystem::resize_file(path, kMaxFirmwareFileBytes + 1, error);
@@ -128,7 +128,7 @@ TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
 
 // The bytes sent are the copy taken at the start, and its digest is theirs.
 TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string content = Pattern(1234);
   const std::string path = dir_.Write("fpga.bin", content);
   std::string digest;
@@ -142,7 +142,7 @@ TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
 // is a failed read with a box: the transfer must not pass a cut file off as
 // the firmware.
 TEST_F(FirmwareTest, ARawFileThatEndsBeforeItsSizeFailsWithABox) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("dsp.bin", Pattern(250));
   FilePtr file(std::fopen(path.c_str(), "rb"));
   ASSERT_NE(file, nullptr);
@@ -157,7 +157,7 @@ TEST_F(FirmwareTest, ARawFileThatEndsBeforeItsSizeFailsWithABox) {
 // Reset during a long read ends it between two pieces, quietly, and hands
 // out nothing.
 TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string content = Pattern(3 * kFileCopyChunkBytes + 10);
   const std::string path = dir_.Write("dsp.bin", content);
   FilePtr file(std::fopen(path.c_str(), "rb"));
@@ -178,7 +178,7 @@ TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
 
 // The loader image is read whole too; Reset ends that read as well.
 TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("ldr.s19", Pattern(4000));
   sim.Panel()->m_bAbort = true;
   FileBuffer image;
@@ -188,7 +188,7 @@ TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
 }
 
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("fpga.bin", Pattern(300));
   sim.Panel()->m_bAbort = true;
 
@@ -198,7 +198,7 @@ TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) 
 }
 
 TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("uim.bin", Pattern(300));
   sim.Line().Unplug();
 
@@ -239,7 +239,7 @@ TEST(BlockRate, FollowsTheLastTwoBlocksAndKeepsTheRateOverBlocksUnderATick) {
 // ---- ReadWholeFile ----
 
 TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   for (size_t size : {0u, 1u, 99u, 100u, 101u, 250u, 4097u}) {
     const std::string content = Pattern(size);
     const std::string path = dir_.Write("ldr" + std::to_string(size) + ".s19", content);
@@ -253,7 +253,7 @@ TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
 }
 
 TEST_F(FirmwareTest, ReadWholeFileOfAMissingFileHandsOutNothing) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   FileBuffer image;
   EXPECT_EQ(ReadWholeFile(sim.Panel(), dir_.Missing("ldr.s19"), image), UPD_FILE_OPEN_FAILED);
   EXPECT_EQ(image.data, nullptr);
@@ -263,7 +263,7 @@ TEST_F(FirmwareTest, ReadWholeFileOfAMissingFileHandsOutNothing) {
 }
 
 TEST_F(FirmwareTest, AFileThatEndsBeforeItsSizeIsAFailedReadWithoutAMessage) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   // The size was read as 500 but the file (it shrank meanwhile) holds 250.
   const std::string path = dir_.Write("ldr.s19", Pattern(250));
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -276,7 +276,7 @@ TEST_F(FirmwareTest, AFileThatEndsBeforeItsSizeIsAFailedReadWithoutAMessage) {
 }
 
 TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("ldr.s19", Pattern(250));
   // A stream opened only for writing fails every read with EBADF.
   std::FILE* file = std::fopen(path.c_str(), "ab");
@@ -310,7 +310,7 @@ class HeaderTag : public FirmwareTest, public ::testing::WithParamInterface<Head
 
 TEST_P(HeaderTag, DecodesTheFirstRecordUpToTheNextOne) {
   const HeaderCase& c = GetParam();
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("rcp.s19", c.text);
   std::vector<uint8_t> header(std::max<size_t>(256, c.capacity + 1), 0xEE);
 
@@ -345,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   uint8_t header[256];
   EXPECT_EQ(ReadHdrStr(sim.Panel(), dir_.Missing("rcp.s19"), header, sizeof header),
             UPD_FILE_OPEN_FAILED);

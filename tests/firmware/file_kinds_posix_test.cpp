@@ -60,7 +60,7 @@ TEST_F(FirmwareTest, DevicesPipesAndFoldersAreRefusedByEveryReader) {
       {fifo, "a pipe"},
       {dir_.Path(), "a folder"},
   };
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   for (const auto& p : paths) {
     for (const Reader& reader : kReaders) {
       SCOPED_TRACE(p.path + " " + reader.name);
