@@ -18,7 +18,7 @@ RunRecord BenchRecord(int i) {
   RunRecord r;
   r.start = {2026, 12, 10, 8, i / 60 % 60, i % 60};
   r.port = "COM" + std::to_string(i % 8 + 1);
-  r.family = kFamilyMV2;
+  r.family = ScannerFamily::kMV2;
   r.loaderVersion = 30102;
   r.boardVersion = 51;
   r.specialBlock.assign(64, static_cast<uint8_t>(i));

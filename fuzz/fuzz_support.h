@@ -90,7 +90,7 @@ class Station {
   RecordingPort& Port() { return *port_; }
 
   // Empties what the last run left: written bytes, boxes, the ring and events.
-  CCommDialog& Fresh(int family) {
+  CCommDialog& Fresh(ScannerFamily family) {
     port_->Take();
     boxes_.Clear();
     panel_->m_nFamily.store(family);

@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   fuzz::Check(allSound, "every kept line of an accepted file is a sound record");
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? kFamilyQZ500 : kFamilyQZ600);
+  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? ScannerFamily::kQZ500 : ScannerFamily::kQZ600);
   std::stable_sort(dataRecords.begin(), dataRecords.end(),
                    [](const Record& a, const Record& b) { return a.address < b.address; });
   Bytes expectedBytes;

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string imageText = input.Rest();
   const std::vector<uint8_t> block(blockText.begin(), blockText.end());
 
-  const int family = mv2 ? kFamilyMV2 : kFamilyQZ600;
+  const ScannerFamily family = mv2 ? ScannerFamily::kMV2 : ScannerFamily::kQZ600;
   FileBuffer image;
   image.data.reset(new char[imageText.size() + 1]);
   std::memcpy(image.data.get(), imageText.data(), imageText.size());

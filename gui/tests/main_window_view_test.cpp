@@ -198,7 +198,7 @@ TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kUim), mv2);
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kCpld), 1u - mv2);
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kDsp), 1u - mv2);
-    EXPECT_EQ(panel->Model()->m_nFamily.load(), mv2 ? kFamilyMV2 : kFamilyQZ600);
+    EXPECT_EQ(panel->Model()->m_nFamily.load(), mv2 ? ScannerFamily::kMV2 : ScannerFamily::kQZ600);
     EXPECT_TRUE(scanner.RecordErrors().empty());
   }
   EXPECT_TRUE(boxes.Boxes().empty());

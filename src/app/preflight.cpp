@@ -42,8 +42,6 @@ const Setting kSettings[] = {
     {"MV2", "UIM", Role::kRaw, &CProgrammerDlg::m_strUimFileMV2},
 };
 
-const int kAllFamilies[] = {kFamilyQZ500, kFamilyQZ600, kFamilyMV2};
-
 // The start of a problem for a file that does not fit the memory left: the
 // check goes on with the next file.
 constexpr const char kNoMemoryText[] = "not enough memory to read";
@@ -56,15 +54,16 @@ const ReadFault& NoMemoryEndsTheFile(const ReadFault& fault) {
   return fault;
 }
 
-std::vector<int> SectionFamilies(const std::string& section) {
-  if (section == "MV2") return {kFamilyMV2};
-  return {kFamilyQZ500, kFamilyQZ600};
+// The families whose files a settings section holds.
+std::vector<ScannerFamily> SectionFamilies(const std::string& section) {
+  std::vector<ScannerFamily> families;
+  for (const ScannerFamilyRow& row : ScannerFamilies()) {
+    if (section == row.iniSection) families.push_back(row.family);
+  }
+  return families;
 }
 
-const char* FamilyName(int family) {
-  if (family == kFamilyMV2) return "MV2";
-  return ModelText(family);
-}
+const char* FamilyName(ScannerFamily family) { return FamilyRow(family).name; }
 
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string out;
@@ -76,7 +75,7 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
 }
 
 // The special block's bytes of a family as "1FFC0-1FFFF" or "FFC0-FFFF".
-std::string BlockRangeText(int family) {
+std::string BlockRangeText(ScannerFamily family) {
   const uint32_t base = SpecialBlockBase(family);
   char text[32];
   std::snprintf(text, sizeof text, "%X-%X", base, base + static_cast<uint32_t>(kSpecialBlockBytes) - 1);
@@ -215,18 +214,18 @@ class Checker {
   bool ReadImage(const std::string& path, const std::string& failFile, unsigned failLine,
                  ImageFacts& facts, const FileBuffer* text = nullptr);
   void ImageLines(const ImageFacts& facts);
-  std::vector<int> RcpFamilies(const std::string& path);
-  std::vector<int> RcpFamilies(const uint8_t* header, bool decoded);
+  std::vector<ScannerFamily> RcpFamilies(const std::string& path);
+  std::vector<ScannerFamily> RcpFamilies(const uint8_t* header, bool decoded);
   // Whether the loader image has a place for the special block on a
   // scanner of the family; fault, when given, gets why not.
-  bool HasSplicePlace(const FileBuffer& image, int family, ReadFault* fault = nullptr);
+  bool HasSplicePlace(const FileBuffer& image, ScannerFamily family, ReadFault* fault = nullptr);
   // A loader image with bytes of its own where the special block lives: the
   // splice leaves them out, so what the station sends is not the file. One
   // line at the first such record: a problem when the block is kept for a
   // family of the setting (the station changes the image), else a note
   // among the facts (the file goes as it stands, over the scanner's block).
   void BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
-                           const std::vector<int>& families, bool spliced);
+                           const std::vector<ScannerFamily>& families, bool spliced);
 
   void CheckRcp(const Setting& setting, const std::string& path, const std::string& ini, int line);
   void CheckVtc(const std::string& path, const std::string& ini, int line);
@@ -296,30 +295,30 @@ void Checker::ImageLines(const ImageFacts& facts) {
   Fact("header tag \"" + facts.tag + "\"");
 }
 
-std::vector<int> Checker::RcpFamilies(const std::string& path) {
+std::vector<ScannerFamily> Checker::RcpFamilies(const std::string& path) {
   uint8_t header[kRcpHeaderBytes] = {};
   const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(path, header, kRcpHeaderBytes)).Ok();
   return RcpFamilies(header, decoded);
 }
 
-std::vector<int> Checker::RcpFamilies(const uint8_t* header, bool decoded) {
-  std::vector<int> families;
+std::vector<ScannerFamily> Checker::RcpFamilies(const uint8_t* header, bool decoded) {
+  std::vector<ScannerFamily> families;
   if (!decoded) return families;
-  for (int family : kAllFamilies) {
-    if (RcpSuitsFamily(header, family)) families.push_back(family);
+  for (const ScannerFamilyRow& row : ScannerFamilies()) {
+    if (RcpSuitsFamily(header, row.family)) families.push_back(row.family);
   }
   return families;
 }
 
-bool Checker::HasSplicePlace(const FileBuffer& image, int family, ReadFault* fault) {
+bool Checker::HasSplicePlace(const FileBuffer& image, ScannerFamily family, ReadFault* fault) {
   const ReadFault place = NoMemoryEndsTheFile(CheckSpecialBlockPlace(image, family));
   if (fault) *fault = place;
   return place.Ok();
 }
 
 void Checker::BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
-                                  const std::vector<int>& families, bool spliced) {
-  for (int family : families) {
+                                  const std::vector<ScannerFamily>& families, bool spliced) {
+  for (ScannerFamily family : families) {
     const unsigned line = FirstLineInSpecialBlock(image, family);
     if (line == 0) continue;
     const std::string where = path + ":" + std::to_string(line) + ": ";
@@ -339,24 +338,25 @@ void Checker::CheckRcp(const Setting& setting, const std::string& path, const st
   ImageFacts facts;
   if (!ReadImage(path, ini, static_cast<unsigned>(line), facts)) return;
   ImageLines(facts);
-  const std::vector<int> serves = RcpFamilies(path);
+  const std::vector<ScannerFamily> serves = RcpFamilies(path);
   std::vector<std::string> names;
-  for (int family : serves) names.push_back(FamilyName(family));
+  for (ScannerFamily family : serves) names.push_back(FamilyName(family));
   Fact("serves " + (names.empty() ? std::string("no family") : Join(names, ", ")));
 
-  const std::vector<int> section = SectionFamilies(setting.section);
+  const std::vector<ScannerFamily> section = SectionFamilies(setting.section);
   bool any = false;
-  for (int family : section) {
+  for (ScannerFamily family : section) {
     if (std::find(serves.begin(), serves.end(), family) == serves.end()) continue;
     any = true;
     // A QZ500 takes the image in blocks cut at 64 KB; the others in one pass.
-    if (family == kFamilyQZ500) {
-      Fact(std::string("64 KB blocks to a QZ500: ") + std::to_string(facts.blocks));
+    const ScannerFamilyRow& row = FamilyRow(family);
+    const std::string scanner = std::string(row.article) + " " + row.name;
+    if (row.rcpInBlocks) {
+      Fact("64 KB blocks to " + scanner + ": " + std::to_string(facts.blocks));
     } else {
-      Fact(std::string("sent to a") + (family == kFamilyMV2 ? "n " : " ") + FamilyName(family) +
-           " in one pass");
+      Fact("sent to " + scanner + " in one pass");
     }
-    const bool onePass = family != kFamilyQZ500;
+    const bool onePass = !row.rcpInBlocks;
     if (!facts.header || !facts.termination || (onePass && !facts.count)) {
       Problem(path, facts.lines, kRcpIncompleteText);
       break;
@@ -364,7 +364,7 @@ void Checker::CheckRcp(const Setting& setting, const std::string& path, const st
   }
   // An image for another platform: every scanner of this section refuses it.
   if (!any) {
-    for (int family : section) Problem(path, 1, RcpRefusalText(family));
+    for (ScannerFamily family : section) Problem(path, 1, RcpRefusalText(family));
   }
 }
 
@@ -381,10 +381,10 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   const unsigned at = static_cast<unsigned>(line);
   // The special block is kept on QZ600 and MV2 scanners when the station
   // preserves serial numbers; the loader then goes through the splice.
-  std::vector<int> splicing;
+  std::vector<ScannerFamily> splicing;
   if (dlg_->m_bPreserveSerialNumber) {
-    for (int family : SectionFamilies(setting.section)) {
-      if (family != kFamilyQZ500) splicing.push_back(family);
+    for (ScannerFamily family : SectionFamilies(setting.section)) {
+      if (FamilyRow(family).loaderKeepsSpecialBlock) splicing.push_back(family);
     }
   }
   const bool streamed = splicing.empty() || std::string(setting.section) == "QZ6";
@@ -407,7 +407,7 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
     Fact(std::to_string(size) + " bytes");
     unsigned lines = static_cast<unsigned>(std::count(image.data.get(), image.data.get() + image.size, '\n'));
     if (image.size > 0 && image.data[image.size - 1] != '\n') ++lines;
-    for (int family : splicing) {
+    for (ScannerFamily family : splicing) {
       ReadFault place;
       if (HasSplicePlace(image, family, &place)) {
         Fact(std::string("special block place for ") + FamilyName(family) + ": present");
@@ -530,13 +530,13 @@ void Checker::ImageBody(const std::string& path) {
   const bool decoded = DecodeHeaderTag(image.data.get(), std::min<size_t>(image.size, kHeaderTagTextBytes),
                                        header, kRcpHeaderBytes);
   std::vector<std::string> names;
-  for (int family : RcpFamilies(header, decoded)) names.push_back(FamilyName(family));
+  for (ScannerFamily family : RcpFamilies(header, decoded)) names.push_back(FamilyName(family));
   Fact("as RCP image serves " + (names.empty() ? std::string("no family") : Join(names, ", ")));
   Fact("64 KB blocks: " + std::to_string(facts.blocks) + " (VTC, RCP to a QZ500)");
   if (!facts.count) Fact(std::string("no count record: ") + kRcpIncompleteText);
   if (!facts.header || !facts.termination) Problem(path, facts.lines, kVtcIncompleteText);
 
-  for (int family : {kFamilyQZ600, kFamilyMV2}) {
+  for (ScannerFamily family : {ScannerFamily::kQZ600, ScannerFamily::kMV2}) {
     Fact(std::string("special block place for ") + FamilyName(family) + ": " +
          (HasSplicePlace(image, family) ? "present" : "missing"));
     const unsigned line = FirstLineInSpecialBlock(image, family);

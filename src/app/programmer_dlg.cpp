@@ -68,7 +68,7 @@ void CProgrammerDlg::SetRunObserver(RunObserver observer) {
   m_runObserver = std::move(observer);
 }
 
-RunSettings CProgrammerDlg::TakeRunSettings(int family, int boardVersion) const {
+RunSettings CProgrammerDlg::TakeRunSettings(ScannerFamily family, int boardVersion) const {
   std::lock_guard<std::mutex> lock(m_settingsMutex);
   RunSettings run;
   run.family = family;
@@ -76,7 +76,7 @@ RunSettings CProgrammerDlg::TakeRunSettings(int family, int boardVersion) const 
   run.rcpFile = GetRCPFile(family);
   run.vtcFile = GetVTCFile(family);
   run.ldrFile = GetLDRFile(family, boardVersion);
-  if (family == kFamilyMV2) {
+  if (FamilyRow(family).secondGeneration) {
     run.fpgaFile = m_strFpgaFileMV2.Get();
     run.uimFile = m_strUimFileMV2.Get();
   } else {
@@ -89,16 +89,16 @@ RunSettings CProgrammerDlg::TakeRunSettings(int family, int boardVersion) const 
   return run;
 }
 
-std::string CProgrammerDlg::GetRCPFile(int family) const {
-  return family == kFamilyMV2 ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
+std::string CProgrammerDlg::GetRCPFile(ScannerFamily family) const {
+  return FamilyRow(family).secondGeneration ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
 }
 
-std::string CProgrammerDlg::GetVTCFile(int family) const {
-  return family == kFamilyMV2 ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
+std::string CProgrammerDlg::GetVTCFile(ScannerFamily family) const {
+  return FamilyRow(family).secondGeneration ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
 }
 
-std::string CProgrammerDlg::GetLDRFile(int family, int boardVersion) const {
-  if (family != kFamilyMV2) return m_strLdrFileQZ6.Get();
+std::string CProgrammerDlg::GetLDRFile(ScannerFamily family, int boardVersion) const {
+  if (!FamilyRow(family).secondGeneration) return m_strLdrFileQZ6.Get();
   // Boards before 5.0 need the older loader when one is configured.
   if (boardVersion < 50) {
     std::string pre50 = m_strLdrPre50FileMV2.Get();

@@ -82,7 +82,7 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   // The files of the family (the [MV2] or the [QZ6] set), the loader by board
   // version, and the [Common] options, taken together so that a Setup that
   // ends meanwhile is either wholly in the copy or not at all.
-  RunSettings TakeRunSettings(int family, int boardVersion) const override;
+  RunSettings TakeRunSettings(ScannerFamily family, int boardVersion) const override;
 
   // ---- result record ----
   // Called on a run's programming thread once its outcome is known: appends
@@ -120,9 +120,9 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
 
   // Paths for a scanner of the family (copies; empty when not configured):
   // the [MV2] files for MV2, the [QZ6] files for QZ500 and QZ600.
-  std::string GetRCPFile(int family) const;
-  std::string GetVTCFile(int family) const;
-  std::string GetLDRFile(int family, int boardVersion) const;
+  std::string GetRCPFile(ScannerFamily family) const;
+  std::string GetVTCFile(ScannerFamily family) const;
+  std::string GetLDRFile(ScannerFamily family, int boardVersion) const;
 
   char m_szAppDir[300] = {};
   platform::SyncString m_strRcpFileMV2;

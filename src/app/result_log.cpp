@@ -36,13 +36,11 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::string FamilyText(int family) {
-  switch (family) {
-    case kFamilyMV2: return "MV2";
-    case kFamilyQZ500: return "QZ500";
-    case kFamilyQZ600: return "QZ600";
-    default: return family == 0 ? "" : std::to_string(family);
-  }
+std::string FamilyText(ScannerFamily family) {
+  const ScannerFamilyRow& row = FamilyRow(family);
+  // The row of no family names none; a code no row has stays a number.
+  if (row.family == family) return row.name;
+  return std::to_string(static_cast<int>(family));
 }
 
 std::string CsvField(const std::string& text) {
@@ -99,7 +97,7 @@ std::string ResultLine(const RunRecord& r, const RunStamp& stamp) {
       r.loaderVersion == 0 ? std::string()
                            : Format("%d.%d.%d", r.loaderVersion / 10000, r.loaderVersion / 100 % 100,
                                     r.loaderVersion % 100),
-      r.family == kFamilyMV2 && r.boardVersion != 0
+      FamilyRow(r.family).secondGeneration && r.boardVersion != 0
           ? Format("%d.%d", r.boardVersion / 10, r.boardVersion % 10)
           : std::string(),
       Hex(r.specialBlock),

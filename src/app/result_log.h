@@ -38,7 +38,7 @@ std::string UtcOffsetText();
 
 // The family as the record and the summary name it ("MV2", "QZ500", "QZ600";
 // empty for none).
-std::string FamilyText(int family);
+std::string FamilyText(ScannerFamily family);
 
 // One field as RFC 4180 has it: quoted when it holds a comma, a quote, CR or
 // LF (or starts or ends with a blank), with quotes doubled inside.

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kSpecialBlockBaseMV2 = 0x1FFC0;
-constexpr uint32_t kSpecialBlockBaseFirstGen = 0xFFC0;
 constexpr const char* kBadDataRecordText = "Loader image: bad data record";
 
 // One record line of the image: its text without the line end, where it
@@ -253,8 +251,8 @@ struct SplicePlan {
   uint32_t newCount = 0;
 };
 
-SplicePlan PlanSplice(std::string_view text, int family, uint32_t base, size_t blockLength) {
-  const bool mv2 = family == kFamilyMV2;
+SplicePlan PlanSplice(std::string_view text, ScannerFamily family, uint32_t base, size_t blockLength) {
+  const bool mv2 = FamilyRow(family).secondGeneration;
   const BlockRange range{base, uint64_t{base} + blockLength};
   SplicePlan plan;
   plan.end = text.size();
@@ -360,18 +358,18 @@ SplicePlan PlanSplice(std::string_view text, int family, uint32_t base, size_t b
 
 }  // namespace
 
-uint32_t SpecialBlockBase(int family) {
-  return family == kFamilyMV2 ? kSpecialBlockBaseMV2 : kSpecialBlockBaseFirstGen;
-}
+uint32_t SpecialBlockBase(ScannerFamily family) { return FamilyRow(family).specialBlockBase; }
 
-unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blockLength) {
+unsigned FirstLineInSpecialBlock(const FileBuffer& image, ScannerFamily family,
+                                 size_t blockLength) {
+  const bool mv2 = FamilyRow(family).secondGeneration;
   const uint32_t base = SpecialBlockBase(family);
   const BlockRange range{base, uint64_t{base} + blockLength};
   const std::string_view text(image.data.get(), image.data ? image.size : 0);
   LineCursor cursor(text);
   for (Line line; cursor.Next(line);) {
     // The MV2 splice reads no further than the first line that is not a record.
-    if (family == kFamilyMV2 && (line.content.empty() || line.content[0] != 'S')) break;
+    if (mv2 && (line.content.empty() || line.content[0] != 'S')) break;
     if (AddressBytes(line) == 0) continue;
     DataSpan span;
     if (ReadDataSpan(line, span) != SpanFault::kNone || !range.Holds(span)) continue;
@@ -380,7 +378,7 @@ unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blo
   return 0;
 }
 
-ReadFault CheckSpecialBlockPlace(const FileBuffer& image, int family, size_t blockLength) {
+ReadFault CheckSpecialBlockPlace(const FileBuffer& image, ScannerFamily family, size_t blockLength) {
   const std::string_view text(image.data.get(), image.data ? image.size : 0);
   try {
     return PlanSplice(text, family, SpecialBlockBase(family), blockLength).fault;
@@ -389,7 +387,7 @@ ReadFault CheckSpecialBlockPlace(const FileBuffer& image, int family, size_t blo
   }
 }
 
-ReadFault InsertSpecialBlock(int family, FileBuffer& image, const uint8_t* block,
+ReadFault InsertSpecialBlock(ScannerFamily family, FileBuffer& image, const uint8_t* block,
                              size_t blockLength) {
   const uint32_t base = SpecialBlockBase(family);
   const std::string_view text(image.data.get(), image.data ? image.size : 0);

@@ -12,6 +12,7 @@
 
 #include "firmware/file_access.h"
 #include "firmware/read_fault.h"
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 
 // Data bytes per inserted S3 record.
@@ -20,8 +21,9 @@ constexpr size_t kSpecialRecordBytes = 28;
 // Bytes of the scanner's special block.
 constexpr size_t kSpecialBlockBytes = 64;
 
-// Where the special block lives: 0x1FFC0 on MV2 (family 2), 0xFFC0 otherwise.
-uint32_t SpecialBlockBase(int family);
+// Where the special block lives on a scanner of the family (0x1FFC0 on MV2,
+// 0xFFC0 on the first generation).
+uint32_t SpecialBlockBase(ScannerFamily family);
 
 // Splices block (blockLength bytes) into image at the place of the family of
 // the run (the scanner identified). The image's own bytes in the
@@ -42,18 +44,18 @@ uint32_t SpecialBlockBase(int family);
 //                      hex; a data record that reaches into the block's range
 //                      but is not sound or runs past the addresses of its type
 // The other results have no text; the loader update reports them.
-ReadFault InsertSpecialBlock(int family, FileBuffer& image, const uint8_t* block,
+ReadFault InsertSpecialBlock(ScannerFamily family, FileBuffer& image, const uint8_t* block,
                              size_t blockLength);
 
 // What InsertSpecialBlock would hand back for image, found without splicing
 // (UPD_OK when the image has a place for the block): the same walk over its
 // lines, without the copy of the image.
-ReadFault CheckSpecialBlockPlace(const FileBuffer& image, int family,
+ReadFault CheckSpecialBlockPlace(const FileBuffer& image, ScannerFamily family,
                                  size_t blockLength = kSpecialBlockBytes);
 
 // The line (1-based) of the image's first data record whose bytes reach into
 // the special block's range of the family (blockLength bytes from
 // SpecialBlockBase): the first record the splice cuts or leaves out. 0 when
 // there is none. Lets the pre-flight check say so before a run.
-unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family,
+unsigned FirstLineInSpecialBlock(const FileBuffer& image, ScannerFamily family,
                                  size_t blockLength = kSpecialBlockBytes);

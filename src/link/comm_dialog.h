@@ -23,6 +23,7 @@
 
 #include "link/panel_host.h"
 #include "link/ring_buffer.h"
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
@@ -145,10 +146,9 @@ class CCommDialog {
   unsigned m_nTimerId = 0;
   std::atomic<int> m_nLoaderVersion{0};
   std::atomic<int> m_nBoardVersion{0};
-  // Family code of the scanner this panel identified last (kFamilyMV2,
-  // kFamilyQZ500, kFamilyQZ600; 0 before any). Written by this panel's
-  // handshake only.
-  std::atomic<int> m_nFamily{0};
+  // Family of the scanner this panel identified last (kNone before any).
+  // Written by this panel's handshake only.
+  std::atomic<ScannerFamily> m_nFamily{ScannerFamily::kNone};
   // Selects the operator text this panel's identification shows while it
   // waits: 0 power on, 1 logic device programmed, 3 cycle power.
   std::atomic<int> m_nReconnectPhase{0};

@@ -38,12 +38,9 @@ void ShowPhaseText(CCommDialog* panel) {
     case 0:
       panel->ShowStatus("Turn scanner power on");
       break;
-    case 1: {
-      const int family = panel->m_nFamily.load();
-      panel->ShowStatus(family == kFamilyQZ600 ? "PLD programming!  Wait for auto-connect"
-                                               : "FPGA programming!  Wait for auto-connect");
+    case 1:
+      panel->ShowStatus(FamilyRow(panel->m_nFamily.load()).restartText);
       break;
-    }
     case 3:
       panel->ShowStatus("Please cycle scanner power to continue!");
       break;
@@ -103,8 +100,7 @@ void CloseGate(CCommDialog* panel) {
 
 BannerFacts ReadBanner(const uint8_t* banner, size_t length) {
   BannerFacts facts;
-  if (length > 0 && banner[0] == '5') facts.family = kFamilyQZ500;
-  if (length > 0 && banner[0] == '6') facts.family = kFamilyQZ600;
+  if (length > 0) facts.family = FamilyOfBannerDigit(static_cast<char>(banner[0]));
   // Only this banner's bytes are searched, never what an earlier, longer
   // banner left in the buffer.
   const uint8_t* version = FindBytes(banner, length, "version");
@@ -114,7 +110,8 @@ BannerFacts ReadBanner(const uint8_t* banner, size_t length) {
   ReadVersion(version, banner + length, loader, 3);
   // Loaders from 3.0.0 on run only on the MV2 platform, whatever digit
   // their banner carries.
-  if (loader[0] >= 3) facts.family = kFamilyMV2;
+  const ScannerFamily byLoader = FamilyOfLoaderMajor(loader[0]);
+  if (byLoader != ScannerFamily::kNone) facts.family = byLoader;
   facts.loaderVersion = ClampToInt(static_cast<long long>(loader[0]) * 10000 +
                                    static_cast<long long>(loader[1]) * 100 + loader[2]);
   return facts;
@@ -179,7 +176,7 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
 
     panel->ShowStatus("No Error ...");
     const BannerFacts facts = ReadBanner(banner, got);
-    if (facts.family != 0) panel->m_nFamily.store(facts.family);
+    if (facts.family != ScannerFamily::kNone) panel->m_nFamily.store(facts.family);
     if (!facts.identified) {
       CloseGate(panel);
       continue;
@@ -189,7 +186,7 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     panel->m_nLoaderVersion.store(facts.loaderVersion);
     panel->ShowStatus("Connected");
 
-    if (panel->m_nFamily.load() != kFamilyMV2) return UPD_OK;
+    if (!FamilyRow(panel->m_nFamily.load()).secondGeneration) return UPD_OK;
 
     std::memset(board, 0, sizeof board);
     got = 0;

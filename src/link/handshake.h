@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 
 class CCommDialog;
@@ -13,8 +14,8 @@ class CCommDialog;
 // What a loader's banner (the text between "QZ" and "Build") tells.
 struct BannerFacts {
   // The family the banner names: its model digit ('5', '6'), or MV2 for a
-  // loader from 3.0.0 on whatever its digit; 0 when it names none.
-  int family = 0;
+  // loader from 3.0.0 on whatever its digit; kNone when it names none.
+  ScannerFamily family = ScannerFamily::kNone;
   // The banner carries "version": the scanner is identified.
   bool identified = false;
   // Loader version a.b.c as a * 10000 + b * 100 + c, held within int.

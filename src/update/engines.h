@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 #include "update/run_settings.h"
 #include "update/step_report.h"
@@ -43,7 +44,7 @@ UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& r
 UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run);
 // Reads the special block through the loader's memory dump, over the range
 // where a scanner of the family keeps it.
-UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
+UpdateStatus GetSpecialBlock(CCommDialog* panel, ScannerFamily family, uint8_t* bytes, unsigned limit,
                              unsigned* count);
 // Takes up to limit bytes from the dump text that GetSpecialBlock captured
 // between its address markers (zero-terminated). UPD_OK with count set, or

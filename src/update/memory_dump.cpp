@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "firmware/loader_image.h"
 #include "link/comm_dialog.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
@@ -29,23 +30,48 @@ struct DumpRange {
   std::string endMarker;
 };
 
-std::string Format(const char* format, unsigned value) {
+std::string Format(const char* format, int digits, unsigned value) {
   char text[32];
-  std::snprintf(text, sizeof text, format, value);
+  std::snprintf(text, sizeof text, format, digits, value);
   return text;
 }
 
-DumpRange RangeFor(int family) {
-  if (family == kFamilyMV2) {
-    return {Format("%.5X\r", 0x1FFC0), Format("%.5X\r", 0x20000), Format("%.5x", 0x1FFC0),
-            Format("%.8x", 0x20000)};
-  }
-  return {Format("%.4X\r", 0xFFC0), Format("%.5X\r", 0x10000), Format("%.4x", 0xFFC0),
-          Format("%.8x", 0x10000)};
+// The special block's bytes, from its base up to the end of the loader's
+// range: the start address in the family's digits, the end in five, the
+// loader's answer between the start and the end address as it prints them.
+DumpRange RangeFor(ScannerFamily family) {
+  const ScannerFamilyRow& row = FamilyRow(family);
+  const unsigned start = row.specialBlockBase;
+  const unsigned end = start + static_cast<unsigned>(kSpecialBlockBytes);
+  return {Format("%.*X\r", row.dumpAddressDigits, start), Format("%.*X\r", 5, end),
+          Format("%.*x", row.dumpAddressDigits, start), Format("%.*x", 8, end)};
 }
+
+// A prompt of the dump dialogue: the pair of texts the loader shows, and the
+// error when it does not.
+struct DumpPrompt {
+  const char* first;
+  const char* second;
+  const char* noResponse;
+};
+constexpr DumpPrompt kDumpPrompt{"Dump", "0x1234abcd", "GetSpecialBlock: No response Dump"};
+constexpr DumpPrompt kEndPrompt{"End Address", "0xabcd1234",
+                                "GetSpecialBlock: No response End Address"};
 
 UpdateStatus WriteText(CCommDialog* panel, const std::string& text) {
   return EngineTypeText(panel, text.data(), text.size());
+}
+
+// Types the key or address and waits for the prompt that answers it. A
+// time-out (its error names the prompt), an abort or a line fault ends the
+// dump; any other end of the wait goes on, and the dump text tells.
+UpdateStatus TypeForPrompt(CCommDialog* panel, const std::string& typed, const DumpPrompt& prompt) {
+  UpdateStatus result = WriteText(panel, typed);
+  if (result != UPD_OK) return result;
+  result = WaitForPair(panel, kPromptMs, prompt.first, prompt.second, nullptr, nullptr);
+  if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, prompt.noResponse);
+  if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+  return UPD_OK;
 }
 
 bool IsBytePiece(const char* piece, size_t length) {
@@ -83,33 +109,20 @@ UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsign
   return UPD_OK;
 }
 
-UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
+UpdateStatus GetSpecialBlock(CCommDialog* panel, ScannerFamily family, uint8_t* bytes, unsigned limit,
                              unsigned* count) {
   *count = 0;
   const unsigned version = static_cast<unsigned>(panel->m_nLoaderVersion.load());
-  const uint8_t key = version < kDumpKeyChangeVersion ? '4' : '7';
+  const char key = version < kDumpKeyChangeVersion ? '4' : '7';
   const DumpRange range = RangeFor(family);
 
   UpdateStatus result = EngineLinkCheck(panel);
   if (result != UPD_OK) return result;
 
-  result = EngineTypeKey(panel, key);
+  result = TypeForPrompt(panel, std::string(1, key), kDumpPrompt);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, "Dump", "0x1234abcd", nullptr, nullptr);
-  if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response Dump");
-    return result;
-  }
-  if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
-
-  result = WriteText(panel, range.startTyped);
+  result = TypeForPrompt(panel, range.startTyped, kEndPrompt);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, "End Address", "0xabcd1234", nullptr, nullptr);
-  if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response End Address");
-    return result;
-  }
-  if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
   result = WriteText(panel, range.endTyped);
   if (result != UPD_OK) return result;

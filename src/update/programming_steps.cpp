@@ -24,25 +24,26 @@
 #include "update/product_title.h"
 #include "update/send_proc.h"
 
-const char* ModelText(int family) {
-  if (family == kFamilyQZ500) return "QZ500";
-  if (family == kFamilyQZ600) return "QZ600";
-  return "QZ7,QZ6-NextGen";
-}
+const char* ModelText(ScannerFamily family) { return FamilyRow(family).modelText; }
 
 // The RCP image is built per family; its header tag tells which. The decoded
 // header starts with the two zero bytes of the record's address, so the tags
 // are searched in the whole buffer rather than as a text.
-bool RcpSuitsFamily(const uint8_t* header, int family) {
-  const bool qz6 = FindBytes(header, kRcpHeaderBytes, "QZ6") != nullptr;
-  const bool mv2 = FindBytes(header, kRcpHeaderBytes, "RCPMV2") != nullptr;
-  if (family == kFamilyQZ600) return qz6;
-  if (family == kFamilyMV2) return mv2;
-  if (family == kFamilyQZ500) return !qz6 && !mv2;
-  return false;
+bool RcpSuitsFamily(const uint8_t* header, ScannerFamily family) {
+  const ScannerFamilyRow& row = FamilyRow(family);
+  if (row.family == ScannerFamily::kNone) return false;
+  const auto carries = [header](const char* tag) {
+    return tag != nullptr && FindBytes(header, kRcpHeaderBytes, tag) != nullptr;
+  };
+  if (row.rcpTag != nullptr) return carries(row.rcpTag);
+  // A family without a tag of its own takes the images that carry none of
+  // the others'.
+  const auto families = ScannerFamilies();
+  return std::none_of(families.begin(), families.end(),
+                      [&](const ScannerFamilyRow& other) { return carries(other.rcpTag); });
 }
 
-std::string RcpRefusalText(int family) {
+std::string RcpRefusalText(ScannerFamily family) {
   char message[256];
   std::snprintf(message, sizeof message, "%s cannot update an %s scanner with this firmware.",
                 kProductTitle, ModelText(family));
@@ -110,7 +111,7 @@ UpdateStatus RunStep(Engine engine, CCommDialog* panel, const RunSettings& run,
 // The steps of the family's sequence in order, with their files; those
 // without a file are not configured.
 std::vector<std::pair<const char*, const std::string*>> SequenceOf(const RunSettings& run) {
-  if (run.family == kFamilyMV2) {
+  if (FamilyRow(run.family).secondGeneration) {
     return {{"RCP", &run.rcpFile}, {"VTC", &run.vtcFile}, {"FPGA", &run.fpgaFile},
             {"UIM", &run.uimFile}, {"LDR", &run.ldrFile}};
   }
@@ -134,7 +135,7 @@ void NoteNotReached(const RunSettings& run, RunRecord* record) {
 }
 
 UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
-  const int family = run.family;
+  const ScannerFamily family = run.family;
   uint8_t header[kRcpHeaderBytes] = {};
   UpdateStatus result = ShowReadFault(panel, ReadHdrStr(run.rcpFile, header, kRcpHeaderBytes));
   if (result == UPD_OK && RcpSuitsFamily(header, family)) {
@@ -198,8 +199,8 @@ UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
   }
 
   if (result == UPD_OK) {
-    result = run.family == kFamilyMV2 ? Mv2Steps(panel, run, record)
-                                      : FirstGenerationSteps(panel, run, record);
+    result = FamilyRow(run.family).secondGeneration ? Mv2Steps(panel, run, record)
+                                                    : FirstGenerationSteps(panel, run, record);
   }
 
   if (result == UPD_OK && !run.ldrFile.empty()) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/scanner_family.h"
 #include "platform/time.h"
 
 class CCommDialog;
@@ -40,7 +41,7 @@ struct RunComponent {
 struct RunRecord {
   platform::LocalTime start{};  // local date and time the programming began
   std::string port;             // COM3, ZEV2: the port name without the device prefix
-  int family = 0;               // kFamilyMV2, kFamilyQZ500, kFamilyQZ600
+  ScannerFamily family = ScannerFamily::kNone;
   int loaderVersion = 0;        // a.b.c as a * 10000 + b * 100 + c
   int boardVersion = 0;         // MV2: a.b as a * 10 + b
   std::vector<uint8_t> specialBlock;     // the serial-number block; empty when not read

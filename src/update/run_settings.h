@@ -10,8 +10,10 @@
 
 #include <string>
 
+#include "link/scanner_family.h"
+
 struct RunSettings {
-  int family = 0;        // kFamilyMV2, kFamilyQZ500 or kFamilyQZ600
+  ScannerFamily family = ScannerFamily::kNone;
   int boardVersion = 0;  // MV2: the board version the loader file was chosen by
   // The firmware files of the family; empty where a component is not
   // configured or does not exist on the family.
@@ -31,7 +33,7 @@ struct RunSettings {
 class CRunSettingsSource {
  public:
   // A copy of the settings for a scanner of this family and board version.
-  virtual RunSettings TakeRunSettings(int family, int boardVersion) const = 0;
+  virtual RunSettings TakeRunSettings(ScannerFamily family, int boardVersion) const = 0;
 
  protected:
   ~CRunSettingsSource() = default;

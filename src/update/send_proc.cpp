@@ -120,7 +120,7 @@ class ClosingGuard {
 
   // The programming begins: the run gets its record, which the closing
   // actions complete and hand to the recorder.
-  RunRecord* BeginRecord(int family) {
+  RunRecord* BeginRecord(ScannerFamily family) {
     OpenRecord& open = record_.emplace();
     open.startTick = platform::GetTickCount();
     RunRecord& record = open.record;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/scanner_family.h"
 #include "link/update_status.h"
 #include "update/run_record.h"
 #include "update/run_settings.h"
@@ -33,11 +34,11 @@ UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
 // Bytes of the RCP file's decoded header tag that the sequence reads.
 constexpr size_t kRcpHeaderBytes = 256;
 // Whether an RCP file whose decoded header tag (kRcpHeaderBytes bytes) is
-// header may go to a scanner of the family: "QZ6" for QZ600, "RCPMV2" for
-// MV2, neither for QZ500.
-bool RcpSuitsFamily(const uint8_t* header, int family);
+// header may go to a scanner of the family: the family's own tag ("QZ6" for
+// QZ600, "RCPMV2" for MV2), or none of the others' (QZ500).
+bool RcpSuitsFamily(const uint8_t* header, ScannerFamily family);
 // The model text of a family in the sequence's texts: "QZ500", "QZ600",
 // "QZ7,QZ6-NextGen".
-const char* ModelText(int family);
+const char* ModelText(ScannerFamily family);
 // The warning that refuses an RCP file for a scanner of the family.
-std::string RcpRefusalText(int family);
+std::string RcpRefusalText(ScannerFamily family);

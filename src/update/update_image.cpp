@@ -274,7 +274,7 @@ UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveIma
 UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
   // A QZ500 loader takes at most 64 KB per flash write; the others take the
   // image in one pass.
-  const bool blockMode = run.family == kFamilyQZ500;
+  const bool blockMode = FamilyRow(run.family).rcpInBlocks;
   return UpdateImage(panel, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages,
                      report);
 }

@@ -25,7 +25,7 @@ constexpr uint32_t kFlashWriteMs = 30000;
 
 // A QZ500 loader image has no place for the block.
 bool PreservesBlock(const RunSettings& run) {
-  return run.preserveSerialNumber && (run.family == kFamilyQZ600 || run.family == kFamilyMV2);
+  return run.preserveSerialNumber && FamilyRow(run.family).loaderKeepsSpecialBlock;
 }
 }  // namespace
 

@@ -28,7 +28,7 @@ RunRecord Record(const std::string& port) {
   RunRecord r;
   r.start = {2026, 12, 11, 8, 0, 0};
   r.port = port;
-  r.family = kFamilyQZ600;
+  r.family = ScannerFamily::kQZ600;
   r.components = {{"RCP", "/fw/rcp.s19", 1234, ComponentOutcome::kWritten, ""}};
   r.outcome = "Programming Done. Please exit Vantorel before turning scanner power off.";
   return r;

@@ -44,7 +44,7 @@ RunRecord Mv2Record() {
   RunRecord r;
   r.start = {2026, 12, 10, 9, 5, 7};
   r.port = "ZEV2";
-  r.family = kFamilyMV2;
+  r.family = ScannerFamily::kMV2;
   r.loaderVersion = 30102;
   r.boardVersion = 51;
   for (int i = 0; i < 64; ++i) r.specialBlock.push_back(static_cast<uint8_t>(i * 5));
@@ -76,7 +76,7 @@ TEST(ResultLine, HoldsEveryFactInItsColumn) {
   // A first-generation scanner has no board version; a run that never read
   // the block leaves its column empty; a failure keeps its code and text.
   RunRecord failed = r;
-  failed.family = kFamilyQZ600;
+  failed.family = ScannerFamily::kQZ600;
   failed.specialBlock.clear();
   failed.components.resize(1);
   failed.result = 18;

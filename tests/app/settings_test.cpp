@@ -350,22 +350,22 @@ TEST(FileChoiceByFamily, MV2BoardsBeforeFiveTakeTheOlderLoader) {
   dlg.m_strRcpFileQZ6.Set("qz6-rcp.run");
   dlg.m_strRcpFileMV2.Set("mv2-rcp.run");
   const struct {
-    int family;
+    ScannerFamily family;
     const char* pre50;
     int board;
     const char* ldr;
     const char* rcp;
   } cases[] = {
-      {kFamilyMV2, "pre.srec", 49, "pre.srec", "mv2-rcp.run"},
-      {kFamilyMV2, "pre.srec", 50, "mv2.srec", "mv2-rcp.run"},
-      {kFamilyMV2, "", 49, "mv2.srec", "mv2-rcp.run"},
-      {kFamilyMV2, "pre.srec", -1, "pre.srec", "mv2-rcp.run"},
-      {kFamilyQZ600, "pre.srec", 10, "qz6.run", "qz6-rcp.run"},
-      {kFamilyQZ500, "pre.srec", 10, "qz6.run", "qz6-rcp.run"},
+      {ScannerFamily::kMV2, "pre.srec", 49, "pre.srec", "mv2-rcp.run"},
+      {ScannerFamily::kMV2, "pre.srec", 50, "mv2.srec", "mv2-rcp.run"},
+      {ScannerFamily::kMV2, "", 49, "mv2.srec", "mv2-rcp.run"},
+      {ScannerFamily::kMV2, "pre.srec", -1, "pre.srec", "mv2-rcp.run"},
+      {ScannerFamily::kQZ600, "pre.srec", 10, "qz6.run", "qz6-rcp.run"},
+      {ScannerFamily::kQZ500, "pre.srec", 10, "qz6.run", "qz6-rcp.run"},
   };
   for (const auto& c : cases) {
     dlg.m_strLdrPre50FileMV2.Set(c.pre50);
-    EXPECT_EQ(dlg.GetLDRFile(c.family, c.board), c.ldr) << c.family << " " << c.board;
+    EXPECT_EQ(dlg.GetLDRFile(c.family, c.board), c.ldr) << static_cast<int>(c.family) << " " << c.board;
     EXPECT_EQ(dlg.GetRCPFile(c.family), c.rcp);
     const RunSettings run = dlg.TakeRunSettings(c.family, c.board);
     EXPECT_EQ(run.ldrFile, c.ldr);

@@ -20,7 +20,7 @@ namespace {
 using clitest::CapturedStream;
 using testsupport::ScratchDir;
 
-RunRecord RunOn(int day, int family, int result, uint8_t serial) {
+RunRecord RunOn(int day, ScannerFamily family, int result, uint8_t serial) {
   RunRecord r;
   r.start = {2026, 12, day, 10, 0, serial};
   r.port = "COM1";
@@ -62,9 +62,9 @@ TEST(CliResultsDb, InitSyncAndReport) {
   r = Cli(dir, {"--init-db"});
   EXPECT_EQ(r.out, "table runs: exists already\ntable run_components: exists already\n");
 
-  const RunRecord runs[] = {RunOn(9, kFamilyMV2, 0, 1), RunOn(9, kFamilyMV2, 8, 2),
-                            RunOn(10, kFamilyQZ600, 8, 1), RunOn(10, kFamilyQZ600, 0, 3),
-                            RunOn(10, kFamilyQZ600, 13, 4)};
+  const RunRecord runs[] = {RunOn(9, ScannerFamily::kMV2, 0, 1), RunOn(9, ScannerFamily::kMV2, 8, 2),
+                            RunOn(10, ScannerFamily::kQZ600, 8, 1), RunOn(10, ScannerFamily::kQZ600, 0, 3),
+                            RunOn(10, ScannerFamily::kQZ600, 13, 4)};
   for (const RunRecord& run : runs) {
     ASSERT_TRUE(AppendResult(dir.Path(), run, {"LINE-3", "+01:00", NewRunId()}));
   }

@@ -42,7 +42,7 @@ class SendFileStream : public FirmwareTest, public ::testing::WithParamInterface
 
 TEST_P(SendFileStream, SendsTheFileUnchangedInBlocksOfAHundredBytes) {
   const StreamCase& c = GetParam();
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string content = Pattern(c.size);
   const std::string path = dir_.Write("dsp.bin", content);
 
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{4096, 4, PercentsOf(4096)}));
 
 TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const struct {
     std::string path;
     std::string text;
@@ -111,7 +111,7 @@ TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
 // A file past the limit is no firmware; it is refused before a byte of it is
 // read (the test file is sparse: it takes no room on the disk).
 TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("huge.bin", "");
   std::error_code error;
   std::filesystem::resize_file(path, kMaxFirmwareFileBytes + 1, error);
@@ -132,7 +132,7 @@ TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
 
 // The bytes sent are the copy taken at the start, and its digest is theirs.
 TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string content = Pattern(1234);
   const std::string path = dir_.Write("fpga.bin", content);
   std::string digest;
@@ -190,7 +190,7 @@ TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
 }
 
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("fpga.bin", Pattern(300));
   sim.Panel()->m_bAbort = true;
 
@@ -200,7 +200,7 @@ TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) 
 }
 
 TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("uim.bin", Pattern(300));
   sim.Line().Unplug();
 
@@ -351,7 +351,7 @@ TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
 // The engines show a reader's fault in the port's error box; a fault without
 // a text (an abort, a header tag not found) shows none.
 TEST_F(FirmwareTest, AReadersFaultBecomesTheRunsErrorBoxOfThePort) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_FILE_OPEN_FAILED, "ReadHdrStr : CreateFile"}),
             UPD_FILE_OPEN_FAILED);
   EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_ABORTED}), UPD_ABORTED);

@@ -58,7 +58,7 @@ TEST_F(FirmwareTest, DevicesPipesAndFoldersAreRefusedByEveryReader) {
       {fifo, "a pipe"},
       {dir_.Path(), "a folder"},
   };
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   for (const auto& p : paths) {
     const std::string text = "File " + p.path + " is " + p.what + ", not a regular file";
     for (const Reader& reader : kReaders) {

@@ -43,9 +43,9 @@ UpdateStatus SendRcpInOnePass(CCommDialog* panel, ImageRecord* record, uint32_t 
 
 // The sender of the kind in the mode its engine uses for a scanner of the
 // family: RCP goes in blocks only to a QZ500, VTC always.
-Sender SenderFor(bool vtc, int family) {
+Sender SenderFor(bool vtc, ScannerFamily family) {
   if (vtc) return SendVTCRecord;
-  return family == kFamilyQZ500 ? SendRcpInBlocks : SendRcpInOnePass;
+  return family == ScannerFamily::kQZ500 ? SendRcpInBlocks : SendRcpInOnePass;
 }
 
 // What ReadRCPFile handed out for one file.
@@ -401,7 +401,7 @@ TEST(GeneratedRecords, CountRecordsAndChecksums) {
 struct SplitCase {
   const char* name;
   bool vtc;
-  int family;
+  ScannerFamily family;
   std::string line;
   UpdateStatus result;
   std::string first;   // sent now
@@ -439,38 +439,38 @@ const std::string kStraddling = "S3150001FFF8000102030405060708090A0B0C0D0E0F7A\
 INSTANTIATE_TEST_SUITE_P(
     Records, Split,
     ::testing::Values(
-        SplitCase{"VtcEightBytesEachSide", true, kFamilyQZ600, kStraddling, UPD_SPLIT_AT_64K,
+        SplitCase{"VtcEightBytesEachSide", true, ScannerFamily::kQZ600, kStraddling, UPD_SPLIT_AT_64K,
                   "S30D0001FFF80001020304050607DE\r\n", "S30D0002000008090A0B0C0D0E0F94\r\n"},
-        SplitCase{"VtcOneByteEachSide", true, kFamilyMV2, "S3070000FFFFABCD82\r\n",
+        SplitCase{"VtcOneByteEachSide", true, ScannerFamily::kMV2, "S3070000FFFFABCD82\r\n",
                   UPD_SPLIT_AT_64K, "S3060000FFFFAB50\r\n", "S30600010000CD2B\r\n"},
-        SplitCase{"VtcLongestRecord", true, kFamilyQZ600,
+        SplitCase{"VtcLongestRecord", true, ScannerFamily::kQZ600,
                   "S3250002FFF0000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FF9\r\n",
                   UPD_SPLIT_AT_64K, "S3150002FFF0000102030405060708090A0B0C0D0E0F81\r\n",
                   "S31500030000101112131415161718191A1B1C1D1E1F6F\r\n"},
-        SplitCase{"VtcEndsAtTheBoundary", true, kFamilyQZ600,
+        SplitCase{"VtcEndsAtTheBoundary", true, ScannerFamily::kQZ600,
                   "S3150000FFF0000102030405060708090A0B0C0D0E0F83\r\n", UPD_OK,
                   "S3150000FFF0000102030405060708090A0B0C0D0E0F83\r\n", ""},
-        SplitCase{"VtcStartsAtTheBoundary", true, kFamilyQZ600,
+        SplitCase{"VtcStartsAtTheBoundary", true, ScannerFamily::kQZ600,
                   "S31500010000000102030405060708090A0B0C0D0E0F71\r\n", UPD_OK,
                   "S31500010000000102030405060708090A0B0C0D0E0F71\r\n", ""},
         // The last bytes of the address space are a block of their own.
-        SplitCase{"VtcEndsAtTheTopAddress", true, kFamilyMV2,
+        SplitCase{"VtcEndsAtTheTopAddress", true, ScannerFamily::kMV2,
                   "S315FFFFFFF0000102030405060708090A0B0C0D0E0F85\r\n", UPD_OK,
                   "S315FFFFFFF0000102030405060708090A0B0C0D0E0F85\r\n", ""},
-        SplitCase{"VtcLineFeedOnlyRecordGetsCrLfParts", true, kFamilyQZ600,
+        SplitCase{"VtcLineFeedOnlyRecordGetsCrLfParts", true, ScannerFamily::kQZ600,
                   "S3150001FFF8000102030405060708090A0B0C0D0E0F7A\n", UPD_SPLIT_AT_64K,
                   "S30D0001FFF80001020304050607DE\r\n", "S30D0002000008090A0B0C0D0E0F94\r\n"},
-        SplitCase{"RcpOnQZ500", false, kFamilyQZ500, kStraddling, UPD_SPLIT_AT_64K,
+        SplitCase{"RcpOnQZ500", false, ScannerFamily::kQZ500, kStraddling, UPD_SPLIT_AT_64K,
                   "S30D0001FFF80001020304050607DE\r\n", "S30D0002000008090A0B0C0D0E0F94\r\n"},
-        SplitCase{"RcpOnQZ600NeverSplits", false, kFamilyQZ600, kStraddling, UPD_OK, kStraddling,
+        SplitCase{"RcpOnQZ600NeverSplits", false, ScannerFamily::kQZ600, kStraddling, UPD_OK, kStraddling,
                   ""},
-        SplitCase{"RcpOnMV2NeverSplits", false, kFamilyMV2, kStraddling, UPD_OK, kStraddling, ""}),
+        SplitCase{"RcpOnMV2NeverSplits", false, ScannerFamily::kMV2, kStraddling, UPD_OK, kStraddling, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
   for (bool vtc : {false, true}) {
     ResetThroughputFigures();
-    SimPanel sim(kFamilyQZ600);
+    SimPanel sim(ScannerFamily::kQZ600);
     LoadedImage image;
     std::string file = H;
     for (int i = 0; i < 60; ++i) file += "S307000001000101F5\r\n";
@@ -478,7 +478,7 @@ TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
     ASSERT_EQ(image.result, UPD_OK);
     const uint32_t total = image.total;  // 18 + 60 * 20 + 32 = 1250
     ASSERT_EQ(total, 1250u);
-    const Sender send = SenderFor(vtc, kFamilyQZ600);
+    const Sender send = SenderFor(vtc, ScannerFamily::kQZ600);
 
     uint32_t sent = 0;
     std::vector<ImageRecord*> order{&image.header};
@@ -517,13 +517,13 @@ TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
 
 TEST_F(FirmwareTest, ARecordWriteThatFailsStopsTheDownloadWithoutCountingIt) {
   for (bool vtc : {false, true}) {
-    SimPanel sim(kFamilyQZ500);
+    SimPanel sim(ScannerFamily::kQZ500);
     LoadedImage image;
     Load(dir_, H + kStraddling + C + T, image);
     ASSERT_EQ(image.result, UPD_OK);
     sim.Line().Unplug();
     uint32_t sent = 0;
-    const Sender send = SenderFor(vtc, kFamilyQZ500);
+    const Sender send = SenderFor(vtc, ScannerFamily::kQZ500);
 
     EXPECT_EQ(send(sim.Panel(), &image.header, image.total, &sent), UPD_LINK_DOWN);
     EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), UPD_LINK_DOWN);
@@ -540,8 +540,8 @@ TEST_F(FirmwareTest, ARecordWriteThatFailsStopsTheDownloadWithoutCountingIt) {
 
 TEST_F(FirmwareTest, PortsSendingAtTheSameTimeShareTheThroughputFiguresSafely) {
   ResetThroughputFigures();
-  SimPanel first(kFamilyQZ500, "COM8", 8);
-  SimPanel second(kFamilyQZ500, "COM9", 9);
+  SimPanel first(ScannerFamily::kQZ500, "COM8", 8);
+  SimPanel second(ScannerFamily::kQZ500, "COM9", 9);
   std::string file = H;
   for (int i = 0; i < 200; ++i) file += kStraddling;
   LoadedImage images[2];
@@ -552,7 +552,7 @@ TEST_F(FirmwareTest, PortsSendingAtTheSameTimeShareTheThroughputFiguresSafely) {
 
   // Each port sends its image twice over, once as RCP and once as VTC.
   auto run = [](SimPanel* sim, LoadedImage* image) {
-    for (Sender send : {SenderFor(false, kFamilyQZ500), SenderFor(true, kFamilyQZ500)}) {
+    for (Sender send : {SenderFor(false, ScannerFamily::kQZ500), SenderFor(true, ScannerFamily::kQZ500)}) {
       uint32_t sent = 0;
       for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel(), r, image->total, &sent);
     }

@@ -52,7 +52,7 @@ const std::string ZM =
 
 struct SpliceCase {
   const char* name;
-  int family;
+  ScannerFamily family;
   std::string image;
   UpdateStatus result;
   std::string spliced;  // for UPD_OK
@@ -81,53 +81,53 @@ TEST_P(Splice, PutsTheZeroBlockInItsPlace) {
     EXPECT_EQ(Text(image), c.image);
   }
   // Only an MV2 image without a place for the block says why it is refused.
-  const bool explained = c.family == kFamilyMV2 && c.result == UPD_NO_IMAGE_END;
+  const bool explained = c.family == ScannerFamily::kMV2 && c.result == UPD_NO_IMAGE_END;
   EXPECT_EQ(fault.text, explained ? "Loader image: no place for the special block" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Images, Splice,
     ::testing::Values(
-        SpliceCase{"QZ600CountAndTermination", kFamilyQZ600, H + D1 + C + T, UPD_OK,
+        SpliceCase{"QZ600CountAndTermination", ScannerFamily::kQZ600, H + D1 + C + T, UPD_OK,
                    H + D1 + Z6 + C3 + T},
-        SpliceCase{"QZ500SameAsQZ600", kFamilyQZ500, H + D1 + C + T, UPD_OK, H + D1 + Z6 + C3 + T},
-        SpliceCase{"QZ600NoCountRecord", kFamilyQZ600, H + D1 + T, UPD_OK, H + D1 + Z6 + T},
+        SpliceCase{"QZ500SameAsQZ600", ScannerFamily::kQZ500, H + D1 + C + T, UPD_OK, H + D1 + Z6 + C3 + T},
+        SpliceCase{"QZ600NoCountRecord", ScannerFamily::kQZ600, H + D1 + T, UPD_OK, H + D1 + Z6 + T},
         // Every count record from the block's place on carries the new count.
-        SpliceCase{"QZ600EveryCountRecordAfterThePlace", kFamilyQZ600, H + D1 + C + C + T, UPD_OK,
+        SpliceCase{"QZ600EveryCountRecordAfterThePlace", ScannerFamily::kQZ600, H + D1 + C + C + T, UPD_OK,
                    H + D1 + Z6 + C3 + C3 + T},
         // The standard two-byte count is raised and written in the four-byte form.
-        SpliceCase{"QZ600StandardCountForm", kFamilyQZ600, H + D1 + "S5030003F9\r\n" + T, UPD_OK,
+        SpliceCase{"QZ600StandardCountForm", ScannerFamily::kQZ600, H + D1 + "S5030003F9\r\n" + T, UPD_OK,
                    H + D1 + Z6 + "S50500000006F4\r\n" + T},
         // An image that ends in S9 keeps its termination after the count record.
-        SpliceCase{"QZ600EndsInS9", kFamilyQZ600,
+        SpliceCase{"QZ600EndsInS9", ScannerFamily::kQZ600,
                    H + "S107100001020304DE\r\n" + "S5030001FB\r\n" + "S9030000FC\r\n", UPD_OK,
                    H + "S107100001020304DE\r\n" + Z6 + "S50500000004F6\r\n" + "S9030000FC\r\n"},
         // The block must come before the termination, wherever the count is.
-        SpliceCase{"QZ600TerminationBeforeCount", kFamilyQZ600, H + D1 + T + C, UPD_OK,
+        SpliceCase{"QZ600TerminationBeforeCount", ScannerFamily::kQZ600, H + D1 + T + C, UPD_OK,
                    H + D1 + Z6 + T + C3},
         // Copied lines keep their own line ends.
-        SpliceCase{"QZ600LineFeedsOnly", kFamilyQZ600,
+        SpliceCase{"QZ600LineFeedsOnly", ScannerFamily::kQZ600,
                    "S00600004844521B\nS3090000100001020304DC\nS70500000000FA\n", UPD_OK,
                    "S00600004844521B\nS3090000100001020304DC\n" + Z6 + "S70500000000FA\n"},
-        SpliceCase{"QZ600NeitherCountNorTermination", kFamilyQZ600, H + D1, UPD_NO_IMAGE_END, ""},
-        SpliceCase{"MV2DataBelowBaseEndsInS7", kFamilyMV2, H + DL + T, UPD_OK, H + DL + ZM + T},
+        SpliceCase{"QZ600NeitherCountNorTermination", ScannerFamily::kQZ600, H + D1, UPD_NO_IMAGE_END, ""},
+        SpliceCase{"MV2DataBelowBaseEndsInS7", ScannerFamily::kMV2, H + DL + T, UPD_OK, H + DL + ZM + T},
         // Records at the base and 32 bytes above it hold bytes of the block's
         // own range: the block takes their place and the count drops by one
         // for each (0x123 + 3 - 1).
-        SpliceCase{"MV2RecordAtTheBaseGivesWayToTheBlock", kFamilyMV2, H + DL + DB + C + T, UPD_OK,
+        SpliceCase{"MV2RecordAtTheBaseGivesWayToTheBlock", ScannerFamily::kMV2, H + DL + DB + C + T, UPD_OK,
                    H + DL + ZM + "S50500000125D4\r\n" + T},
-        SpliceCase{"MV2RecordAboveTheBaseGivesWayToTheBlock", kFamilyMV2, H + DL + DA + C + T,
+        SpliceCase{"MV2RecordAboveTheBaseGivesWayToTheBlock", ScannerFamily::kMV2, H + DL + DA + C + T,
                    UPD_OK, H + DL + ZM + "S50500000125D4\r\n" + T},
-        SpliceCase{"MV2RecordAboveTheRangeFollows", kFamilyMV2, H + DL + DH + C + T, UPD_OK,
+        SpliceCase{"MV2RecordAboveTheRangeFollows", ScannerFamily::kMV2, H + DL + DH + C + T, UPD_OK,
                    H + DL + ZM + DH + C3 + T},
-        SpliceCase{"MV2FirstDataAboveTheBase", kFamilyMV2, H + DA + T, UPD_NO_IMAGE_DATA, ""},
-        SpliceCase{"MV2NoDataAtAll", kFamilyMV2, H + C + T, UPD_NO_IMAGE_DATA, ""},
+        SpliceCase{"MV2FirstDataAboveTheBase", ScannerFamily::kMV2, H + DA + T, UPD_NO_IMAGE_DATA, ""},
+        SpliceCase{"MV2NoDataAtAll", ScannerFamily::kMV2, H + C + T, UPD_NO_IMAGE_DATA, ""},
         // Nothing tells where the loader stops reading: refused, not appended.
-        SpliceCase{"MV2NoPlaceForTheBlock", kFamilyMV2, H + DL, UPD_NO_IMAGE_END, ""},
+        SpliceCase{"MV2NoPlaceForTheBlock", ScannerFamily::kMV2, H + DL, UPD_NO_IMAGE_END, ""},
         // The walk ends at a line that is not a record; nothing after it is an image.
-        SpliceCase{"MV2WalkEndsAtTrailingJunk", kFamilyMV2, H + DL + T + "\x1A", UPD_OK,
+        SpliceCase{"MV2WalkEndsAtTrailingJunk", ScannerFamily::kMV2, H + DL + T + "\x1A", UPD_OK,
                    H + DL + ZM + T},
-        SpliceCase{"MV2WalkEndsBeforeThePlace", kFamilyMV2, H + DL + "junk\r\n" + DA + T,
+        SpliceCase{"MV2WalkEndsBeforeThePlace", ScannerFamily::kMV2, H + DL + "junk\r\n" + DA + T,
                    UPD_NO_IMAGE_END, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -168,64 +168,64 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 0x123 + 3 block records, the straddling record kept once, the two
         // inside gone: 0x124.
-        SpliceCase{"MV2RecordsAtStraddlingAndAboveTheBase", kFamilyMV2,
+        SpliceCase{"MV2RecordsAtStraddlingAndAboveTheBase", ScannerFamily::kMV2,
                    H + DL + R3(0x1FFB0, P32) + R3(0x1FFC0, P4) + R3(0x1FFE0, P4) + DH + C + T, UPD_OK,
                    H + DL + R3(0x1FFB0, Part(P32, 0, 16)) + ZM + DH + Count(0x124) + T},
         // A record over the whole range keeps both outer parts; the upper
         // one follows the block, in address order.
-        SpliceCase{"MV2RecordOverTheWholeRange", kFamilyMV2, H + DL + R3(0x1FFA0, P128) + C + T,
+        SpliceCase{"MV2RecordOverTheWholeRange", ScannerFamily::kMV2, H + DL + R3(0x1FFA0, P128) + C + T,
                    UPD_OK,
                    H + DL + R3(0x1FFA0, Part(P128, 0, 32)) + ZM + R3(0x20000, Part(P128, 96, 128)) +
                        Count(0x127) + T},
-        SpliceCase{"MV2RecordOutOfTheRangeTop", kFamilyMV2, H + DL + R3(0x1FFF0, P32) + C + T, UPD_OK,
+        SpliceCase{"MV2RecordOutOfTheRangeTop", ScannerFamily::kMV2, H + DL + R3(0x1FFF0, P32) + C + T, UPD_OK,
                    H + DL + ZM + R3(0x20000, Part(P32, 16, 32)) + C3 + T},
         // Records of every data type; an S2 record wholly inside goes too.
-        SpliceCase{"QZ600RecordsAtStraddlingAndAboveTheBase", kFamilyQZ600,
+        SpliceCase{"QZ600RecordsAtStraddlingAndAboveTheBase", ScannerFamily::kQZ600,
                    H + D1 + R1(0xFFB0, P32) + R1(0xFFC0, P4) + R2(0xFFF8, P8) + C + T, UPD_OK,
                    H + D1 + R1(0xFFB0, Part(P32, 0, 16)) + Z6 + Count(0x124) + T},
-        SpliceCase{"QZ600RecordOverTheWholeRange", kFamilyQZ600, H + D1 + R3(0xFFA0, P128) + C + T,
+        SpliceCase{"QZ600RecordOverTheWholeRange", ScannerFamily::kQZ600, H + D1 + R3(0xFFA0, P128) + C + T,
                    UPD_OK,
                    H + D1 + R3(0xFFA0, Part(P128, 0, 32)) + Z6 + R3(0x10000, Part(P128, 96, 128)) +
                        Count(0x127) + T},
-        SpliceCase{"QZ600WithoutCountRecord", kFamilyQZ600, H + D1 + R1(0xFFE0, P32) + T, UPD_OK,
+        SpliceCase{"QZ600WithoutCountRecord", ScannerFamily::kQZ600, H + D1 + R1(0xFFE0, P32) + T, UPD_OK,
                    H + D1 + Z6 + T},
         // Data behind the termination record still reaches the flash.
-        SpliceCase{"QZ600DataAfterTheTermination", kFamilyQZ600, H + D1 + T + R1(0xFFC0, P4) + C,
+        SpliceCase{"QZ600DataAfterTheTermination", ScannerFamily::kQZ600, H + D1 + T + R1(0xFFC0, P4) + C,
                    UPD_OK, H + D1 + Z6 + T + Count(0x125)},
-        SpliceCase{"QZ600CutRecordKeepsItsLineEnd", kFamilyQZ600,
+        SpliceCase{"QZ600CutRecordKeepsItsLineEnd", ScannerFamily::kQZ600,
                    LineFeedsOnly(H + R1(0xFFB0, P32) + T), UPD_OK,
                    LineFeedsOnly(H + R1(0xFFB0, Part(P32, 0, 16))) + Z6 + LineFeedsOnly(T)},
         // The count field holds 32 bits: the highest count still fits.
-        SpliceCase{"QZ600HighestCount", kFamilyQZ600, H + D1 + Count(0xFFFFFFFC) + T, UPD_OK,
+        SpliceCase{"QZ600HighestCount", ScannerFamily::kQZ600, H + D1 + Count(0xFFFFFFFC) + T, UPD_OK,
                    H + D1 + Z6 + Count(0xFFFFFFFF) + T}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FirmwareTest, ARecordOrCountTheSpliceCannotRewriteIsRefusedWithAMessage) {
   struct Case {
     const char* name;
-    int family;
+    ScannerFamily family;
     std::string image;
     const char* message;
   };
   std::string badChecksum = R3(0x1FFC0, P4);
   badChecksum[badChecksum.size() - 3] ^= 1;
   const Case cases[] = {
-      {"a record in the range with a bad checksum", kFamilyMV2, H + DL + badChecksum + C + T,
+      {"a record in the range with a bad checksum", ScannerFamily::kMV2, H + DL + badChecksum + C + T,
        "Loader image: bad data record"},
-      {"an S1 record that runs past 0xFFFF into the range", kFamilyQZ600,
+      {"an S1 record that runs past 0xFFFF into the range", ScannerFamily::kQZ600,
        H + D1 + R1(0xFFF0, P32) + C + T, "Loader image: bad data record"},
-      {"a data record without a readable byte count", kFamilyQZ600,
+      {"a data record without a readable byte count", ScannerFamily::kQZ600,
        H + D1 + "S1XX10000102030405\r\n" + C + T, "Loader image: bad data record"},
-      {"a first-generation data record without a readable address", kFamilyQZ600,
+      {"a first-generation data record without a readable address", ScannerFamily::kQZ600,
        H + D1 + "S1071G0001020304DE\r\n" + C + T, "Loader image: bad data record address"},
-      {"a count record with a bad checksum", kFamilyQZ600, H + D1 + "S50500000123D7\r\n" + T,
+      {"a count record with a bad checksum", ScannerFamily::kQZ600, H + D1 + "S50500000123D7\r\n" + T,
        "Loader image: bad count record"},
-      {"a count that leaves 32 bits", kFamilyQZ600, H + D1 + Count(0xFFFFFFFD) + T,
+      {"a count that leaves 32 bits", ScannerFamily::kQZ600, H + D1 + Count(0xFFFFFFFD) + T,
        "Loader image: the record count does not fit the count record"},
-      {"a count that leaves 32 bits with a record left out", kFamilyMV2,
+      {"a count that leaves 32 bits with a record left out", ScannerFamily::kMV2,
        H + DL + DB + Count(0xFFFFFFFE) + T,
        "Loader image: the record count does not fit the count record"},
-      {"a count below the records left out", kFamilyMV2,
+      {"a count below the records left out", ScannerFamily::kMV2,
        H + DL + R3(0x1FFC0, P4) + R3(0x1FFD0, P4) + R3(0x1FFE0, P4) + R3(0x1FFF0, P4) + Count(0) + T,
        "Loader image: the record count does not fit the count record"},
   };
@@ -244,19 +244,19 @@ TEST_F(FirmwareTest, ARecordOrCountTheSpliceCannotRewriteIsRefusedWithAMessage) 
 TEST_F(FirmwareTest, TheFirstRecordInTheBlockRangeIsFound) {
   struct Case {
     const char* name;
-    int family;
+    ScannerFamily family;
     std::string image;
     unsigned line;
   };
   const Case cases[] = {
-      {"MV2 record straddling the base", kFamilyMV2, H + DL + R3(0x1FFB0, P32) + DB + C + T, 3},
-      {"MV2 image below the range", kFamilyMV2, H + DL + DH + C + T, 0},
-      {"MV2 range after a line that is not a record", kFamilyMV2, H + DL + T + "junk\r\n" + DB, 0},
-      {"QZ600 range after a line that is not a record", kFamilyQZ600, H + D1 + T + "junk\r\n" + R1(0xFFC0, P4), 5},
-      {"QZ600 record touching the top", kFamilyQZ600, H + D1 + D1 + R1(0xFFFC, P4) + C + T, 4},
-      {"QZ600 image below the range", kFamilyQZ600, H + D1 + R1(0xFFB0, Part(P32, 0, 16)) + C + T, 0},
+      {"MV2 record straddling the base", ScannerFamily::kMV2, H + DL + R3(0x1FFB0, P32) + DB + C + T, 3},
+      {"MV2 image below the range", ScannerFamily::kMV2, H + DL + DH + C + T, 0},
+      {"MV2 range after a line that is not a record", ScannerFamily::kMV2, H + DL + T + "junk\r\n" + DB, 0},
+      {"QZ600 range after a line that is not a record", ScannerFamily::kQZ600, H + D1 + T + "junk\r\n" + R1(0xFFC0, P4), 5},
+      {"QZ600 record touching the top", ScannerFamily::kQZ600, H + D1 + D1 + R1(0xFFFC, P4) + C + T, 4},
+      {"QZ600 image below the range", ScannerFamily::kQZ600, H + D1 + R1(0xFFB0, Part(P32, 0, 16)) + C + T, 0},
       // Blank lines count: the number is the file's line.
-      {"QZ600 after blank lines", kFamilyQZ600, H + "\n\n" + R1(0xFFC0, P4) + T, 4},
+      {"QZ600 after blank lines", ScannerFamily::kQZ600, H + "\n\n" + R1(0xFFC0, P4) + T, 4},
   };
   for (const Case& c : cases) {
     FileBuffer image = Image(c.image);
@@ -270,7 +270,7 @@ TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters
   uint8_t block[64];
   for (int i = 0; i < 64; ++i) block[i] = static_cast<uint8_t>(i);
 
-  ASSERT_EQ(InsertSpecialBlock(kFamilyQZ600, image, block, sizeof block).status, UPD_OK);
+  ASSERT_EQ(InsertSpecialBlock(ScannerFamily::kQZ600, image, block, sizeof block).status, UPD_OK);
 
   EXPECT_EQ(image.size, text.size() + 176);
   EXPECT_EQ(Text(image),
@@ -283,16 +283,16 @@ TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters
 
 TEST_F(FirmwareTest, AnUnreadableCountRecordOrAddressIsRefusedWithAMessage) {
   struct Case {
-    int family;
+    ScannerFamily family;
     std::string image;
     const char* message;
   };
   const Case cases[] = {
-      {kFamilyQZ600, H + D1 + "S505XX000123D6\r\n" + T, "Loader image: bad count record"},
-      {kFamilyQZ600, H + D1 + "S50500000123\r\n" + T, "Loader image: bad count record"},
-      {kFamilyMV2, H + DL + "S50700000000000123D6\r\n" + T, "Loader image: bad count record"},
-      {kFamilyMV2, H + "S3090001FG0001020304EC\r\n" + T, "Loader image: bad data record address"},
-      {kFamilyMV2, H + "S309\r\n" + T, "Loader image: bad data record address"},
+      {ScannerFamily::kQZ600, H + D1 + "S505XX000123D6\r\n" + T, "Loader image: bad count record"},
+      {ScannerFamily::kQZ600, H + D1 + "S50500000123\r\n" + T, "Loader image: bad count record"},
+      {ScannerFamily::kMV2, H + DL + "S50700000000000123D6\r\n" + T, "Loader image: bad count record"},
+      {ScannerFamily::kMV2, H + "S3090001FG0001020304EC\r\n" + T, "Loader image: bad data record address"},
+      {ScannerFamily::kMV2, H + "S309\r\n" + T, "Loader image: bad data record address"},
   };
   for (const Case& c : cases) {
     FileBuffer image = Image(c.image);
@@ -306,16 +306,16 @@ TEST_F(FirmwareTest, AnUnreadableCountRecordOrAddressIsRefusedWithAMessage) {
 }
 
 TEST(SpecialBlockBase, IsAtTheTopOfTheLoaderRangeOfTheFamily) {
-  EXPECT_EQ(SpecialBlockBase(kFamilyMV2), 0x1FFC0u);
-  EXPECT_EQ(SpecialBlockBase(kFamilyQZ500), 0xFFC0u);
-  EXPECT_EQ(SpecialBlockBase(kFamilyQZ600), 0xFFC0u);
-  EXPECT_EQ(SpecialBlockBase(0), 0xFFC0u);
+  EXPECT_EQ(SpecialBlockBase(ScannerFamily::kMV2), 0x1FFC0u);
+  EXPECT_EQ(SpecialBlockBase(ScannerFamily::kQZ500), 0xFFC0u);
+  EXPECT_EQ(SpecialBlockBase(ScannerFamily::kQZ600), 0xFFC0u);
+  EXPECT_EQ(SpecialBlockBase(ScannerFamily::kNone), 0xFFC0u);
 }
 
 // ---- sending ----
 
 TEST_F(FirmwareTest, SendLoaderImageShowsTheImageLengthInEveryLineAndEndsAtTheTop) {
-  SimPanel sim(kFamilyQZ600);
+  SimPanel sim(ScannerFamily::kQZ600);
   std::string text(1000, '\0');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('A' + i % 26);
   FileBuffer image = Image(text);
@@ -336,7 +336,7 @@ TEST_F(FirmwareTest, SendLoaderImageShowsTheImageLengthInEveryLineAndEndsAtTheTo
 
 TEST_F(FirmwareTest, SendLoaderImageEndsOnAnAbortOrAFailedWriteAndReleasesTheImage) {
   for (bool unplug : {false, true}) {
-    SimPanel sim(kFamilyMV2);
+    SimPanel sim(ScannerFamily::kMV2);
     FileBuffer image = Image(std::string(500, 'S'));
     if (unplug) {
       sim.Line().Unplug();

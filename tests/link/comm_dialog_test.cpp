@@ -337,7 +337,7 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
   // scanner to be switched off, reading nothing, while the scanner talks on.
   rig.line->SetPower(true);
   CCommDialog& panel = rig.CreatePanel();
-  panel.m_nFamily.store(kFamilyQZ600);
+  panel.m_nFamily.store(ScannerFamily::kQZ600);
   panel.m_dwStatusFlags.store(kScannerIdentified);
   panel.Start();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));

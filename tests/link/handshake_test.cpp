@@ -27,9 +27,9 @@ class HandshakeTest : public LinkFixture {
 
 struct BannerCase {
   const char* what;
-  int familyBefore;
+  ScannerFamily familyBefore;
   std::vector<std::string> replies;
-  int family;
+  ScannerFamily family;
   int loaderVersion;
   int boardVersion;  // the panel starts with 7, so an unchanged one shows
   int wakeUps;
@@ -65,29 +65,29 @@ const char kBoardMissing[] = "Board ID not found - error: 2";
 INSTANTIATE_TEST_SUITE_P(
     Banners, BannerTest,
     testing::Values(
-        BannerCase{"QZ600 loader 2.3.4", 0, {"\r\nZEV QZ600 Loader version 2.3.4 Build 1203\r\n"},
-                   6, 20304, 7, 1, {}},
-        BannerCase{"loader 3.x is MV2 whatever the digit; board 4.9 reads 49", 6,
+        BannerCase{"QZ600 loader 2.3.4", ScannerFamily::kNone, {"\r\nZEV QZ600 Loader version 2.3.4 Build 1203\r\n"},
+                   ScannerFamily::kQZ600, 20304, 7, 1, {}},
+        BannerCase{"loader 3.x is MV2 whatever the digit; board 4.9 reads 49", ScannerFamily::kQZ600,
                    {"QZ6 Loader version 3.0.1 Build 77\r\nBoard: MV2 version 4.9 Loader menu\r\n"},
-                   2, 30001, 49, 1, {}},
-        BannerCase{"QZ500 with several spaces after version", 0, {"QZ5 version    1.1.1 Build"},
-                   5, 10101, 7, 1, {}},
-        BannerCase{"an unknown digit below 3.0.0 leaves the family", 5, {"QZ9 version 2.0.0 Build"},
-                   5, 20000, 7, 1, {}},
-        BannerCase{"numbers read as %i reads them", 0, {"QZ6 version 010.0x10.9 Build"}, 2, 81609,
+                   ScannerFamily::kMV2, 30001, 49, 1, {}},
+        BannerCase{"QZ500 with several spaces after version", ScannerFamily::kNone, {"QZ5 version    1.1.1 Build"},
+                   ScannerFamily::kQZ500, 10101, 7, 1, {}},
+        BannerCase{"an unknown digit below 3.0.0 leaves the family", ScannerFamily::kQZ500, {"QZ9 version 2.0.0 Build"},
+                   ScannerFamily::kQZ500, 20000, 7, 1, {}},
+        BannerCase{"numbers read as %i reads them", ScannerFamily::kNone, {"QZ6 version 010.0x10.9 Build"}, ScannerFamily::kMV2, 81609,
                    7, 1, {kBoardMissing}},
-        BannerCase{"numbers the banner does not give are 0", 0, {"QZ6 version 2 Build"}, 6, 20000,
+        BannerCase{"numbers the banner does not give are 0", ScannerFamily::kNone, {"QZ6 version 2 Build"}, ScannerFamily::kQZ600, 20000,
                    7, 1, {}},
-        BannerCase{"a banner without version: next attempt", 0,
-                   {"QZ6 Build", "QZ6 version 2.3.4 Build"}, 6, 20304, 7, 2, {}},
-        BannerCase{"garbage, then a banner", 0,
-                   {std::string("\xff\x00 garbage QZ", 13), "QZ5 version 1.0.0 Build"}, 5, 10000, 7,
+        BannerCase{"a banner without version: next attempt", ScannerFamily::kNone,
+                   {"QZ6 Build", "QZ6 version 2.3.4 Build"}, ScannerFamily::kQZ600, 20304, 7, 2, {}},
+        BannerCase{"garbage, then a banner", ScannerFamily::kNone,
+                   {std::string("\xff\x00 garbage QZ", 13), "QZ5 version 1.0.0 Build"}, ScannerFamily::kQZ500, 10000, 7,
                    2, {}},
-        BannerCase{"MV2 board text without version: next attempt", 0,
+        BannerCase{"MV2 board text without version: next attempt", ScannerFamily::kNone,
                    {"QZ6 version 3.0.1 Build Board id Loader",
                     "QZ6 version 3.0.1 Build Board version 5.1 Loader"},
-                   2, 30001, 51, 2, {}},
-        BannerCase{"MV2 board text that never comes", 0, {"QZ6 version 3.2.1 Build"}, 2, 30201, 7,
+                   ScannerFamily::kMV2, 30001, 51, 2, {}},
+        BannerCase{"MV2 board text that never comes", ScannerFamily::kNone, {"QZ6 version 3.2.1 Build"}, ScannerFamily::kMV2, 30201, 7,
                    1, {kBoardMissing}}),
     [](const testing::TestParamInfo<BannerCase>& info) { return "case" + std::to_string(info.index); });
 
@@ -103,16 +103,16 @@ TEST_F(HandshakeTest, BoardIdBoxCarriesThePortName) {
 TEST_F(HandshakeTest, ShowsTheTextOfTheReconnectPhase) {
   struct Case {
     int phase;
-    int family;
+    ScannerFamily family;
     const char* status;
   };
   const Case cases[] = {
-      {0, 6, "Turn scanner power on"},
-      {1, 6, "PLD programming!  Wait for auto-connect"},
-      {1, 5, "FPGA programming!  Wait for auto-connect"},
-      {1, 2, "FPGA programming!  Wait for auto-connect"},
-      {3, 6, "Please cycle scanner power to continue!"},
-      {2, 6, "unchanged"},
+      {0, ScannerFamily::kQZ600, "Turn scanner power on"},
+      {1, ScannerFamily::kQZ600, "PLD programming!  Wait for auto-connect"},
+      {1, ScannerFamily::kQZ500, "FPGA programming!  Wait for auto-connect"},
+      {1, ScannerFamily::kMV2, "FPGA programming!  Wait for auto-connect"},
+      {3, ScannerFamily::kQZ600, "Please cycle scanner power to continue!"},
+      {2, ScannerFamily::kQZ600, "unchanged"},
   };
   // The text is read at the moment the first wake-up character reaches the
   // wire, before any reply could have changed it; then the port is stopped.
@@ -174,7 +174,7 @@ TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWait
   // wake-ups went out. While it is down the line carries noise, so the
   // attempt's silence never runs out: only the dropped DSR can end it.
   rig.panel->m_nReconnectPhase.store(1);
-  rig.panel->m_nFamily.store(6);
+  rig.panel->m_nFamily.store(ScannerFamily::kQZ600);
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {"", "QZ6 version 2.3.4 Build"});
   std::atomic<bool> noisy{false};

@@ -40,7 +40,7 @@ TEST(ProgrammingRunPty, FromThePortButtonToTheReleaseThroughTheTtyLayer) {
   scanner.PowerOn();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }))
       << panel.m_strStatus.Get();
-  EXPECT_EQ(panel.m_nFamily.load(), kFamilyMV2);
+  EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kMV2);
   EXPECT_EQ(panel.m_nLoaderVersion.load(), 30100);
   EXPECT_EQ(panel.m_nBoardVersion.load(), 49);
   EXPECT_TRUE(scanner.WaitForReceived("****", linktest::kPatienceMs));

@@ -63,7 +63,7 @@ TEST_F(ProgrammingRun, FromThePortButtonToTheClosingKey) {
 
   scanner.PowerOn();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
-  EXPECT_EQ(panel.m_nFamily.load(), kFamilyQZ600);
+  EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ600);
   EXPECT_EQ(panel.m_nLoaderVersion.load(), 20304);
   EXPECT_TRUE(panel.m_dwStatusFlags.load() & kScannerIdentified);
   EXPECT_FALSE(panel.m_bButtonEnabled.load()) << "given back only once the scanner is off";
@@ -134,7 +134,7 @@ TEST_F(ProgrammingRun, OutcomeText) {
     CCommDialog& panel = rig.CreatePanel();
     panel.Start();
     ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == c.outcome; }));
-    EXPECT_EQ(panel.m_nFamily.load(), kFamilyQZ500);
+    EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ500);
     EXPECT_EQ(rig.boxes.Texts(), c.boxes);
     scanner.PowerOff();
     ASSERT_TRUE(ShowsReleased(panel));

@@ -35,7 +35,7 @@ RunRecord Record(const std::string& port, int result) {
   RunRecord r;
   r.start = {2026, 12, 10, 23, 30, 7};
   r.port = port;
-  r.family = kFamilyMV2;
+  r.family = ScannerFamily::kMV2;
   r.loaderVersion = 30102;
   r.boardVersion = 51;
   for (int i = 0; i < 64; ++i) r.specialBlock.push_back(static_cast<uint8_t>(i * 3));

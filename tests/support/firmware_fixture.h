@@ -33,7 +33,7 @@ using ScratchDir = testsupport::ScratchDir;
 // positions are collected as they are set.
 class SimPanel {
  public:
-  explicit SimPanel(int family, const char* portName = "COM9", uint16_t portNumber = 9)
+  explicit SimPanel(ScannerFamily family, const char* portName = "COM9", uint16_t portNumber = 9)
       : name_(portName) {
     line_ = platform::sim::SimLine::Create();
     platform::sim::SimPortRegistry::Instance().Add(name_, line_);

@@ -112,7 +112,7 @@ std::vector<DialogueCase> Cases() {
        [](CCommDialog* panel, const RunSettings&) {
          uint8_t bytes[100] = {};
          unsigned count = 0;
-         return GetSpecialBlock(panel, kFamilyQZ600, bytes, sizeof bytes, &count);
+         return GetSpecialBlock(panel, ScannerFamily::kQZ600, bytes, sizeof bytes, &count);
        },
        UPD_TIMEOUT,
        "7",
@@ -129,7 +129,7 @@ class AnswerAfterKeyTest
     rig.line->SetPower(true);
     rig.StartReceiverOnly();
     panel->m_bBusy = true;
-    panel->m_nFamily = kFamilyQZ600;
+    panel->m_nFamily = ScannerFamily::kQZ600;
     panel->m_nLoaderVersion = 20304;
   }
   void TearDown() override {
@@ -150,7 +150,7 @@ class AnswerAfterKeyTest
 TEST_P(AnswerAfterKeyTest, OnlyTheAnswerToTheKeyCounts) {
   const DialogueCase& c = std::get<0>(GetParam());
   linktest::ScopedTimeScale fast(0.1);  // for the loaders that say nothing
-  const RunSettings run = rig.mainDlg.TakeRunSettings(kFamilyQZ600, 0);
+  const RunSettings run = rig.mainDlg.TakeRunSettings(ScannerFamily::kQZ600, 0);
   // The earlier message is on the line before the step begins.
   if (!c.tail.empty()) {
     ASSERT_TRUE(rig.line->FarWrite(c.tail));

@@ -32,12 +32,12 @@ class EngineDialogueTest : public ::testing::Test {
     rig.line->SetPower(true);
     rig.StartReceiverOnly();
     panel->m_bBusy = true;
-    panel->m_nFamily = kFamilyQZ600;
+    panel->m_nFamily = ScannerFamily::kQZ600;
     panel->m_nLoaderVersion = 20304;
   }
 
   // The run's copy of the settings for a scanner of the family.
-  RunSettings RunFor(int family) const {
+  RunSettings RunFor(ScannerFamily family) const {
     return rig.mainDlg.TakeRunSettings(family, panel->m_nBoardVersion.load());
   }
 
@@ -170,7 +170,7 @@ std::vector<uint8_t> Counting(size_t n, uint8_t from = 0) {
 
 struct DumpCase {
   const char* name;
-  int family;
+  ScannerFamily family;
   int loaderVersion;
   std::deque<ScriptedLoader::Step> script;
   unsigned limit;
@@ -210,41 +210,41 @@ const char kFirstGenKeys[] = "7FFC0\r10000\r";
 INSTANTIATE_TEST_SUITE_P(
     Cases, SpecialBlockTest,
     ::testing::Values(
-        DumpCase{"FirstGeneration", 6, 20304,
+        DumpCase{"FirstGeneration", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
                  Counting(64), kFirstGenKeys, {}},
         // Loaders before 1.1.1 have the dump under "4".
-        DumpCase{"LoaderBefore111", 6, 10100,
+        DumpCase{"LoaderBefore111", ScannerFamily::kQZ600, 10100,
                  DumpScript('4', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
                  Counting(64), "4FFC0\r10000\r", {}},
-        DumpCase{"Loader111", 5, 10101,
+        DumpCase{"Loader111", ScannerFamily::kQZ500, 10101,
                  DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 100, UPD_OK,
                  Counting(64), kFirstGenKeys, {}},
-        DumpCase{"Mv2", 2, 30100, DumpScript('7', DumpText(0x1FFC0, Counting(64, 9), "00020000")),
+        DumpCase{"Mv2", ScannerFamily::kMV2, 30100, DumpScript('7', DumpText(0x1FFC0, Counting(64, 9), "00020000")),
                  100, UPD_OK, Counting(64, 9), "71FFC0\r20000\r", {}},
-        DumpCase{"LimitCutsTheBlock", 6, 20304,
+        DumpCase{"LimitCutsTheBlock", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', DumpText(0xFFC0, Counting(64), "00010000")), 4, UPD_OK,
                  Counting(4), kFirstGenKeys, {}},
         // The markers are lower case: an upper-case echo is not the dump.
-        DumpCase{"UpperCaseEchoIsNoMarker", 6, 20304,
+        DumpCase{"UpperCaseEchoIsNoMarker", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', "10000\r\nFFC0 aa bb\r\n0000ffc0 05 06 \r\nend 00010000\r\n"),
                  100, UPD_OK, {5, 6}, kFirstGenKeys, {}},
-        DumpCase{"FirstPieceNotAByte", 6, 20304,
+        DumpCase{"FirstPieceNotAByte", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', "\r\n0000ffc0 012 02 03 \r\nend 00010000\r\n"), 100, UPD_BAD_DUMP,
                  {}, kFirstGenKeys, {}},
-        DumpCase{"NothingBetweenTheAddresses", 6, 20304,
+        DumpCase{"NothingBetweenTheAddresses", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', "\r\n0000ffc000010000\r\n"), 100, UPD_BAD_DUMP, {}, kFirstGenKeys,
                  {}},
         // A line end standing alone between blanks is no byte: read as 0 it
         // would put a false byte into the scanner's own data.
-        DumpCase{"StrayLineEndIsNoByte", 6, 20304,
+        DumpCase{"StrayLineEndIsNoByte", ScannerFamily::kQZ600, 20304,
                  DumpScript('7', "\r\n0000ffc0 01 \r\n 02 \r\nend 00010000\r\n"), 100, UPD_OK,
                  {1, 2}, kFirstGenKeys, {}},
-        DumpCase{"NoDumpPrompt", 6, 20304, {}, 100, UPD_TIMEOUT, {}, "7",
+        DumpCase{"NoDumpPrompt", ScannerFamily::kQZ600, 20304, {}, 100, UPD_TIMEOUT, {}, "7",
                  {"GetSpecialBlock: No response Dump"}},
-        DumpCase{"NoEndAddressPrompt", 6, 20304, DumpScript('7', "", 1), 100, UPD_TIMEOUT, {},
+        DumpCase{"NoEndAddressPrompt", ScannerFamily::kQZ600, 20304, DumpScript('7', "", 1), 100, UPD_TIMEOUT, {},
                  "7FFC0\r", {"GetSpecialBlock: No response End Address"}},
-        DumpCase{"NoDumpText", 6, 20304, DumpScript('7', "", 2), 100, UPD_TIMEOUT, {},
+        DumpCase{"NoDumpText", ScannerFamily::kQZ600, 20304, DumpScript('7', "", 2), 100, UPD_TIMEOUT, {},
                  kFirstGenKeys,
                  {"GetSpecialBlock: No response Memory Data",
                   "Dump Memory. addr1: ffc0  addr2: 00010000 "}}),
@@ -259,7 +259,7 @@ const char kDumpOf48[] = "\r\n0000ffc0 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d
 
 struct ResultCase {
   const char* name;
-  int family;
+  ScannerFamily family;
   UpdateStatus (*engine)(CCommDialog*, const RunSettings&);
   // Sets the engine's file; returns the path of a raw file it streams, or "".
   std::function<std::string(CProgrammerDlg&, const updtest::FirmwareKit&)> configure;
@@ -303,39 +303,39 @@ std::vector<ResultCase> ResultCases() {
   return {
       // A declined single-pass RCP download stops the run; a declined block
       // download lets it go on.
-      {"RcpDeclinedInOnePass", 6, UpdateRCP,
+      {"RcpDeclinedInOnePass", ScannerFamily::kQZ600, UpdateRCP,
        [](Dlg& d, const Kit& k) {
          d.m_strRcpFileQZ6.Set(k.Rcp("QZ6 app"));
          return std::string();
        },
        declined, "1n", UPD_RCP_STORE_NOT_EMPTY, {}, "RCP file read complete."},
-      {"RcpDeclinedInBlocks", 5, UpdateRCP,
+      {"RcpDeclinedInBlocks", ScannerFamily::kQZ500, UpdateRCP,
        [](Dlg& d, const Kit& k) {
          d.m_strRcpFileQZ6.Set(k.Rcp("QZ500 app"));
          return std::string();
        },
        declined, "1n", UPD_OK, {}, "RCP file read complete."},
-      {"VtcDeclined", 2, UpdateVTC,
+      {"VtcDeclined", ScannerFamily::kMV2, UpdateVTC,
        [](Dlg& d, const Kit& k) {
          d.m_strVtcFileMV2.Set(k.Vtc());
          return std::string();
        },
        declined, "1n", UPD_OK, {}, "VTC file read complete."},
-      {"DspRamError", 6, UpdateDSP,
+      {"DspRamError", ScannerFamily::kQZ600, UpdateDSP,
        [](Dlg& d, const Kit& k) {
          d.m_strDspFileQZ6.Set(k.Raw("code.dsp"));
          return std::string();
        },
        {{'9', "\r\nProgramming DSP Flash\r\nErase the DSP flash first (y/n)? "}, {'y', "\r\nDSP RAM Error\r\n> "}},
        "9y", UPD_DSP_RAM_ERROR, {}, ""},
-      {"DspReadyWithoutReceive", 6, UpdateDSP,
+      {"DspReadyWithoutReceive", ScannerFamily::kQZ600, UpdateDSP,
        [](Dlg& d, const Kit& k) {
          d.m_strDspFileQZ6.Set(k.Raw("code.dsp"));
          return std::string();
        },
        {{'9', "\r\nProgramming DSP Flash\r\nErase the DSP flash first (y/n)? "}, {'y', "\r\nDSP flash Ready...\r\n"}},
        "9y", UPD_TIMEOUT, {"No response"}, ""},
-      {"ShortSpecialBlockThreeTimes", 6, UpdateLDR,
+      {"ShortSpecialBlockThreeTimes", ScannerFamily::kQZ600, UpdateLDR,
        [](Dlg& d, const Kit& k) {
          d.m_strLdrFileQZ6.Set(k.Ldr(false));
          return std::string();
@@ -351,7 +351,7 @@ std::vector<ResultCase> ResultCases() {
        {"Link or Receive error"}, ""},
       // The CPLD engine waits for nothing after its end byte: the scanner
       // restarts by itself.
-      {"CpldDone", 6, UpdateCPLD,
+      {"CpldDone", ScannerFamily::kQZ600, UpdateCPLD,
        [](Dlg& d, const Kit& k) {
          const std::string path = k.Raw("logic.pld", 500);
          d.m_strCpldFileQZ6.Set(path);
@@ -359,19 +359,19 @@ std::vector<ResultCase> ResultCases() {
        },
        {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"}, {'1', "\r\nExecute: receive the file\r\n"}},
        "31", UPD_OK, {}, "PLD Done"},
-      {"CpldMenuWithoutExecute", 6, UpdateCPLD,
+      {"CpldMenuWithoutExecute", ScannerFamily::kQZ600, UpdateCPLD,
        [](Dlg& d, const Kit& k) {
          d.m_strCpldFileQZ6.Set(k.Raw("logic.pld", 500));
          return std::string();
        },
        {{'3', "\r\nCPLD update menu\r\n"}}, "3", UPD_TIMEOUT, {"No response"}, ""},
-      {"FpgaMenuWithoutAbort", 2, UpdateFPGA,
+      {"FpgaMenuWithoutAbort", ScannerFamily::kMV2, UpdateFPGA,
        [](Dlg& d, const Kit& k) {
          d.m_strFpgaFileMV2.Set(k.Raw("logic.fpga", 500));
          return std::string();
        },
        {{'3', "\r\nFPGA Update: waiting for the file\r\n"}}, "3", UPD_TIMEOUT, {"No response"}, ""},
-      {"UimDone", 2, UpdateUIM,
+      {"UimDone", ScannerFamily::kMV2, UpdateUIM,
        [](Dlg& d, const Kit& k) {
          const std::string path = k.Raw("agent.uim", 500);
          d.m_strUimFileMV2.Set(path);
@@ -391,7 +391,7 @@ TEST_F(EngineDialogueTest, CpldDoneLeavesTheScannerToRestart) {
   rig.mainDlg.m_strCpldFileQZ6.Set(kit.Raw("logic.pld", 500));
   ScriptedLoader loader(rig.line, {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"},
                                    {'1', "\r\nExecute: receive the file\r\n"}});
-  ASSERT_EQ(UpdateCPLD(panel, RunFor(kFamilyQZ600)), UPD_OK);
+  ASSERT_EQ(UpdateCPLD(panel, RunFor(ScannerFamily::kQZ600)), UPD_OK);
   EXPECT_EQ(panel->m_nReconnectPhase.load(), 1);
   EXPECT_EQ(panel->m_progress.GetPos(), 0);
   // Reset stays unavailable and the receiver collects again.
@@ -423,7 +423,7 @@ TEST_P(LinkDownTest, SendsNothing) {
   }
   const size_t before = rig.line->FarReceivedCount();
 
-  EXPECT_EQ(c.engine(panel, RunFor(kFamilyQZ600)), UPD_LINK_DOWN);
+  EXPECT_EQ(c.engine(panel, RunFor(ScannerFamily::kQZ600)), UPD_LINK_DOWN);
   EXPECT_EQ(rig.line->FarReceivedCount(), before);
   const std::vector<std::pair<BoxKind, std::string>> expected = {
       {BoxKind::kError, unplugged ? "The scanner's device is gone (unplugged or switched off)" : "Link down (CTS and DSR)"}};

@@ -90,10 +90,10 @@ TEST(MixedFamilies, EachScannerGetsItsOwnFamilysFirmware) {
   struct Expected {
     ScannerConfig config;
     const FamilyFirmware& firmware;
-    int family;
+    ScannerFamily family;
   };
-  const Expected expected[] = {{ScannerConfig::QZ600(), qz6, kFamilyQZ600},
-                               {ScannerConfig::MV2(), mv2, kFamilyMV2}};
+  const Expected expected[] = {{ScannerConfig::QZ600(), qz6, ScannerFamily::kQZ600},
+                               {ScannerConfig::MV2(), mv2, ScannerFamily::kMV2}};
   for (uint16_t i = 0; i < 2; ++i) rig.AddPort(i + 1, expected[i].config);
   for (size_t i = 0; i < 2; ++i) rig.CreatePanel(rig[i]).Start();
 
@@ -169,8 +169,8 @@ TEST(MixedFamilies, SinglePassRcpIsNotSplitWhenAnotherPortIdentifiesAQZ500) {
                                   updtest::kRunPatienceMs));
   panel.m_progress.SetObserver({});
   EXPECT_TRUE(identifiedMidTransfer);
-  EXPECT_EQ(qz500.panel->m_nFamily.load(), kFamilyQZ500);
-  EXPECT_EQ(panel.m_nFamily.load(), kFamilyQZ600);
+  EXPECT_EQ(qz500.panel->m_nFamily.load(), ScannerFamily::kQZ500);
+  EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ600);
   EXPECT_EQ(qz600.Outcome(), updtest::kDoneText);
   ASSERT_EQ(qz600.sim->BlockCount(Component::kRcp), 1u);
   const std::vector<uint8_t> sent = Only(*qz600.sim, Component::kRcp);
