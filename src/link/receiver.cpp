@@ -127,6 +127,22 @@ class Receiver {
     if (!Quiet(error)) ShowError(panel_->m_szPortName, text);
   }
 
+  // The common start of a failed read: true when the failure ends the
+  // receiver (the port is being stopped) or its reading (the device has
+  // vanished). A vanished device is no failure of the receiver: the run ends
+  // on it at once and says so (or, after its outcome, it is the expected
+  // power-off).
+  bool ReadEndedBy(int error) {
+    if (Exiting()) {
+      done_ = true;
+      return true;
+    }
+    if (!IsDeviceGoneError(error)) return false;
+    NoteLineFault(panel_, kLineDeviceGone);
+    readFailed_ = true;
+    return true;
+  }
+
   void ReadOnce() {
     platform::PortPtr port = panel_->m_hPort.Get();
     if (!port) {
@@ -142,32 +158,14 @@ class Receiver {
     const platform::ReadStatus status = port->Read(buffer_, blockBytes_, got, kReadSliceMs);
     if (status == platform::ReadStatus::kFailed) {
       const int error = port->LastError();
-      if (Exiting()) {
-        done_ = true;
-        return;
-      }
-      // A vanished device is no failure of the receiver: the run ends on it
-      // at once and says so (or, after its outcome, it is the expected
-      // power-off).
-      if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
-      } else {
-        ReportReadRefused(error);
-      }
+      if (ReadEndedBy(error)) return;
+      ReportReadRefused(error);
       readFailed_ = true;
       return;
     }
     if (status == platform::ReadStatus::kCollectFailed) {
       const int error = port->LastError();
-      if (Exiting()) {
-        done_ = true;
-        return;
-      }
-      if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
-        readFailed_ = true;
-        return;
-      }
+      if (ReadEndedBy(error)) return;
       // The device is still there: report the failure once, not for every
       // read that fails the same way, and read on after a pause rather than
       // spinning on a port that keeps failing.
