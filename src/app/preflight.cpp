@@ -15,6 +15,7 @@
 #include "platform/message_recorder.h"
 #include "update/engines.h"
 #include "update/image_record.h"
+#include "update/programming_steps.h"
 #include "update/send_proc.h"
 
 namespace {

@@ -3,6 +3,8 @@
 // generation) or the FPGA and UIM agent (MV2), and the boot loader last, since
 // a failed loader update leaves nothing to talk to. A step runs only if its
 // file is configured and every earlier step succeeded.
+#include "update/programming_steps.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +23,6 @@
 #include "platform/time.h"
 #include "update/engines.h"
 #include "update/product_title.h"
-#include "update/send_proc.h"
 
 const char* ModelText(int family) {
   if (family == kFamilyQZ500) return "QZ500";

@@ -16,6 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "platform/time.h"
+#include "update/programming_steps.h"
 
 namespace {
 
