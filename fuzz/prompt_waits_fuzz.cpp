@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& failureB = texts[3];
     if (successA.empty()) return 0;
     const UpdateStatus result =
-        WaitForPair(&panel, 0, successA.c_str(), OrNull(successB), OrNull(failureA), OrNull(failureB));
+        WaitForPair(&panel, 0, Expect{{successA.c_str(), OrNull(successB)},
+                                   {OrNull(failureA), OrNull(failureB)}});
     const bool success = Has(stream, successA) && (successB.empty() || Has(stream, successB));
     const bool failure = Has(stream, failureA) && (failureB.empty() || Has(stream, failureB));
     if (result == UPD_OK) {

@@ -99,8 +99,11 @@ const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text) {
   return nullptr;
 }
 
-UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
-                         const char* successB, const char* failureA, const char* failureB) {
+UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const Expect& expect) {
+  const char* successA = expect.success.first;
+  const char* successB = expect.success.second;
+  const char* failureA = expect.failure.first;
+  const char* failureB = expect.failure.second;
   if (panel == nullptr || !Given(successA)) return UPD_BAD_ARGUMENT;
 
   // The texts taken into account. Without failure text A the failure pair can

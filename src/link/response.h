@@ -15,8 +15,24 @@ class CCommDialog;
 // first length bytes of data; null when none. data may hold zero bytes.
 const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text);
 
-// Waits until both texts of the success pair (successB may be null) or both of
-// the failure pair have been seen. UPD_OK, UPD_FAIL_MATCH, UPD_TIMEOUT,
+// Two texts of the loader that together make an answer; second may be null,
+// and the pair is then complete with first alone.
+struct TextPair {
+  const char* first = nullptr;
+  const char* second = nullptr;
+};
+
+// What a wait expects from the loader: the success pair, and the failure
+// pair that ends the wait with UPD_FAIL_MATCH. A failure pair without its
+// first text is never looked for (its second alone is not either).
+//   WaitForPair(panel, 2000, Expect{.success = {"receive", "send"}})
+struct Expect {
+  TextPair success{};
+  TextPair failure{};
+};
+
+// Waits until both texts of the success pair or both of the failure pair
+// have been seen. UPD_OK, UPD_FAIL_MATCH, UPD_TIMEOUT,
 // UPD_WAIT_FAILED or UPD_ABORTED. timeoutMs is a silence limit. While bytes
 // keep coming the window is searched each time it holds twice the longest
 // text (L), keeping the last L bytes; when the loader falls silent, bytes not
@@ -25,8 +41,7 @@ const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text);
 // Both waits also end with UPD_LINK_DOWN once the ring is empty and the line
 // watch has noted a fault (the device is gone, the loader restarted), and
 // never report success for texts that came with a restarted loader's banner.
-UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
-                         const char* successB, const char* failureA, const char* failureB);
+UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const Expect& expect);
 
 // Waits for start text then end text and copies what lies between into out
 // (at most capacity bytes; no terminator). copied (if not null) gets the count.

@@ -57,8 +57,7 @@ UpdateStatus EngineMenuStep(CCommDialog* panel, const MenuPrompt& prompt, bool r
   (void)resetFirst;
   UpdateStatus result = EngineTypeKey(panel, static_cast<uint8_t>(prompt.key[0]));
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, prompt.timeoutMs, prompt.successA, prompt.successB, prompt.failureA,
-                       prompt.failureB);
+  result = WaitForPair(panel, prompt.timeoutMs, prompt.expect);
   if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
   return result;
 }
@@ -96,7 +95,7 @@ UpdateStatus EngineEndByte(CCommDialog* panel) {
 }
 
 UpdateStatus EngineAwaitCompletion(CCommDialog* panel, uint32_t timeoutMs, const char* text) {
-  const UpdateStatus result = WaitForPair(panel, timeoutMs, text, nullptr, nullptr, nullptr);
+  const UpdateStatus result = WaitForPair(panel, timeoutMs, Expect{.success = {text}});
   WatchForBanner(panel, false);
   return result;
 }

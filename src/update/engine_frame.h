@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/response.h"
 #include "link/update_status.h"
 #include "update/step_report.h"
 
@@ -35,14 +36,11 @@ UpdateStatus EngineTypeKey(CCommDialog* panel, uint8_t key);
 // line settles once, before the first character.
 UpdateStatus EngineTypeText(CCommDialog* panel, const char* text, size_t length);
 
-// Texts a menu step waits for; null where a text is not given.
+// A menu step: the key typed and what the loader answers to it.
 struct MenuPrompt {
   const char* key;  // one byte
   uint32_t timeoutMs;
-  const char* successA;
-  const char* successB;
-  const char* failureA;
-  const char* failureB;
+  Expect expect;
 };
 
 // Types the key (EngineTypeKey; resetFirst is kept for the callers and has no

@@ -95,7 +95,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
 
   result = EngineTypeKey(panel, key);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, "Dump", "0x1234abcd", nullptr, nullptr);
+  result = WaitForPair(panel, kPromptMs, Expect{.success = {"Dump", "0x1234abcd"}});
   if (result == UPD_TIMEOUT) {
     ShowError(panel->m_szPortName, "GetSpecialBlock: No response Dump");
     return result;
@@ -104,7 +104,7 @@ UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, uns
 
   result = WriteText(panel, range.startTyped);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, "End Address", "0xabcd1234", nullptr, nullptr);
+  result = WaitForPair(panel, kPromptMs, Expect{.success = {"End Address", "0xabcd1234"}});
   if (result == UPD_TIMEOUT) {
     ShowError(panel->m_szPortName, "GetSpecialBlock: No response End Address");
     return result;

@@ -8,8 +8,8 @@
 #include "update/engines.h"
 
 namespace {
-constexpr MenuPrompt kCpldMenu{"3", 2000, "CPLD update menu", "Execute", nullptr, nullptr};
-constexpr MenuPrompt kCpldExecute{"1", 2000, "Execute", "receive", nullptr, nullptr};
+constexpr MenuPrompt kCpldMenu{"3", 2000, Expect{.success = {"CPLD update menu", "Execute"}}};
+constexpr MenuPrompt kCpldExecute{"1", 2000, Expect{.success = {"Execute", "receive"}}};
 }  // namespace
 
 UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run, StepReport& report) {

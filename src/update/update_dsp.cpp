@@ -8,8 +8,9 @@
 #include "update/engines.h"
 
 namespace {
-constexpr MenuPrompt kDspMenu{"9", 3000, "Programming DSP Flash", nullptr, nullptr, nullptr};
-constexpr MenuPrompt kDspConfirm{"y", 8000, "Ready", "receive", "RAM Error", nullptr};
+constexpr MenuPrompt kDspMenu{"9", 3000, Expect{.success = {"Programming DSP Flash"}}};
+constexpr MenuPrompt kDspConfirm{"y", 8000,
+                                 Expect{.success = {"Ready", "receive"}, .failure = {"RAM Error"}}};
 constexpr uint32_t kDspDoneMs = 60000;
 }  // namespace
 

@@ -7,7 +7,7 @@
 #include "update/engines.h"
 
 namespace {
-constexpr MenuPrompt kFpgaMenu{"3", 2000, "FPGA Update", "abort", nullptr, nullptr};
+constexpr MenuPrompt kFpgaMenu{"3", 2000, Expect{.success = {"FPGA Update", "abort"}}};
 constexpr uint32_t kFpgaDoneMs = 20000;
 }  // namespace
 

@@ -21,7 +21,8 @@
 
 namespace {
 
-constexpr MenuPrompt kDownloadMenu{"1", 3000, "receive", "send", "lost", "Proceed"};
+constexpr MenuPrompt kDownloadMenu{
+    "1", 3000, Expect{.success = {"receive", "send"}, .failure = {"lost", "Proceed"}}};
 constexpr uint32_t kAnswerMs = 3000;
 constexpr uint32_t kFlashWriteMs = 60000;
 constexpr uint32_t kCountRecordBytes = 16;
@@ -93,8 +94,8 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages
         result = EngineTypeKey(panel, keepGoing ? 'y' : 'n');
         if (result != UPD_OK) return result;
         result = keepGoing
-                     ? WaitForPair(panel, kAnswerMs, "receive", "send", nullptr, nullptr)
-                     : WaitForPair(panel, kAnswerMs, "aborted", "Loader menu", nullptr, nullptr);
+                     ? WaitForPair(panel, kAnswerMs, Expect{.success = {"receive", "send"}})
+                     : WaitForPair(panel, kAnswerMs, Expect{.success = {"aborted", "Loader menu"}});
         if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
         if (!keepGoing) declined = true;
         break;

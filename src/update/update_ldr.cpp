@@ -19,7 +19,7 @@
 namespace {
 constexpr unsigned kSpecialBufferBytes = 100;
 constexpr int kDumpAttempts = 3;
-constexpr MenuPrompt kLoaderReceive{"a", 1000, "Special", "receive", nullptr, nullptr};
+constexpr MenuPrompt kLoaderReceive{"a", 1000, Expect{.success = {"Special", "receive"}}};
 constexpr uint32_t kFlashWriteMs = 30000;
 
 // A QZ500 loader image has no place for the block.

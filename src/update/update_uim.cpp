@@ -7,7 +7,7 @@
 #include "update/engines.h"
 
 namespace {
-constexpr MenuPrompt kUimMenu{"8", 1000, "UIM Agent Update", "abort", nullptr, nullptr};
+constexpr MenuPrompt kUimMenu{"8", 1000, Expect{.success = {"UIM Agent Update", "abort"}}};
 constexpr uint32_t kUimDoneMs = 10000;
 }  // namespace
 

@@ -61,7 +61,7 @@ TEST_F(LineFaultWaitTest, WaitsEndAtOnceOnANotedFault) {
     panel.m_nLineFault.store(kLineHealthy);
     panel.m_bOutcomeShown.store(true);  // no box: the fault is only noted
     NoteLineFault(&panel, fault);
-    EXPECT_EQ(WaitForPair(&panel, 60000, "Write flash complete", nullptr, nullptr, nullptr),
+    EXPECT_EQ(WaitForPair(&panel, 60000, Expect{.success = {"Write flash complete"}}),
               UPD_LINK_DOWN);
     uint8_t out[16];
     EXPECT_EQ(WaitBetween(&panel, 60000, out, sizeof out, "QZ", "Build"), UPD_LINK_DOWN);
@@ -74,7 +74,7 @@ TEST_F(LineFaultWaitTest, CompletionAfterARestartIsNoSuccess) {
   CCommDialog& panel = *rig.panel;
   NoteLineFault(&panel, kLineRestarted);
   ASSERT_TRUE(rig.PutInRing("QZ6 Boot Loader version 2.3.4 Build 1203\r\nWrite flash complete\r\n"));
-  EXPECT_EQ(WaitForPair(&panel, 60000, "Write flash complete", nullptr, nullptr, nullptr),
+  EXPECT_EQ(WaitForPair(&panel, 60000, Expect{.success = {"Write flash complete"}}),
             UPD_LINK_DOWN);
 }
 

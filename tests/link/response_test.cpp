@@ -87,7 +87,8 @@ TEST_P(WaitForPairTest, Outcome) {
   UpdateStatus result = UPD_WAIT_FAILED;
   {
     linktest::Background feeder([&] { FeedBursts(c.bursts); });
-    result = WaitForPair(rig.panel.get(), timeoutMs, c.successA, c.successB, c.failureA, c.failureB);
+    result = WaitForPair(rig.panel.get(), timeoutMs,
+                         Expect{{c.successA, c.successB}, {c.failureA, c.failureB}});
     stop_.store(true);
   }
   EXPECT_EQ(result, c.expected);
@@ -150,8 +151,8 @@ TEST_P(EarlyMatchTest, Outcome) {
   {
     linktest::Background feeder([&] { FeedBursts(c.bursts); });
     linktest::Background waiter([&] {
-      result = WaitForPair(rig.panel.get(), platform::kInfinite, c.successA, c.successB,
-                           c.failureA, c.failureB);
+      result = WaitForPair(rig.panel.get(), platform::kInfinite,
+                           Expect{{c.successA, c.successB}, {c.failureA, c.failureB}});
       returned = true;
     });
     if (!linktest::WaitUntil([&] { return returned.load(); })) rig.panel->m_hExitEvent->Set();
@@ -180,15 +181,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WaitTest, PairDataInTheRingIsExaminedAfterTheExitEvent) {
   ASSERT_TRUE(rig.PutInRing("....Done!....."));
   rig.panel->m_hExitEvent->Set();
-  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, "Done!", nullptr, nullptr, nullptr), UPD_OK);
+  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, Expect{.success = {"Done!"}}), UPD_OK);
   // The ring is empty now: the exit event decides.
-  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, "Done!", nullptr, nullptr, nullptr), UPD_ABORTED);
+  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, Expect{.success = {"Done!"}}), UPD_ABORTED);
 }
 
 TEST_F(WaitTest, PairExitEventEndsAWaitOnAnEmptyRing) {
   UpdateStatus result = UPD_OK;
   linktest::Background waiter(
-      [&] { result = WaitForPair(rig.panel.get(), platform::kInfinite, "x", nullptr, nullptr, nullptr); });
+      [&] {
+        result = WaitForPair(rig.panel.get(), platform::kInfinite, Expect{.success = {"x"}});
+      });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   rig.panel->m_hExitEvent->Set();
   waiter.Join();
@@ -206,7 +209,7 @@ TEST_F(WaitTest, PairSilenceIsMeasuredAfreshAfterEachBurst) {
       }
       rig.PutInRing("....Done!.....");
     });
-    result = WaitForPair(rig.panel.get(), 2000, "Done!", nullptr, nullptr, nullptr);
+    result = WaitForPair(rig.panel.get(), 2000, Expect{.success = {"Done!"}});
   }
   EXPECT_EQ(result, UPD_OK);
 }

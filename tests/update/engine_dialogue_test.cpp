@@ -484,7 +484,7 @@ TEST_P(KeyWriteTest, MenuKeyOnAPortThatIsGone) {
   const WriteCase& c = GetParam();
   panel->m_bAbort = c.abort;
   rig.line->Unplug();
-  const MenuPrompt prompt{"3", 2000, "FPGA Update", "abort", nullptr, nullptr};
+  const MenuPrompt prompt{"3", 2000, Expect{.success = {"FPGA Update", "abort"}}};
   EXPECT_EQ(EngineMenuStep(panel, prompt, true), c.result);
   std::vector<std::string> errors;
   for (const auto& box : Boxes()) {
