@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "update/image_record.h"
 
@@ -78,7 +78,7 @@ void BM_ReadImage(benchmark::State& state) {
     ImageRecord* data = nullptr;
     uint32_t total = 0;
     const UpdateStatus result =
-        ReadRCPFile(&panel, path, &header, &data, &count, &termination, &total);
+        ReadRCPFile(panel.m_session, panel, path, &header, &data, &count, &termination, &total);
     if (result != UPD_OK) {
       state.SkipWithError("the image was not read");
       break;

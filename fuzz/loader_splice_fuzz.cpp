@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(image.data.get(), imageText.data(), imageText.size());
   image.data[imageText.size()] = 0;
   image.size = imageText.size();
-  const UpdateStatus result = InsertSpecialBlock(&panel, family, image, block.data(), block.size());
+  const UpdateStatus result = InsertSpecialBlock(panel, family, image, block.data(), block.size());
 
   // Where the block belongs.
   const uint32_t base = SpecialBlockBase(family);

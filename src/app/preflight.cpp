@@ -11,7 +11,7 @@
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
 #include "firmware/loader_image.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "update/engines.h"
 #include "update/image_record.h"
@@ -196,7 +196,7 @@ bool Checker::ReadImage(const std::string& path, const std::string& failFile, un
   uint32_t expected = 0;
   boxes_.Clear();
   const UpdateStatus result =
-      NoMemoryEndsTheFile(ReadRCPFile(&panel_, path, &header, &first, &count, &termination,
+      NoMemoryEndsTheFile(ReadRCPFile(panel_.m_session, panel_, path, &header, &first, &count, &termination,
                                       &expected, &facts.lines));
   std::unique_ptr<ImageRecord, void (*)(ImageRecord*)> list(first, FreeRecordList);
   if (result != UPD_OK) {
@@ -236,7 +236,7 @@ void Checker::ImageLines(const ImageFacts& facts) {
 
 std::vector<int> Checker::RcpFamilies(const std::string& path) {
   uint8_t header[kRcpHeaderBytes] = {};
-  const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(&panel_, path, header, kRcpHeaderBytes)) == UPD_OK;
+  const bool decoded = NoMemoryEndsTheFile(ReadHdrStr(panel_, path, header, kRcpHeaderBytes)) == UPD_OK;
   boxes_.Clear();  // a file the image reader has read opens here too
   std::vector<int> families;
   if (!decoded) return families;
@@ -252,7 +252,7 @@ bool Checker::HasSplicePlace(const FileBuffer& image, int family) {
   std::copy(image.data.get(), image.data.get() + image.size + 1, copy.data.get());
   copy.size = image.size;
   const uint8_t block[64] = {};
-  return NoMemoryEndsTheFile(InsertSpecialBlock(&panel_, family, copy, block, sizeof block)) == UPD_OK;
+  return NoMemoryEndsTheFile(InsertSpecialBlock(panel_, family, copy, block, sizeof block)) == UPD_OK;
 }
 
 void Checker::BytesInSpecialBlock(const FileBuffer& image, const std::string& path,
@@ -328,13 +328,13 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   }
   const bool streamed = splicing.empty() || std::string(setting.section) == "QZ6";
   uint32_t size = 0;
-  if (streamed && NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
+  if (streamed && NoMemoryEndsTheFile(CheckFileToSend(panel_.m_session, panel_, path, size)) != UPD_OK) {
     BoxesAsProblems(ini, at);
     return;
   }
   if (!splicing.empty()) {
     FileBuffer image;
-    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) != UPD_OK) {
+    if (NoMemoryEndsTheFile(ReadWholeFile(panel_.m_session, panel_, path, image)) != UPD_OK) {
       BoxesAsProblems(ini, at);
       return;
     }
@@ -356,7 +356,7 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
   } else {
     Fact(std::to_string(size) + " bytes, sent as it stands (the special block is not kept)");
     FileBuffer image;
-    if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
+    if (NoMemoryEndsTheFile(ReadWholeFile(panel_.m_session, panel_, path, image)) == UPD_OK) {
       BytesInSpecialBlock(image, path, SectionFamilies(setting.section), false);
     }
     boxes_.Clear();
@@ -369,7 +369,7 @@ void Checker::CheckLdr(const Setting& setting, const std::string& path, const st
 void Checker::CheckRaw(const std::string& path, const std::string& ini, int line) {
   boxes_.Clear();
   uint32_t size = 0;
-  if (NoMemoryEndsTheFile(CheckFileToSend(&panel_, path, size)) != UPD_OK) {
+  if (NoMemoryEndsTheFile(CheckFileToSend(panel_.m_session, panel_, path, size)) != UPD_OK) {
     BoxesAsProblems(ini, static_cast<unsigned>(line));
     return;
   }
@@ -455,7 +455,7 @@ void Checker::ImageBody(const std::string& path) {
   if (!facts.header || !facts.termination) Problem(path, facts.lines, kVtcIncompleteText);
 
   FileBuffer image;
-  if (NoMemoryEndsTheFile(ReadWholeFile(&panel_, path, image)) == UPD_OK) {
+  if (NoMemoryEndsTheFile(ReadWholeFile(panel_.m_session, panel_, path, image)) == UPD_OK) {
     for (int family : {kFamilyQZ600, kFamilyMV2}) {
       Fact(std::string("special block place for ") + FamilyName(family) + ": " +
            (HasSplicePlace(image, family) ? "present" : "missing"));

@@ -8,7 +8,8 @@
 #include "firmware/hex_digit.h"
 #include "firmware/sha256.h"
 #include "firmware/transfer_rate.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/regular_file.h"
@@ -48,13 +49,13 @@ enum class ReadEnd { kComplete, kShort, kFailed, kAborted };
 // Reads size bytes of file into buffer in pieces of at most piece bytes,
 // looking at the abort request before each piece. total and reads count what
 // was read; error is the system's code of a failed read.
-ReadEnd ReadPieces(CCommDialog* panel, std::FILE* file, uint32_t size, char* buffer, size_t piece,
+ReadEnd ReadPieces(PortSession& session, std::FILE* file, uint32_t size, char* buffer, size_t piece,
                    uint32_t& total, int& reads, int& error,
                    const std::function<void(uint64_t)>& afterPiece) {
   total = 0;
   reads = 0;
   while (total < size) {
-    if (panel->m_bAbort) return ReadEnd::kAborted;
+    if (session.m_bAbort) return ReadEnd::kAborted;
     const size_t want = std::min<size_t>(piece, size - total);
     errno = 0;
     const size_t got = std::fread(buffer + total, 1, want, file);
@@ -72,27 +73,26 @@ ReadEnd ReadPieces(CCommDialog* panel, std::FILE* file, uint32_t size, char* buf
 
 // A buffer for a file of size bytes and its zero byte; null (after the box)
 // when there is no room.
-std::unique_ptr<char[]> FileMemory(CCommDialog* panel, uint32_t size) {
+std::unique_ptr<char[]> FileMemory(RunReporter& reporter, uint32_t size) {
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t{size} + 1]);
-  if (!buffer) ShowError(panel->m_szPortName, "Memory allocation failed\n");
+  if (!buffer) reporter.ShowError("Memory allocation failed\n");
   return buffer;
 }
 
 }  // namespace
 
-FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char* openText,
+FilePtr OpenFirmwareFile(RunReporter& reporter, const std::string& path, const char* openText,
                          uint32_t& size, UpdateStatus& result) {
   const platform::OpenedFile opened = platform::OpenRegularFile(path);
   if (opened.file == nullptr) {
-    ShowError(panel->m_szPortName, opened.error != 0 ? std::string(openText)
+    reporter.ShowError(opened.error != 0 ? std::string(openText)
                                                      : NotRegularText(path, opened.kind));
     result = UPD_FILE_OPEN_FAILED;
     return nullptr;
   }
   FilePtr file(opened.file);
   if (opened.size > kMaxFirmwareFileBytes) {
-    ShowError(panel->m_szPortName,
-              Format("File %s is too large: %llu bytes, at most %llu", path.c_str(),
+    reporter.ShowError(Format("File %s is too large: %llu bytes, at most %llu", path.c_str(),
                      static_cast<unsigned long long>(opened.size),
                      static_cast<unsigned long long>(kMaxFirmwareFileBytes)));
     result = UPD_FILE_SIZE_ERROR;
@@ -103,61 +103,60 @@ FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char
   return file;
 }
 
-UpdateStatus SendFileCopy(CCommDialog* panel, const FileBuffer& copy, const char* label) {
+UpdateStatus SendFileCopy(PortSession& session, RunReporter& reporter, const FileBuffer& copy, const char* label) {
   const uint64_t fileSize = copy.size;
-  panel->m_progress.SetRange(0, 1000);
-  panel->m_progress.SetPos(0);
+  reporter.SetProgressRange(0, 1000);
+  reporter.SetProgressPos(0);
   uint64_t total = 0;
   BlockRate rate;
   while (total < fileSize) {
-    if (panel->m_bAbort) return UPD_ABORTED;
+    if (session.m_bAbort) return UPD_ABORTED;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kFileBlockBytes, fileSize - total));
     const uint32_t start = platform::GetTickCount();
     const UpdateStatus written =
-        WriteTransferBlock(panel, copy.data.get() + total, static_cast<uint32_t>(n));
+        WriteTransferBlock(session, reporter, copy.data.get() + total, static_cast<uint32_t>(n));
     if (written != UPD_OK) return written;
     const uint32_t elapsed = platform::GetTickCount() - start;
 
     total += n;
     const uint32_t shown = rate.Add(static_cast<uint32_t>(n), elapsed);
-    panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", label,
+    reporter.ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", label,
                              static_cast<int>(fileSize / 1024), static_cast<long>(shown),
                              Percent(total, fileSize)));
-    panel->m_progress.SetPos(ProgressPos(total, fileSize));
+    reporter.SetProgressPos(ProgressPos(total, fileSize));
   }
-  return panel->m_bAbort ? UPD_ABORTED : UPD_OK;
+  return session.m_bAbort ? UPD_ABORTED : UPD_OK;
 }
 
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label,
+UpdateStatus SendFile(PortSession& session, RunReporter& reporter, const std::string& path, const char* label,
                       std::string* sha256) {
   // The file is taken whole before anything is sent: the scanner gets
   // exactly the bytes read, whatever happens to the file meanwhile.
   FileBuffer copy;
-  UpdateStatus result = TakeFileToSend(panel, path, copy);
+  UpdateStatus result = TakeFileToSend(session, reporter, path, copy);
   if (result != UPD_OK) return result;
-  result = SendFileCopy(panel, copy, label);
+  result = SendFileCopy(session, reporter, copy, label);
   if (result == UPD_OK && sha256 != nullptr) *sha256 = Sha256Hex(copy.data.get(), copy.size);
   return result;
 }
 
-UpdateStatus ReadFileToSend(CCommDialog* panel, const std::string& path, std::FILE* file,
+UpdateStatus ReadFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, std::FILE* file,
                             uint32_t size, FileBuffer& out,
                             const std::function<void(uint64_t)>& afterPiece) {
-  std::unique_ptr<char[]> buffer = FileMemory(panel, size);
+  std::unique_ptr<char[]> buffer = FileMemory(reporter, size);
   if (!buffer) return UPD_NO_MEMORY;
   uint32_t total = 0;
   int reads = 0, error = 0;
-  switch (ReadPieces(panel, file, size, buffer.get(), kFileCopyChunkBytes, total, reads, error,
+  switch (ReadPieces(session, file, size, buffer.get(), kFileCopyChunkBytes, total, reads, error,
                      afterPiece)) {
     case ReadEnd::kAborted:
       return UPD_ABORTED;
     case ReadEnd::kFailed:
-      ShowError(panel->m_szPortName, "Cannot read from file\n");
+      reporter.ShowError("Cannot read from file\n");
       return UPD_READ_FAILED;
     case ReadEnd::kShort:
       // Sending what was read would pass a cut file off as the firmware.
-      ShowError(panel->m_szPortName,
-                Format("File %s ended after %u of its %u bytes: it changed while it was read",
+      reporter.ShowError(Format("File %s ended after %u of its %u bytes: it changed while it was read",
                        path.c_str(), static_cast<unsigned>(total), static_cast<unsigned>(size)));
       return UPD_READ_FAILED;
     case ReadEnd::kComplete:
@@ -169,26 +168,25 @@ UpdateStatus ReadFileToSend(CCommDialog* panel, const std::string& path, std::FI
   return UPD_OK;
 }
 
-UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuffer& out) {
+UpdateStatus TakeFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, FileBuffer& out) {
   uint32_t size = 0;
   UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenFirmwareFile(panel, path, kSendFileOpenText, size, opened);
+  FilePtr file = OpenFirmwareFile(reporter, path, kSendFileOpenText, size, opened);
   if (!file) return opened;
-  return ReadFileToSend(panel, path, file.get(), size, out);
+  return ReadFileToSend(session, reporter, path, file.get(), size, out);
 }
 
-UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::FILE* file,
+UpdateStatus ReadFileContents(PortSession& session, RunReporter& reporter, const std::string& path, std::FILE* file,
                               uint32_t size, FileBuffer& out) {
-  std::unique_ptr<char[]> buffer = FileMemory(panel, size);
+  std::unique_ptr<char[]> buffer = FileMemory(reporter, size);
   if (!buffer) return UPD_NO_MEMORY;
   uint32_t total = 0;
   int reads = 0, error = 0;
-  switch (ReadPieces(panel, file, size, buffer.get(), kFileBlockBytes, total, reads, error, {})) {
+  switch (ReadPieces(session, file, size, buffer.get(), kFileBlockBytes, total, reads, error, {})) {
     case ReadEnd::kAborted:
       return UPD_ABORTED;
     case ReadEnd::kFailed:
-      ShowError(panel->m_szPortName,
-                Format("Cannot read from file: <%s> error %d  readtimes %d dwTotRead %d\n",
+      reporter.ShowError(Format("Cannot read from file: <%s> error %d  readtimes %d dwTotRead %d\n",
                        path.c_str(), error, reads, static_cast<int>(total)));
       return UPD_READ_FAILED;
     case ReadEnd::kShort:
@@ -204,12 +202,12 @@ UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::
   return UPD_OK;
 }
 
-UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuffer& out) {
+UpdateStatus ReadWholeFile(PortSession& session, RunReporter& reporter, const std::string& path, FileBuffer& out) {
   uint32_t size = 0;
   UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenFirmwareFile(panel, path, "ReadWholeFile : CreateFile", size, opened);
+  FilePtr file = OpenFirmwareFile(reporter, path, "ReadWholeFile : CreateFile", size, opened);
   if (!file) return opened;
-  return ReadFileContents(panel, path, file.get(), size, out);
+  return ReadFileContents(session, reporter, path, file.get(), size, out);
 }
 
 namespace {
@@ -249,24 +247,24 @@ bool DecodeHeaderTag(const char* text, size_t length, uint8_t* header, size_t ca
   return false;
 }
 
-UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* header,
+UpdateStatus ReadHdrStr(RunReporter& reporter, const std::string& path, uint8_t* header,
                         size_t capacity) {
   uint32_t size = 0;
   UpdateStatus opened = UPD_OK;
-  FilePtr file = OpenFirmwareFile(panel, path, "ReadHdrStr : CreateFile", size, opened);
+  FilePtr file = OpenFirmwareFile(reporter, path, "ReadHdrStr : CreateFile", size, opened);
   if (!file) return opened;
   char text[4096];
   const size_t got = std::fread(text, 1, sizeof text, file.get());
   if (got < sizeof text && std::ferror(file.get())) {
-    ShowError(panel->m_szPortName, "Cannot read from file\n");
+    reporter.ShowError("Cannot read from file\n");
     return UPD_READ_FAILED;
   }
   return DecodeHeaderTag(text, got, header, capacity) ? UPD_OK : UPD_NO_HEADER;
 }
 
-UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size) {
+UpdateStatus CheckFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, uint32_t& size) {
   FileBuffer copy;
-  const UpdateStatus result = TakeFileToSend(panel, path, copy);
+  const UpdateStatus result = TakeFileToSend(session, reporter, path, copy);
   if (result == UPD_OK) size = static_cast<uint32_t>(copy.size);
   return result;
 }

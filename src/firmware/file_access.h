@@ -19,7 +19,8 @@
 
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // Largest block read from a file and written to the port at once.
 constexpr size_t kFileBlockBytes = 100;
@@ -47,7 +48,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // (UPD_FILE_OPEN_FAILED), "File <path> is a device, not a regular file" (a
 // folder, a pipe; UPD_FILE_OPEN_FAILED), "File <path> is too large: <n>
 // bytes, at most <max>" (UPD_FILE_SIZE_ERROR).
-FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char* openText,
+FilePtr OpenFirmwareFile(RunReporter& reporter, const std::string& path, const char* openText,
                          uint32_t& size, UpdateStatus& result);
 
 // Takes the raw file whole into memory and streams that copy in blocks of up
@@ -58,7 +59,7 @@ FilePtr OpenFirmwareFile(CCommDialog* panel, const std::string& path, const char
 // on UPD_OK. UPD_OK, UPD_ABORTED (the abort request, or a port write that
 // failed: the port was closed or is gone), UPD_READ_FAILED,
 // UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY.
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label,
+UpdateStatus SendFile(PortSession& session, RunReporter& reporter, const std::string& path, const char* label,
                       std::string* sha256 = nullptr);
 // SendFile's box for a file that does not open.
 inline constexpr const char* kSendFileOpenText = "SendFile : CreateFile";
@@ -67,7 +68,7 @@ inline constexpr const char* kSendFileOpenText = "SendFile : CreateFile";
 // is a regular file of a size that can be taken, and reads whole. Shows
 // SendFile's boxes. UPD_OK (size set), UPD_FILE_OPEN_FAILED,
 // UPD_FILE_SIZE_ERROR, UPD_READ_FAILED, UPD_NO_MEMORY.
-UpdateStatus CheckFileToSend(CCommDialog* panel, const std::string& path, uint32_t& size);
+UpdateStatus CheckFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, uint32_t& size);
 
 // A file image: size bytes followed by one zero byte (data holds size + 1).
 struct FileBuffer {
@@ -83,19 +84,19 @@ struct FileBuffer {
 // Reads the whole file. On UPD_OK fills out; on failure leaves it empty.
 // UPD_OK, UPD_ABORTED (silent), UPD_READ_FAILED, UPD_FILE_SIZE_ERROR,
 // UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY.
-UpdateStatus ReadWholeFile(CCommDialog* panel, const std::string& path, FileBuffer& out);
+UpdateStatus ReadWholeFile(PortSession& session, RunReporter& reporter, const std::string& path, FileBuffer& out);
 
 // The reading half of ReadWholeFile, for a file already open whose size was
 // read as size: a file that ends before size bytes (it shrank meanwhile) gives
 // UPD_READ_FAILED without a message; the abort request, noticed between two
 // pieces, UPD_ABORTED without one. path only names the file in messages.
-UpdateStatus ReadFileContents(CCommDialog* panel, const std::string& path, std::FILE* file,
+UpdateStatus ReadFileContents(PortSession& session, RunReporter& reporter, const std::string& path, std::FILE* file,
                               uint32_t size, FileBuffer& out);
 
 // Takes a raw file to send into memory: SendFile's first half.
 // UPD_OK (out filled), UPD_ABORTED, UPD_READ_FAILED, UPD_FILE_SIZE_ERROR,
 // UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY; on failure out stays empty.
-UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuffer& out);
+UpdateStatus TakeFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, FileBuffer& out);
 
 // The reading half of TakeFileToSend, for a file already open whose size was
 // read as size: pieces of kFileCopyChunkBytes, the abort request looked at
@@ -104,20 +105,20 @@ UpdateStatus TakeFileToSend(CCommDialog* panel, const std::string& path, FileBuf
 // changed while it was read", a failed read "Cannot read from file\n".
 // afterPiece, when given, is called with the bytes read so far after every
 // piece.
-UpdateStatus ReadFileToSend(CCommDialog* panel, const std::string& path, std::FILE* file,
+UpdateStatus ReadFileToSend(PortSession& session, RunReporter& reporter, const std::string& path, std::FILE* file,
                             uint32_t size, FileBuffer& out,
                             const std::function<void(uint64_t)>& afterPiece = {});
 
 // Streams bytes (a raw file's copy) as SendFile does, the status line and
 // progress bar following every block. UPD_OK, UPD_ABORTED.
-UpdateStatus SendFileCopy(CCommDialog* panel, const FileBuffer& copy, const char* label);
+UpdateStatus SendFileCopy(PortSession& session, RunReporter& reporter, const FileBuffer& copy, const char* label);
 
 // Decodes the first record of an S-record file into header (capacity bytes,
 // zero-terminated): the digit pairs after the type and byte count up to the
 // next record's "S", including the checksum and a zero for the CR LF pair.
 // UPD_OK, UPD_READ_FAILED, UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED,
 // UPD_NO_HEADER (silent).
-UpdateStatus ReadHdrStr(CCommDialog* panel, const std::string& path, uint8_t* header,
+UpdateStatus ReadHdrStr(RunReporter& reporter, const std::string& path, uint8_t* header,
                         size_t capacity);
 
 // The decoding step of ReadHdrStr on the first length bytes of text. True when

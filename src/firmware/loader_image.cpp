@@ -10,7 +10,8 @@
 
 #include "firmware/transfer_rate.h"
 #include "firmware/hex_digit.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/scanner_family.h"
 #include "link/line_watch.h"
 #include "platform/message_box.h"
@@ -242,7 +243,7 @@ unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family, size_t blo
   return 0;
 }
 
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+UpdateStatus InsertSpecialBlock(RunReporter& reporter, int family, FileBuffer& image,
                                 const uint8_t* block, size_t blockLength) {
   const bool mv2 = family == kFamilyMV2;
   const uint32_t base = SpecialBlockBase(family);
@@ -268,10 +269,10 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
       DataSpan span;
       switch (ReadDataSpan(lines[i], span)) {
         case SpanFault::kAddress:
-          ShowError(panel->m_szPortName, "Loader image: bad data record address");
+          reporter.ShowError("Loader image: bad data record address");
           return UPD_BAD_IMAGE;
         case SpanFault::kByteCount:
-          ShowError(panel->m_szPortName, kBadDataRecordText);
+          reporter.ShowError(kBadDataRecordText);
           return UPD_BAD_IMAGE;
         case SpanFault::kNone:
           spans[i] = span;
@@ -302,7 +303,7 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
     // be taken before the loader stops reading. The MV2 image is refused
     // rather than given the block at its end.
     if (insertAt == lines.size()) {
-      if (mv2) ShowError(panel->m_szPortName, "Loader image: no place for the special block");
+      if (mv2) reporter.ShowError("Loader image: no place for the special block");
       return UPD_NO_IMAGE_END;
     }
     if (mv2 && !dataBefore) return UPD_NO_IMAGE_DATA;
@@ -324,7 +325,7 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
       std::string below, above;
       int records = 0;
       if (!CutAtBlockRange(line, *spans[i], range, lineEnd, below, above, records)) {
-        ShowError(panel->m_szPortName, kBadDataRecordText);
+        reporter.ShowError(kBadDataRecordText);
         return UPD_BAD_IMAGE;
       }
       recordsChanged += records - 1;
@@ -341,7 +342,7 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
       if (!lines[i].Is('5')) continue;
       oldCount = RecordCount(lines[i].content);
       if (!oldCount) {
-        ShowError(panel->m_szPortName, "Loader image: bad count record");
+        reporter.ShowError("Loader image: bad count record");
         return UPD_BAD_IMAGE;
       }
     }
@@ -354,7 +355,7 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
       // written wrapped and no longer match the records sent.
       const int64_t newCount = int64_t{*oldCount} + inserted + recordsChanged;
       if (newCount < 0 || newCount > int64_t{UINT32_MAX}) {
-        ShowError(panel->m_szPortName, "Loader image: the record count does not fit the count record");
+        reporter.ShowError("Loader image: the record count does not fit the count record");
         return UPD_BAD_IMAGE;
       }
       count = CountRecord(static_cast<uint32_t>(newCount));
@@ -390,30 +391,30 @@ UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& imag
   }
 }
 
-UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image) {
+UpdateStatus SendLoaderImage(PortSession& session, RunReporter& reporter, FileBuffer& image) {
   // The image is released however the sending ends.
   struct Releaser {
     FileBuffer& image;
     ~Releaser() { image.Release(); }
   } releaser{image};
 
-  panel->m_progress.SetRange(0, 1000);
-  panel->m_progress.SetPos(0);
+  reporter.SetProgressRange(0, 1000);
+  reporter.SetProgressPos(0);
   const uint64_t length = image.data ? image.size : 0;
   uint64_t sent = 0;
   BlockRate rate;
   while (sent < length) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kFileBlockBytes, length - sent));
     const uint32_t start = platform::GetTickCount();
-    const UpdateStatus written = WriteTransferBlock(panel, image.data.get() + sent, n);
+    const UpdateStatus written = WriteTransferBlock(session, reporter, image.data.get() + sent, n);
     if (written != UPD_OK) return written;
     const uint32_t elapsed = platform::GetTickCount() - start;
     sent += n;
     const uint32_t shown = rate.Add(n, elapsed);
-    panel->ShowStatus(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
+    reporter.ShowStatus(Format("%s %ld bytes %ld bytes/sec %ld%%", "LDR",
                              static_cast<long>(length), static_cast<long>(shown),
                              static_cast<long>(sent * 100 / length)));
-    panel->m_progress.SetPos(static_cast<int>(sent * 1000 / length));
+    reporter.SetProgressPos(static_cast<int>(sent * 1000 / length));
   }
   return UPD_OK;
 }

@@ -12,7 +12,8 @@
 #include "firmware/file_access.h"
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // Data bytes per inserted S3 record.
 constexpr size_t kSpecialRecordBytes = 28;
@@ -43,7 +44,7 @@ uint32_t SpecialBlockBase(int family);
 //                      hex; a data record that reaches into the block's range
 //                      but is not sound or runs past the addresses of its type
 // The other results show no message; the loader update reports them.
-UpdateStatus InsertSpecialBlock(CCommDialog* panel, int family, FileBuffer& image,
+UpdateStatus InsertSpecialBlock(RunReporter& reporter, int family, FileBuffer& image,
                                 const uint8_t* block, size_t blockLength);
 
 // The line (1-based) of the image's first data record whose bytes reach into
@@ -57,4 +58,4 @@ unsigned FirstLineInSpecialBlock(const FileBuffer& image, int family,
 // progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the
 // abort request, or a port write that failed because the port was closed or
 // is gone).
-UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image);
+UpdateStatus SendLoaderImage(PortSession& session, RunReporter& reporter, FileBuffer& image);

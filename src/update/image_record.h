@@ -14,7 +14,8 @@
 
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // Bytes of record text: a line of up to 79 characters and its line feed.
 constexpr size_t kRecordTextBytes = 80;
@@ -65,7 +66,7 @@ LineEnd ReadFileLine(std::FILE* file, char* buffer, size_t capacity, size_t& len
 // A slot whose record the file lacks keeps length 0; the engine decides
 // whether its mode needs it. lines, when given, gets the number of the last
 // line read: the faulty one on UPD_BAD_IMAGE, the file's last on UPD_OK.
-UpdateStatus ReadRCPFile(CCommDialog* panel, const std::string& path, ImageRecord* header,
+UpdateStatus ReadRCPFile(PortSession& session, RunReporter& reporter, const std::string& path, ImageRecord* header,
                          ImageRecord** dataList, ImageRecord* count, ImageRecord* termination,
                          uint32_t* expectedTotal, unsigned* lines = nullptr);
 
@@ -84,9 +85,9 @@ bool RunsOver64K(const ImageRecord& record);
 //   UPD_NO_MEMORY     no room for the second part; nothing sent
 //   UPD_ABORTED       the port write failed (the port was closed or has
 //                     gone); the counters did not advance
-UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendRCPRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent, bool blockMode);
-UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendVTCRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 
 // Sends one block of a download cut at 64 KB: data records from *cursor on,
@@ -99,8 +100,9 @@ UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t exp
 // A record sender of the image engines; the last argument says whether the
 // download goes in blocks, which the sender needs to know to cut records at
 // 64 KB boundaries (SendImageBlock always says so).
-using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
-UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
+using RecordSender = UpdateStatus (*)(PortSession&, RunReporter&, ImageRecord*, uint32_t, uint32_t*,
+                                      bool);
+UpdateStatus SendImageBlock(PortSession& session, RunReporter& reporter, RecordSender send, ImageRecord** cursor,
                             uint32_t expectedTotal, uint32_t* sent, uint16_t* records);
 // The blocks SendImageBlock sends a data list in (the list as read, records
 // not cut yet): a block ends before a record in another 64 KB page and after

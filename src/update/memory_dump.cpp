@@ -6,7 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -44,8 +45,8 @@ DumpRange RangeFor(int family) {
           Format("%.8x", 0x10000)};
 }
 
-UpdateStatus WriteText(CCommDialog* panel, const std::string& text) {
-  return EngineTypeText(panel, text.data(), text.size());
+UpdateStatus WriteText(PortSession& session, RunReporter& reporter, const std::string& text) {
+  return EngineTypeText(session, reporter, text.data(), text.size());
 }
 
 bool IsBytePiece(const char* piece, size_t length) {
@@ -83,43 +84,43 @@ UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsign
   return UPD_OK;
 }
 
-UpdateStatus GetSpecialBlock(CCommDialog* panel, int family, uint8_t* bytes, unsigned limit,
-                             unsigned* count) {
+UpdateStatus GetSpecialBlock(PortSession& session, RunReporter& reporter, const RunSettings& run,
+                             uint8_t* bytes, unsigned limit, unsigned* count) {
   *count = 0;
-  const unsigned version = static_cast<unsigned>(panel->m_nLoaderVersion.load());
+  const unsigned version = static_cast<unsigned>(run.loaderVersion);
   const uint8_t key = version < kDumpKeyChangeVersion ? '4' : '7';
-  const DumpRange range = RangeFor(family);
+  const DumpRange range = RangeFor(run.family);
 
-  UpdateStatus result = EngineLinkCheck(panel);
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineTypeKey(panel, key);
+  result = EngineTypeKey(session, reporter, key);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, Expect{.success = {"Dump", "0x1234abcd"}});
+  result = WaitForPair(session, kPromptMs, Expect{.success = {"Dump", "0x1234abcd"}});
   if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response Dump");
+    reporter.ShowError("GetSpecialBlock: No response Dump");
     return result;
   }
   if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = WriteText(panel, range.startTyped);
+  result = WriteText(session, reporter, range.startTyped);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, Expect{.success = {"End Address", "0xabcd1234"}});
+  result = WaitForPair(session, kPromptMs, Expect{.success = {"End Address", "0xabcd1234"}});
   if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response End Address");
+    reporter.ShowError("GetSpecialBlock: No response End Address");
     return result;
   }
   if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = WriteText(panel, range.endTyped);
+  result = WriteText(session, reporter, range.endTyped);
   if (result != UPD_OK) return result;
   char text[kCaptureBytes] = {};
   size_t copied = 0;
-  result = WaitBetween(panel, kDumpTextMs, reinterpret_cast<uint8_t*>(text), kCaptureBytes - 1,
+  result = WaitBetween(session, kDumpTextMs, reinterpret_cast<uint8_t*>(text), kCaptureBytes - 1,
                        range.startMarker.c_str(), range.endMarker.c_str(), &copied);
   if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response Memory Data");
-    ShowError(panel->m_szPortName, "Dump Memory. addr1: " + range.startMarker +
+    reporter.ShowError("GetSpecialBlock: No response Memory Data");
+    reporter.ShowError("Dump Memory. addr1: " + range.startMarker +
                                        "  addr2: " + range.endMarker + " ");
     return result;
   }

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "link/scanner_identity.h"
 #include "link/update_status.h"
 #include "update/run_record.h"
 #include "update/run_settings.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // The firmware steps of one run (RCP, VTC, then FPGA and UIM or CPLD and DSP,
 // then LDR), each only if configured and every earlier step succeeded.
@@ -21,7 +23,10 @@ class CCommDialog;
 // components (when given), with its file, the file's size, its outcome and
 // the digest of what was written; after a failed step, every configured step
 // that was not reached follows.
-UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
+// identity is the scanner's as the run identified it; the identifications
+// the sequence makes after the logic device's update bring it up to date.
+UpdateStatus RunProgrammingSteps(PortSession& session, RunReporter& reporter,
+                                 const RunSettings& run, ScannerIdentity& identity,
                                  RunRecord* record = nullptr);
 
 // Bytes of the RCP file's decoded header tag that the sequence reads.

@@ -14,8 +14,6 @@
 
 #include "platform/time.h"
 
-class CCommDialog;
-
 // What became of one component of a run.
 enum class ComponentOutcome {
   kWritten,     // sent whole and taken by the loader
@@ -55,7 +53,7 @@ struct RunRecord {
 class CRunRecorder {
  public:
   // Called once per run that began programming, when its outcome is known.
-  virtual void RecordRun(CCommDialog* panel, const RunRecord& record) = 0;
+  virtual void RecordRun(const RunRecord& record) = 0;
 
  protected:
   ~CRunRecorder() = default;

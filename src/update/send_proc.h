@@ -7,12 +7,15 @@
 // programming routine of a press of the port button.
 #pragma once
 
+#include "link/scanner_identity.h"
 #include "link/update_status.h"
 #include "update/run_record.h"
 #include "update/run_settings.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // The run's record goes to recorder (when given) once its outcome is known.
-int sendProc(CCommDialog* panel, const CRunSettingsSource& settings,
-             CRunRecorder* recorder = nullptr);
+// known is the identity of the scanner the port's panel identified last.
+int sendProc(PortSession& session, RunReporter& reporter, const ScannerIdentity& known,
+             const CRunSettingsSource& settings, CRunRecorder* recorder = nullptr);

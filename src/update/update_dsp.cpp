@@ -1,7 +1,8 @@
 // UpdateDSP: writes new DSP code into the DSP flash of a first-generation
 // scanner. The loader checks its RAM before it takes the code and may refuse
 // with "RAM Error"; after the end byte it needs up to a minute to write.
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/response.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
@@ -14,37 +15,37 @@ constexpr MenuPrompt kDspConfirm{"y", 8000,
 constexpr uint32_t kDspDoneMs = 60000;
 }  // namespace
 
-UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  UpdateStatus result = EngineLinkCheck(panel);
+UpdateStatus UpdateDSP(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineMenuStep(panel, kDspMenu, false);
+  result = EngineMenuStep(session, reporter, kDspMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineMenuStep(panel, kDspConfirm, true);
+  result = EngineMenuStep(session, reporter, kDspConfirm, true);
   if (result == UPD_FAIL_MATCH) return UPD_DSP_RAM_ERROR;
   if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.dspFile, "DSP", &report);
+  result = EngineStreamStep(session, reporter, run.dspFile, "DSP", &report);
   if (result != UPD_OK) return result;
 
-  result = EngineEndByte(panel);
+  result = EngineEndByte(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineAwaitCompletion(panel, kDspDoneMs, "DONE");
+  result = EngineAwaitCompletion(session, kDspDoneMs, "DONE");
   // The flash write is over (or given up): Reset is available again.
-  panel->EndFlashWrite();
+  reporter.EndFlashWrite();
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.
-    if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "DSP update failed");
+    if (result != UPD_LINK_DOWN) reporter.ShowError("DSP update failed");
     return result;
   }
-  panel->m_progress.SetPos(0);
-  panel->ShowStatus("DSP Done");
+  reporter.SetProgressPos(0);
+  reporter.ShowStatus("DSP Done");
   return UPD_OK;
 }
 
-UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateDSP(PortSession& session, RunReporter& reporter, const RunSettings& run) {
   StepReport report;
-  return UpdateDSP(panel, run, report);
+  return UpdateDSP(session, reporter, run, report);
 }

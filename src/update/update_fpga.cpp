@@ -1,6 +1,7 @@
 // UpdateFPGA: writes a new configuration into the FPGA of an MV2 scanner and
 // waits for the loader to report that it has been programmed.
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/response.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
@@ -11,29 +12,29 @@ constexpr MenuPrompt kFpgaMenu{"3", 2000, Expect{.success = {"FPGA Update", "abo
 constexpr uint32_t kFpgaDoneMs = 20000;
 }  // namespace
 
-UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  UpdateStatus result = EngineLinkCheck(panel);
+UpdateStatus UpdateFPGA(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineMenuStep(panel, kFpgaMenu, false);
+  result = EngineMenuStep(session, reporter, kFpgaMenu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
-  result = EngineStreamStep(panel, run.fpgaFile, "FPGA", &report);
+  result = EngineStreamStep(session, reporter, run.fpgaFile, "FPGA", &report);
   if (result != UPD_OK) return result;
 
-  result = EngineEndByte(panel);
+  result = EngineEndByte(session, reporter);
   if (result != UPD_OK) return result;
 
-  panel->m_progress.SetPos(0);
-  panel->ShowStatus("FPGA Programming...");
+  reporter.SetProgressPos(0);
+  reporter.ShowStatus("FPGA Programming...");
 
-  result = EngineAwaitCompletion(panel, kFpgaDoneMs, "Done!");
+  result = EngineAwaitCompletion(session, kFpgaDoneMs, "Done!");
   // The logic is written (or given up): Reset is available again, as after
   // every other component, so an operator's stop need not wait for the next
   // end byte.
-  if (result == UPD_OK) panel->EndFlashWrite();
+  if (result == UPD_OK) reporter.EndFlashWrite();
   if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "No response");
+    reporter.ShowError("No response");
     return UPD_TIMEOUT;
   }
   // Only the completion text itself is success; a wait that ended any other
@@ -41,7 +42,7 @@ UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& 
   return result;
 }
 
-UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateFPGA(PortSession& session, RunReporter& reporter, const RunSettings& run) {
   StepReport report;
-  return UpdateFPGA(panel, run, report);
+  return UpdateFPGA(session, reporter, run, report);
 }

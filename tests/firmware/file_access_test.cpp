@@ -44,7 +44,7 @@ TEST_P(SendFileStream, SendsTheFileUnchangedInBlocksOfAHundredBytes) {
   const std::string content = Pattern(c.size);
   const std::string path = dir_.Write("dsp.bin", content);
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_OK);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "DSP"), UPD_OK);
 
   EXPECT_EQ(sim.Received(), content);
   const std::vector<std::string> statuses = sim.Statuses();
@@ -98,7 +98,7 @@ TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
   };
   for (const auto& c : cases) {
     boxes_.Clear();
-    EXPECT_EQ(SendFile(sim.Panel(), c.path, "PLD"), UPD_FILE_OPEN_FAILED) << c.path;
+    EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), c.path, "PLD"), UPD_FILE_OPEN_FAILED) << c.path;
     ASSERT_EQ(boxes_.Boxes().size(), 1u);
     EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
     EXPECT_EQ(boxes_.Boxes()[0].text, c.text);
@@ -118,9 +118,9 @@ TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
                            std::to_string(kMaxFirmwareFileBytes + 1) + " bytes, at most " +
                            std::to_string(kMaxFirmwareFileBytes);
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_FILE_SIZE_ERROR);
+  EXPECT_EQ(ReadWholeFile(sim.Panel()->m_session, *sim.Panel(), path, image), UPD_FILE_SIZE_ERROR);
   EXPECT_EQ(image.data, nullptr);
   EXPECT_EQ(sim.Received(), "");
   ASSERT_EQ(boxes_.Texts(), (std::vector<std::string>{text, text}));
@@ -133,7 +133,7 @@ TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
   const std::string path = dir_.Write("fpga.bin", content);
   std::string digest;
 
-  ASSERT_EQ(SendFile(sim.Panel(), path, "FPGA", &digest), UPD_OK);
+  ASSERT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "FPGA", &digest), UPD_OK);
   EXPECT_EQ(sim.Received(), content);
   EXPECT_EQ(digest, Sha256Hex(content.data(), content.size()));
 }
@@ -147,7 +147,7 @@ TEST_F(FirmwareTest, ARawFileThatEndsBeforeItsSizeFailsWithABox) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   ASSERT_NE(file, nullptr);
   FileBuffer copy;
-  EXPECT_EQ(ReadFileToSend(sim.Panel(), path, file.get(), 500, copy), UPD_READ_FAILED);
+  EXPECT_EQ(ReadFileToSend(sim.Panel()->m_session, *sim.Panel(), path, file.get(), 500, copy), UPD_READ_FAILED);
   EXPECT_EQ(copy.data, nullptr);
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"File " + path +
                                                      " ended after 250 of its 500 bytes: it "
@@ -165,10 +165,10 @@ TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
   std::vector<uint64_t> pieces;
   FileBuffer copy;
   const UpdateStatus result = ReadFileToSend(
-      sim.Panel(), path, file.get(), static_cast<uint32_t>(content.size()), copy,
+      sim.Panel()->m_session, *sim.Panel(), path, file.get(), static_cast<uint32_t>(content.size()), copy,
       [&](uint64_t done) {
         pieces.push_back(done);
-        sim.Panel()->m_bAbort = true;  // the operator's Reset
+        sim.Panel()->m_session.m_bAbort = true;  // the operator's Reset
       });
   EXPECT_EQ(result, UPD_ABORTED);
   EXPECT_EQ(pieces, std::vector<uint64_t>{kFileCopyChunkBytes});
@@ -180,9 +180,9 @@ TEST_F(FirmwareTest, AnAbortDuringTheReadOfARawFileEndsIt) {
 TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
   SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("ldr.s19", Pattern(4000));
-  sim.Panel()->m_bAbort = true;
+  sim.Panel()->m_session.m_bAbort = true;
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_ABORTED);
+  EXPECT_EQ(ReadWholeFile(sim.Panel()->m_session, *sim.Panel(), path, image), UPD_ABORTED);
   EXPECT_EQ(image.data, nullptr);
   EXPECT_TRUE(boxes_.Boxes().empty());
 }
@@ -190,9 +190,9 @@ TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
   SimPanel sim(kFamilyQZ600);
   const std::string path = dir_.Write("fpga.bin", Pattern(300));
-  sim.Panel()->m_bAbort = true;
+  sim.Panel()->m_session.m_bAbort = true;
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "FPGA"), UPD_ABORTED);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "FPGA"), UPD_ABORTED);
   EXPECT_EQ(sim.Received(), "");
   EXPECT_TRUE(boxes_.Boxes().empty());
 }
@@ -202,7 +202,7 @@ TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
   const std::string path = dir_.Write("uim.bin", Pattern(300));
   sim.Line().Unplug();
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "UIM"), UPD_LINK_DOWN);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "UIM"), UPD_LINK_DOWN);
   // No status line claims a block that never reached the scanner.
   EXPECT_TRUE(sim.Statuses().empty());
   EXPECT_EQ(sim.Panel()->m_progress.GetPos(), 0);
@@ -244,7 +244,7 @@ TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
     const std::string content = Pattern(size);
     const std::string path = dir_.Write("ldr" + std::to_string(size) + ".s19", content);
     FileBuffer image;
-    ASSERT_EQ(ReadWholeFile(sim.Panel(), path, image), UPD_OK) << size;
+    ASSERT_EQ(ReadWholeFile(sim.Panel()->m_session, *sim.Panel(), path, image), UPD_OK) << size;
     ASSERT_EQ(image.size, size);
     EXPECT_EQ(std::string(image.data.get(), size), content) << size;
     EXPECT_EQ(image.data[size], '\0') << size;
@@ -255,7 +255,7 @@ TEST_F(FirmwareTest, ReadWholeFileHandsOutTheFileFollowedByAZeroByte) {
 TEST_F(FirmwareTest, ReadWholeFileOfAMissingFileHandsOutNothing) {
   SimPanel sim(kFamilyQZ600);
   FileBuffer image;
-  EXPECT_EQ(ReadWholeFile(sim.Panel(), dir_.Missing("ldr.s19"), image), UPD_FILE_OPEN_FAILED);
+  EXPECT_EQ(ReadWholeFile(sim.Panel()->m_session, *sim.Panel(), dir_.Missing("ldr.s19"), image), UPD_FILE_OPEN_FAILED);
   EXPECT_EQ(image.data, nullptr);
   ASSERT_EQ(boxes_.Boxes().size(), 1u);
   EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
@@ -269,7 +269,7 @@ TEST_F(FirmwareTest, AFileThatEndsBeforeItsSizeIsAFailedReadWithoutAMessage) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   ASSERT_NE(file, nullptr);
   FileBuffer image;
-  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 500, image), UPD_READ_FAILED);
+  EXPECT_EQ(ReadFileContents(sim.Panel()->m_session, *sim.Panel(), path, file, 500, image), UPD_READ_FAILED);
   std::fclose(file);
   EXPECT_EQ(image.data, nullptr);
   EXPECT_TRUE(boxes_.Boxes().empty());
@@ -288,7 +288,7 @@ TEST_F(FirmwareTest, AFailedReadNamesTheFileTheErrorAndTheReadsSoFar) {
   }
   std::clearerr(file);
   FileBuffer image;
-  EXPECT_EQ(ReadFileContents(sim.Panel(), path, file, 250, image), UPD_READ_FAILED);
+  EXPECT_EQ(ReadFileContents(sim.Panel()->m_session, *sim.Panel(), path, file, 250, image), UPD_READ_FAILED);
   std::fclose(file);
   EXPECT_EQ(image.data, nullptr);
   ASSERT_EQ(boxes_.Boxes().size(), 1u);
@@ -314,7 +314,7 @@ TEST_P(HeaderTag, DecodesTheFirstRecordUpToTheNextOne) {
   const std::string path = dir_.Write("rcp.s19", c.text);
   std::vector<uint8_t> header(std::max<size_t>(256, c.capacity + 1), 0xEE);
 
-  const UpdateStatus result = ReadHdrStr(sim.Panel(), path, header.data(), c.capacity);
+  const UpdateStatus result = ReadHdrStr(*sim.Panel(), path, header.data(), c.capacity);
 
   EXPECT_EQ(result, c.decoded ? UPD_OK : UPD_NO_HEADER);
   if (c.decoded) {
@@ -347,7 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
   SimPanel sim(kFamilyQZ600);
   uint8_t header[256];
-  EXPECT_EQ(ReadHdrStr(sim.Panel(), dir_.Missing("rcp.s19"), header, sizeof header),
+  EXPECT_EQ(ReadHdrStr(*sim.Panel(), dir_.Missing("rcp.s19"), header, sizeof header),
             UPD_FILE_OPEN_FAILED);
   ASSERT_EQ(boxes_.Boxes().size(), 1u);
   EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");

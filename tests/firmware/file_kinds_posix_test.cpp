@@ -26,24 +26,24 @@ struct Reader {
 
 const Reader kReaders[] = {
     {"SendFile", [](CCommDialog* panel, const std::string& path) {
-       return SendFile(panel, path, "PLD");
+       return SendFile(panel->m_session, *panel, path, "PLD");
      }},
     {"ReadWholeFile", [](CCommDialog* panel, const std::string& path) {
        FileBuffer image;
-       const UpdateStatus result = ReadWholeFile(panel, path, image);
+       const UpdateStatus result = ReadWholeFile(panel->m_session, *panel, path, image);
        EXPECT_EQ(image.data, nullptr);
        return result;
      }},
     {"ReadHdrStr", [](CCommDialog* panel, const std::string& path) {
        uint8_t header[256];
-       return ReadHdrStr(panel, path, header, sizeof header);
+       return ReadHdrStr(*panel, path, header, sizeof header);
      }},
     {"ReadRCPFile", [](CCommDialog* panel, const std::string& path) {
        ImageRecord header, count, termination;
        ImageRecord* data = nullptr;
        uint32_t expected = 0;
        const UpdateStatus result =
-           ReadRCPFile(panel, path, &header, &data, &count, &termination, &expected);
+           ReadRCPFile(panel->m_session, *panel, path, &header, &data, &count, &termination, &expected);
        EXPECT_EQ(data, nullptr);
        return result;
      }},

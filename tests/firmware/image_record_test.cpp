@@ -28,16 +28,16 @@ const std::string T = "S70500000000FA\r\n";
 std::string Text(const ImageRecord& record) { return std::string(record.text, record.length); }
 
 // A record sender of one kind in one mode.
-using Sender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*);
+using Sender = UpdateStatus (*)(PortSession&, RunReporter&, ImageRecord*, uint32_t, uint32_t*);
 
-UpdateStatus SendRcpInBlocks(CCommDialog* panel, ImageRecord* record, uint32_t total,
-                             uint32_t* sent) {
-  return SendRCPRecord(panel, record, total, sent, true);
+UpdateStatus SendRcpInBlocks(PortSession& session, RunReporter& reporter, ImageRecord* record,
+                             uint32_t total, uint32_t* sent) {
+  return SendRCPRecord(session, reporter, record, total, sent, true);
 }
 
-UpdateStatus SendRcpInOnePass(CCommDialog* panel, ImageRecord* record, uint32_t total,
-                              uint32_t* sent) {
-  return SendRCPRecord(panel, record, total, sent, false);
+UpdateStatus SendRcpInOnePass(PortSession& session, RunReporter& reporter, ImageRecord* record,
+                              uint32_t total, uint32_t* sent) {
+  return SendRCPRecord(session, reporter, record, total, sent, false);
 }
 
 // The sender of the kind in the mode its engine uses for a scanner of the
@@ -68,7 +68,7 @@ struct LoadedImage {
 void Load(SimPanel& sim, const fwtest::ScratchDir& dir, const std::string& content,
           LoadedImage& image) {
   const std::string path = dir.Write("image.s19", content);
-  image.result = ReadRCPFile(sim.Panel(), path, &image.header, &image.data, &image.count,
+  image.result = ReadRCPFile(sim.Panel()->m_session, *sim.Panel(), path, &image.header, &image.data, &image.count,
                              &image.termination, &image.total);
 }
 
@@ -269,7 +269,7 @@ TEST_F(FirmwareTest, ReadRCPFileOfAMissingFileIsAnOpenFailure) {
   ImageRecord header, count, termination;
   ImageRecord* data = nullptr;
   uint32_t total = 0;
-  EXPECT_EQ(ReadRCPFile(sim.Panel(), dir_.Missing("vtc.s19"), &header, &data, &count,
+  EXPECT_EQ(ReadRCPFile(sim.Panel()->m_session, *sim.Panel(), dir_.Missing("vtc.s19"), &header, &data, &count,
                         &termination, &total),
             UPD_FILE_OPEN_FAILED);
   EXPECT_EQ(data, nullptr);
@@ -281,7 +281,7 @@ TEST_F(FirmwareTest, ReadRCPFileOfAMissingFileIsAnOpenFailure) {
 // Reading a long image ends at Reset, quietly, with nothing handed out.
 TEST_F(FirmwareTest, ReadRCPFileEndsAtAnAbort) {
   SimPanel sim(kFamilyQZ600);
-  sim.Panel()->m_bAbort = true;
+  sim.Panel()->m_session.m_bAbort = true;
   LoadedImage image;
   Load(sim, dir_, "S307000001000101F5\r\n" + T, image);
   EXPECT_EQ(image.result, UPD_ABORTED);
@@ -427,7 +427,7 @@ TEST_P(Split, CutsARecordThatRunsOverA64KBoundary) {
   uint32_t sent = 0;
   const Sender send = SenderFor(c.vtc, c.family);
 
-  EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), c.result);
+  EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data, image.total, &sent), c.result);
   EXPECT_EQ(sim.Received(), c.first);
   EXPECT_EQ(sent, c.first.size());
   if (c.second.empty()) {
@@ -438,7 +438,7 @@ TEST_P(Split, CutsARecordThatRunsOverA64KBoundary) {
   EXPECT_EQ(Text(*image.data->next), c.second);
   EXPECT_EQ(image.data->next->next, nullptr);
   // The second part goes out whole when its turn comes.
-  EXPECT_EQ(send(sim.Panel(), image.data->next, image.total, &sent), UPD_OK);
+  EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data->next, image.total, &sent), UPD_OK);
   EXPECT_EQ(sim.Received(), c.first + c.second);
 }
 
@@ -495,7 +495,7 @@ TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
     order.push_back(&image.termination);
     std::vector<int> expectedPositions;
     for (ImageRecord* record : order) {
-      ASSERT_EQ(send(sim.Panel(), record, total, &sent), UPD_OK);
+      ASSERT_EQ(send(sim.Panel()->m_session, *sim.Panel(), record, total, &sent), UPD_OK);
       expectedPositions.push_back(static_cast<int>(uint64_t{sent} * 1000 / total));
     }
 
@@ -533,8 +533,8 @@ TEST_F(FirmwareTest, ARecordWriteThatFailsStopsTheDownloadWithoutCountingIt) {
     uint32_t sent = 0;
     const Sender send = SenderFor(vtc, kFamilyQZ500);
 
-    EXPECT_EQ(send(sim.Panel(), &image.header, image.total, &sent), UPD_LINK_DOWN);
-    EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), UPD_LINK_DOWN);
+    EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), &image.header, image.total, &sent), UPD_LINK_DOWN);
+    EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data, image.total, &sent), UPD_LINK_DOWN);
     EXPECT_EQ(sent, 0u);
     EXPECT_TRUE(sim.Statuses().empty());
     // A record split before the failed write stays a well-formed list.
@@ -562,7 +562,7 @@ TEST_F(FirmwareTest, PortsSendingAtTheSameTimeShareTheThroughputFiguresSafely) {
   auto run = [](SimPanel* sim, LoadedImage* image) {
     for (Sender send : {SenderFor(false, kFamilyQZ500), SenderFor(true, kFamilyQZ500)}) {
       uint32_t sent = 0;
-      for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel(), r, image->total, &sent);
+      for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel()->m_session, *sim->Panel(), r, image->total, &sent);
     }
   };
   std::thread a(run, &first, &images[0]);

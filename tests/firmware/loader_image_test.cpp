@@ -66,7 +66,7 @@ TEST_P(Splice, PutsTheZeroBlockInItsPlace) {
   const char* before = image.data.get();
   const uint8_t block[64] = {};
 
-  EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), c.result);
+  EXPECT_EQ(InsertSpecialBlock(*sim.Panel(), c.family, image, block, sizeof block), c.result);
 
   if (c.result == UPD_OK) {
     EXPECT_EQ(Text(image), c.spliced);
@@ -231,7 +231,7 @@ TEST_F(FirmwareTest, ARecordOrCountTheSpliceCannotRewriteIsRefusedWithAMessage) 
     SimPanel sim(c.family);
     FileBuffer image = Image(c.image);
     const uint8_t block[64] = {};
-    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE);
+    EXPECT_EQ(InsertSpecialBlock(*sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE);
     EXPECT_EQ(Text(image), c.image);
     ASSERT_EQ(boxes_.Boxes().size(), 1u);
     EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
@@ -269,7 +269,7 @@ TEST_F(FirmwareTest, TheSpliceCarriesTheBlockBytesInOrderAndGrowsBy176Characters
   uint8_t block[64];
   for (int i = 0; i < 64; ++i) block[i] = static_cast<uint8_t>(i);
 
-  ASSERT_EQ(InsertSpecialBlock(sim.Panel(), kFamilyQZ600, image, block, sizeof block), UPD_OK);
+  ASSERT_EQ(InsertSpecialBlock(*sim.Panel(), kFamilyQZ600, image, block, sizeof block), UPD_OK);
 
   EXPECT_EQ(image.size, text.size() + 176);
   EXPECT_EQ(Text(image),
@@ -298,7 +298,7 @@ TEST_F(FirmwareTest, AnUnreadableCountRecordOrAddressIsRefusedWithAMessage) {
     SimPanel sim(c.family);
     FileBuffer image = Image(c.image);
     const uint8_t block[64] = {};
-    EXPECT_EQ(InsertSpecialBlock(sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE)
+    EXPECT_EQ(InsertSpecialBlock(*sim.Panel(), c.family, image, block, sizeof block), UPD_BAD_IMAGE)
         << c.image;
     EXPECT_EQ(Text(image), c.image);
     ASSERT_EQ(boxes_.Boxes().size(), 1u) << c.image;
@@ -322,7 +322,7 @@ TEST_F(FirmwareTest, SendLoaderImageShowsTheImageLengthInEveryLineAndEndsAtTheTo
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('A' + i % 26);
   FileBuffer image = Image(text);
 
-  EXPECT_EQ(SendLoaderImage(sim.Panel(), image), UPD_OK);
+  EXPECT_EQ(SendLoaderImage(sim.Panel()->m_session, *sim.Panel(), image), UPD_OK);
 
   EXPECT_EQ(sim.Received(), text);
   EXPECT_EQ(image.data, nullptr) << "the image is released";
@@ -343,9 +343,9 @@ TEST_F(FirmwareTest, SendLoaderImageEndsOnAnAbortOrAFailedWriteAndReleasesTheIma
     if (unplug) {
       sim.Line().Unplug();
     } else {
-      sim.Panel()->m_bAbort = true;
+      sim.Panel()->m_session.m_bAbort = true;
     }
-    EXPECT_EQ(SendLoaderImage(sim.Panel(), image), unplug ? UPD_LINK_DOWN : UPD_ABORTED) << unplug;
+    EXPECT_EQ(SendLoaderImage(sim.Panel()->m_session, *sim.Panel(), image), unplug ? UPD_LINK_DOWN : UPD_ABORTED) << unplug;
     EXPECT_EQ(image.data, nullptr) << unplug;
     EXPECT_EQ(sim.Received(), "") << unplug;
     EXPECT_TRUE(sim.Statuses().empty()) << unplug;
