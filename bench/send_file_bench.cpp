@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/sim/sim_line.h"
 #include "update/file_send.h"
@@ -66,7 +66,7 @@ void BM_SendFileLineShare(benchmark::State& state) {
   for (auto _ : state) {
     const size_t before = taken.load();
     const auto start = std::chrono::steady_clock::now();
-    const UpdateStatus result = SendFile(&panel, path, "FPGA");
+    const UpdateStatus result = SendFile(panel.m_session, panel, path, "FPGA");
     // The last block is on the wire once the far end has taken it.
     while (taken.load() < before + kFileBytes) std::this_thread::sleep_for(std::chrono::microseconds(200));
     const auto end = std::chrono::steady_clock::now();

@@ -42,7 +42,7 @@
 #include "bench_operator.h"
 #include "cli_app.h"
 #include "demo_firmware.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/sim/sim_line.h"
 #include "scanner_sim.h"
 

@@ -9,8 +9,8 @@
 #include "app/preflight.h"
 #include "app/programmer_dlg.h"
 #include "app/result_log.h"
+#include "app/comm_dialog.h"
 #include "app/results_db.h"
-#include "link/comm_dialog.h"
 #include "ports/comm_sport.h"
 
 #include "demo.h"
@@ -439,8 +439,8 @@ bool Station::WritesFlash(const Port& port) const {
   // Inside the steps of a run, m_bBusy is clear from a transfer's end byte
   // until its completion text (or its time-out): the loader writes its flash,
   // or the scanner restarts with new logic. The desktop offers no Reset then.
-  return port.phase == Phase::kRunning && !port.reset && !panel.m_bAbort.load() &&
-         !panel.m_bBusy.load() && !panel.m_bOutcomeShown.load() && !panel.m_bSendDone.load();
+  return port.phase == Phase::kRunning && !port.reset && !panel.m_session.m_bAbort.load() &&
+         !panel.m_bBusy.load() && !panel.m_session.m_bOutcomeShown.load() && !panel.m_bSendDone.load();
 }
 
 void Station::Stop(Port& port) {
@@ -497,13 +497,13 @@ int Station::Run(const std::atomic<int>* interrupts) {
         Stop(port);
       }
       // A pending stop that the programming thread made just before it ended.
-      if (port.stopping && panel.m_bAbort.load()) port.reset = true;
+      if (port.stopping && panel.m_session.m_bAbort.load()) port.reset = true;
       switch (port.phase) {
         case Phase::kConnecting:
           // The USB panel's connect thread has ended; the identified bit tells
           // whether it found the scanner.
           if (panel.m_bSendDone.load()) {
-            if (seen == 0 && (panel.m_dwStatusFlags.load() & kScannerIdentified) != 0) {
+            if (seen == 0 && panel.Identity().identified) {
               Press(port);
             } else {
               port.phase = Phase::kEnded;

@@ -12,7 +12,7 @@
 #include "app/programmer_dlg.h"
 #include "bench_operator.h"
 #include "demo_firmware.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/sim/sim_line.h"
 #include "platform/time.h"
 #include "scanner_sim.h"

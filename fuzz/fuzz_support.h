@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/serial_port.h"
 #include "ports/comm_sport.h"
@@ -93,11 +93,11 @@ class Station {
   CCommDialog& Fresh(ScannerFamily family) {
     port_->Take();
     boxes_.Clear();
-    panel_->m_nFamily.store(family);
-    panel_->m_rxBuffer.Reset();
-    panel_->m_hDataEvent->Reset();
-    panel_->m_hExitEvent->Reset();
-    panel_->m_bAbort.store(false);
+    panel_->ShowIdentity(ScannerIdentity{.family = family});
+    panel_->m_session.m_rxBuffer.Reset();
+    panel_->m_session.m_hDataEvent->Reset();
+    panel_->m_session.m_hExitEvent->Reset();
+    panel_->m_session.m_bAbort.store(false);
     return *panel_;
   }
   const platform::MessageRecorder& Boxes() const { return boxes_; }

@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // (VTC always, RCP for a QZ500), else in one pass.
   const bool blockMode = vtc || qz500;
   const RecordSender send = vtc ? +[](CCommDialog* p, ImageRecord* r, uint32_t total, uint32_t* sent, bool) {
-    return SendVTCRecord(p, r, total, sent);
+    return SendVTCRecord(p->m_session, *p, r, total, sent);
   } : &SendRCPRecord;
   uint32_t sent = 0;
   std::vector<size_t> blockEnds;
@@ -193,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (blockMode) {
     for (ImageRecord* cursor = list; cursor;) {
       uint16_t count = 0;
-      fuzz::Check(SendImageBlock(&panel, send, &cursor, expected, &sent, &count) == UPD_OK, "a block goes out");
+      fuzz::Check(SendImageBlock(panel.m_session, panel, send, &cursor, expected, &sent, &count) == UPD_OK, "a block goes out");
       fuzz::Check(count > 0, "a block holds a record");
       blockEnds.push_back(fuzz::Station::Instance().Port().Written());
       records += count;

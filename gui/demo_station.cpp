@@ -8,7 +8,7 @@
 
 #include "app/ini_file.h"
 #include "demo_firmware.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "main_window_view.h"
 #include "platform/device_map.h"
 #include "platform/serial_port.h"
@@ -168,7 +168,7 @@ void DemoStation::Attach(MainWindowView& view) {
 
 void DemoStation::OnPanelCreated(CCommDialog* panel) {
   for (size_t i = 0; i < scanners_.size(); ++i) {
-    if (PanelName(i) == panel->m_szPortName) scanners_[i].person->Attach(panel);
+    if (PanelName(i) == panel->m_session.m_szPortName) scanners_[i].person->Attach(panel);
   }
 }
 

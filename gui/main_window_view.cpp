@@ -11,7 +11,7 @@
 #include "about_box.h"
 #include "app/programmer_dlg.h"
 #include "dialog_units.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "port_panel_view.h"
 #include "qt_message_sink.h"
 #include "setup_sheet_view.h"

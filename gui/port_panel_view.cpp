@@ -11,7 +11,7 @@
 #include "app/log_win.h"
 #include "app/panel_menu.h"
 #include "dialog_units.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "log_window_view.h"
 #include "ui_relay.h"
 
@@ -25,7 +25,7 @@ constexpr int kStatusPeriodMs = 1000;
 
 PortPanelView::PortPanelView(CCommDialog& model, SetupRunner runSetup, QWidget* parent)
     : QFrame(parent), model_(&model), runSetup_(std::move(runSetup)) {
-  setObjectName(QString::fromLocal8Bit(model.m_szPortName));
+  setObjectName(QString::fromLocal8Bit(model.m_session.m_szPortName));
   setFont(DialogFont());
   // A child window with a thin border; the controls stand inside it.
   setFrameStyle(QFrame::Box | QFrame::Plain);

@@ -23,7 +23,7 @@
 #include "app/programmer_dlg.h"
 #include "demo_station.h"
 #include "dialog_units.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "log_window_view.h"
 #include "main_window_view.h"
 #include "platform/message_recorder.h"

@@ -4,7 +4,7 @@
 
 #include "bench_operator.h"
 #include "cli_app.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "scanner_sim.h"
 
 namespace vtgui {

@@ -21,7 +21,7 @@
 #include "app/programmer_app.h"
 #include "app/programmer_dlg.h"
 #include "demo_station.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "main_window_view.h"
 #include "platform/message_recorder.h"
 #include "port_panel_view.h"
@@ -115,7 +115,7 @@ class StationFixture : public ::testing::Test {
 
   vtgui::PortPanelView* PanelNamed(const std::string& name) const {
     for (vtgui::PortPanelView* panel : view->Panels()) {
-      if (panel->Model() != nullptr && name == panel->Model()->m_szPortName) return panel;
+      if (panel->Model() != nullptr && name == panel->Model()->m_session.m_szPortName) return panel;
     }
     return nullptr;
   }

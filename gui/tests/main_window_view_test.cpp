@@ -21,7 +21,7 @@
 #include "cli_app.h"
 #include "dialog_units.h"
 #include "gui_fixture.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/sim/device_map_sim.h"
@@ -198,7 +198,7 @@ TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kUim), mv2);
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kCpld), 1u - mv2);
     EXPECT_EQ(scanner.BlockCount(scanner::Component::kDsp), 1u - mv2);
-    EXPECT_EQ(panel->Model()->m_nFamily.load(), mv2 ? ScannerFamily::kMV2 : ScannerFamily::kQZ600);
+    EXPECT_EQ(panel->Model()->Identity().family, mv2 ? ScannerFamily::kMV2 : ScannerFamily::kQZ600);
     EXPECT_TRUE(scanner.RecordErrors().empty());
   }
   EXPECT_TRUE(boxes.Boxes().empty());

@@ -96,7 +96,7 @@ TEST_F(PortPanelViewTest, ContextMenuItemsFollowTheModelAsItOpens) {
   };
   for (const MenuCase& c : cases) {
     SCOPED_TRACE(c.name);
-    model.m_bLogEnabled = c.logging;
+    model.m_session.m_bLogEnabled = c.logging;
     model.m_bBusy = c.busy;
     std::unique_ptr<QMenu> menu = panel->BuildContextMenu();
     const QList<QAction*> actions = menu->actions();
@@ -112,7 +112,7 @@ TEST_F(PortPanelViewTest, ContextMenuItemsFollowTheModelAsItOpens) {
     EXPECT_EQ(actions[4]->isEnabled(), c.busy);
   }
   model.m_bBusy = false;
-  model.m_bLogEnabled = true;
+  model.m_session.m_bLogEnabled = true;
 }
 
 TEST_F(PortPanelViewTest, ResetFromTheMenuLeavesThePanelUnusable) {
@@ -186,7 +186,7 @@ TEST_F(PortPanelViewTest, LogWindowCommandOpensAndClosesTheView) {
   vtgui::PortPanelView* panel = PanelNamed("COM1");
   ASSERT_NE(panel, nullptr);
   CCommDialog& model = *panel->Model();
-  ASSERT_TRUE(model.m_bLogEnabled);
+  ASSERT_TRUE(model.m_session.m_bLogEnabled);
   // Received bytes as the log holds them: zero bytes among the text.
   {
     std::ofstream log(model.GetLogFilePath(), std::ios::binary | std::ios::app);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -55,7 +55,7 @@ CLogWin::~CLogWin() {
 }
 
 void CLogWin::OnInitDialog() {
-  const char* portName = m_pPanel->m_szPortName;
+  const char* portName = m_pPanel->m_session.m_szPortName;
   m_strCaption = std::string(kProductTitle) + " Log: " + portName;
   m_strText.clear();
 

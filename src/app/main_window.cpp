@@ -7,8 +7,8 @@
 
 #include "app/log_win.h"
 #include "app/programmer_dlg.h"
+#include "app/comm_dialog.h"
 #include "app/results_db.h"
-#include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "ports/comm_sport.h"

@@ -2,13 +2,13 @@
 
 #include "app/log_win.h"
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 
 std::vector<MenuItem> GetPanelMenu(const CCommDialog& panel) {
   return {
       {"Setup...", ID_PANEL_SETUP, false, false},
       {"", 0, true, true},
-      {"Log window", ID_PANEL_LOG_WINDOW, false, panel.m_bLogEnabled.load()},
+      {"Log window", ID_PANEL_LOG_WINDOW, false, panel.m_session.m_bLogEnabled.load()},
       {"", 0, true, true},
       {"Reset", ID_PANEL_RESET, false, panel.m_bBusy.load()},
   };

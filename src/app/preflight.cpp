@@ -14,6 +14,7 @@
 #include "firmware/srecord_reader.h"
 #include "platform/message_recorder.h"
 #include "update/engines.h"
+#include "update/programming_steps.h"
 #include "update/send_proc.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "app/programmer_dlg.h"
 
 #include "app/result_log.h"
+#include "app/comm_dialog.h"
 #include "app/results_db.h"
-#include "link/comm_dialog.h"
 #include "update/send_proc.h"
 
 CProgrammerDlg::CProgrammerDlg() = default;
@@ -28,9 +28,28 @@ void CProgrammerDlg::SetPreloadDefaults() {
   }
 }
 
-ProgrammingRoutine CProgrammerDlg::GetProgrammingRoutine() {
+namespace {
+
+// Where a panel's run hands its record: the main window, told which panel
+// the run was on.
+class PanelRecorder final : public CRunRecorder {
+ public:
+  PanelRecorder(CProgrammerDlg& dlg, CCommDialog& panel) : dlg_(dlg), panel_(panel) {}
+  void RecordRun(const RunRecord& record) override { dlg_.RecordRun(&panel_, record); }
+
+ private:
+  CProgrammerDlg& dlg_;
+  CCommDialog& panel_;
+};
+
+}  // namespace
+
+ProgrammingRoutine CProgrammerDlg::GetProgrammingRoutine(CCommDialog& panel) {
   // The main window outlives its panels and so every run of theirs.
-  return [this](CCommDialog* panel) { return sendProc(panel, *this, this); };
+  return [this, &panel](PortSession& session, RunReporter& reporter, const ScannerIdentity& known) {
+    PanelRecorder recorder(*this, panel);
+    return sendProc(session, reporter, known, *this, &recorder);
+  };
 }
 
 std::string CProgrammerDlg::GetLogFolder() const {

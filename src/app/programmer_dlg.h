@@ -18,7 +18,7 @@
 
 #include "app/geometry.h"
 #include "app/menu_item.h"
-#include "link/panel_host.h"
+#include "app/panel_host.h"
 #include "link/scanner_family.h"
 #include "platform/sync_string.h"
 #include "update/product_title.h"
@@ -67,7 +67,7 @@ constexpr int kUsbTimerPeriodMs = 1000;
 extern int g_nPortCount;
 extern int g_nStartPortCount;
 
-class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRunRecorder {
+class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
  public:
   CProgrammerDlg();
   virtual ~CProgrammerDlg();
@@ -75,7 +75,7 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   // ---- host of the panels ----
   // sendProc, with this window as the source of the run's settings and the
   // keeper of its record.
-  ProgrammingRoutine GetProgrammingRoutine() override;
+  ProgrammingRoutine GetProgrammingRoutine(CCommDialog& panel) override;
   // The log folder, or the program folder when LogPath is empty (as for the
   // result record): never the root of the file system.
   std::string GetLogFolder() const override;
@@ -88,7 +88,7 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   // Called on a run's programming thread once its outcome is known: appends
   // the run's line to results.csv in the log folder (LogPath, or the program
   // folder when it is empty), then tells the run observer.
-  void RecordRun(CCommDialog* panel, const RunRecord& record) override;
+  void RecordRun(CCommDialog* panel, const RunRecord& record);
   // A front end's view of every recorded run (the command-line summary);
   // called on the run's thread. Empty: none.
   using RunObserver = std::function<void(CCommDialog* panel, const RunRecord& record)>;

@@ -12,7 +12,7 @@
 
 #include "app/ini_file.h"
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -207,7 +207,7 @@ void CProgrammerDlg::SaveSettings() {
   // the file is never taken out.
   for (int n = 1; n <= kPortTableRows; ++n) {
     const COMM_SPORT& row = g_portTable[n - 1];
-    if (row.bInUse && row.pPanel != nullptr && row.pPanel->m_bLogEnabled) {
+    if (row.bInUse && row.pPanel != nullptr && row.pPanel->m_session.m_bLogEnabled) {
       char key[16];
       std::snprintf(key, sizeof key, "COM%i", n);
       ini.WriteString("Common", key, "LOG");

@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
@@ -33,16 +33,16 @@ constexpr uint32_t kBannerSilenceMs = 500;
 constexpr uint32_t kWakeUpGapMs = 32;
 constexpr int kWakeUpCharacters = 4;
 
-void ShowPhaseText(CCommDialog* panel) {
-  switch (panel->m_nReconnectPhase.load()) {
+void ShowPhaseText(PortSession& session, RunReporter& reporter, ScannerFamily family) {
+  switch (session.m_nReconnectPhase.load()) {
     case 0:
-      panel->ShowStatus("Turn scanner power on");
+      reporter.ShowStatus("Turn scanner power on");
       break;
     case 1:
-      panel->ShowStatus(FamilyRow(panel->m_nFamily.load()).restartText);
+      reporter.ShowStatus(FamilyRow(family).restartText);
       break;
     case 3:
-      panel->ShowStatus("Please cycle scanner power to continue!");
+      reporter.ShowStatus("Please cycle scanner power to continue!");
       break;
     default:
       break;
@@ -50,12 +50,12 @@ void ShowPhaseText(CCommDialog* panel) {
 }
 
 // True when the scanner holds DSR up.
-bool ReadModemLines(CCommDialog* panel) {
-  platform::PortPtr port = panel->m_hPort.Get();
+bool ReadModemLines(PortSession& session) {
+  platform::PortPtr port = session.m_hPort.Get();
   uint32_t status = 0;
   if (port && port->GetCommModemStatus(status)) {
-    panel->m_bCts.store(status & platform::MS_CTS_ON);
-    panel->m_bDsr.store(status & platform::MS_DSR_ON);
+    session.m_bCts.store(status & platform::MS_CTS_ON);
+    session.m_bDsr.store(status & platform::MS_DSR_ON);
     return (status & platform::MS_DSR_ON) != 0;
   }
   return false;
@@ -92,8 +92,8 @@ int ClampToInt(long long value) {
   return static_cast<int>(value);
 }
 
-void CloseGate(CCommDialog* panel) {
-  if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Reset();
+void CloseGate(PortSession& session) {
+  if (session.m_hReceiveEvent) session.m_hReceiveEvent->Reset();
 }
 
 }  // namespace
@@ -127,26 +127,33 @@ bool ReadBoardVersion(const uint8_t* board, size_t length, int* boardVersion) {
   return true;
 }
 
-UpdateStatus IdentifyScanner(CCommDialog* panel) {
-  ShowPhaseText(panel);
+Identification IdentifyScanner(PortSession& session, RunReporter& reporter,
+                               const ScannerIdentity& known) {
+  Identification out{UPD_OK, known};
+  ScannerIdentity& identity = out.identity;
+  const auto finish = [&out](UpdateStatus result) {
+    out.result = result;
+    return out;
+  };
+  ShowPhaseText(session, reporter, identity.family);
 
   uint8_t banner[kBannerBytes] = {};
   uint8_t board[kBannerBytes] = {};
   // The ring is not emptied: bytes already in it take part in the first search.
-  if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
+  if (session.m_hDataEvent) session.m_hDataEvent->Reset();
 
   for (;;) {
     // Whether the scanner had DSR up at some moment of this attempt.
-    bool dsrSeen = ReadModemLines(panel);
-    if (panel->m_bAbort.load()) return UPD_ABORTED;
+    bool dsrSeen = ReadModemLines(session);
+    if (session.m_bAbort.load()) return finish(UPD_ABORTED);
     // A device that has gone cannot be woken: the attempts end here rather
     // than knocking at a dead handle for ever.
-    if (CurrentLineFault(panel) == kLineDeviceGone) return UPD_LINK_DOWN;
-    if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Set();
+    if (CurrentLineFault(session) == kLineDeviceGone) return finish(UPD_LINK_DOWN);
+    if (session.m_hReceiveEvent) session.m_hReceiveEvent->Set();
 
     const char wakeUp = '*';
     for (int i = 0; i < kWakeUpCharacters; ++i) {
-      if (!WritePort(panel->m_hPort, &wakeUp, 1) && NoteFailedWrite(panel)) break;
+      if (!WritePort(session.m_hPort, &wakeUp, 1) && NoteFailedWrite(session, reporter)) break;
       platform::Sleep(kWakeUpGapMs);
     }
 
@@ -156,57 +163,64 @@ UpdateStatus IdentifyScanner(CCommDialog* panel) {
     // cycled its power as asked) and the fresh one needs wake-ups of its own.
     // The attempt ends there instead of waiting out its silence. Only a drop
     // counts: on a line that never shows DSR the silence is waited as ever.
-    const auto lineDropped = [panel, &dsrSeen] {
-      const bool dsrOn = ReadModemLines(panel);
+    const auto lineDropped = [&session, &dsrSeen] {
+      const bool dsrOn = ReadModemLines(session);
       dsrSeen = dsrSeen || dsrOn;
-      return dsrSeen && !dsrOn && panel->m_hPort.IsOpen();
+      return dsrSeen && !dsrOn && session.m_hPort.IsOpen();
     };
     size_t got = 0;
-    UpdateStatus result = WaitBetweenWhileLinesHold(panel, kBannerSilenceMs, banner, sizeof banner,
+    UpdateStatus result = WaitBetweenWhileLinesHold(session, kBannerSilenceMs, banner, sizeof banner,
                                                     "QZ", "Build", &got, lineDropped);
-    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return finish(result);
     if (result != UPD_OK) {
       // A silent attempt leaves the operator's instruction on show: the
       // scanner may be waiting for exactly what it asks (switching it on, a
       // power cycle), and a blank panel would say nothing at all.
-      ShowPhaseText(panel);
-      CloseGate(panel);
+      ShowPhaseText(session, reporter, identity.family);
+      CloseGate(session);
       continue;
     }
 
-    panel->ShowStatus("No Error ...");
+    reporter.ShowStatus("No Error ...");
     const BannerFacts facts = ReadBanner(banner, got);
-    if (facts.family != ScannerFamily::kNone) panel->m_nFamily.store(facts.family);
+    // Each thing learnt is shown at once: the panel shows what the run goes
+    // on with. A banner that names no family leaves the one known before.
+    if (facts.family != ScannerFamily::kNone) {
+      identity.family = facts.family;
+      reporter.ShowIdentity(identity);
+    }
     if (!facts.identified) {
-      CloseGate(panel);
+      CloseGate(session);
       continue;
     }
 
-    panel->m_dwStatusFlags.fetch_or(kScannerIdentified);
-    panel->m_nLoaderVersion.store(facts.loaderVersion);
-    panel->ShowStatus("Connected");
+    identity.identified = true;
+    identity.loaderVersion = facts.loaderVersion;
+    reporter.ShowIdentity(identity);
+    reporter.ShowStatus("Connected");
 
-    if (!FamilyRow(panel->m_nFamily.load()).secondGeneration) return UPD_OK;
+    if (!FamilyRow(identity.family).secondGeneration) return finish(UPD_OK);
 
     std::memset(board, 0, sizeof board);
     got = 0;
-    result = WaitBetween(panel, kBannerSilenceMs, board, sizeof board, "Board", "Loader", &got);
+    result = WaitBetween(session, kBannerSilenceMs, board, sizeof board, "Board", "Loader", &got);
     // A port told to stop is not a missing board text: the abort goes back
     // quietly like every other abort.
-    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
+    if (result == UPD_ABORTED || result == UPD_LINK_DOWN) return finish(result);
     if (result != UPD_OK) {
       char text[64];
       std::snprintf(text, sizeof text, "Board ID not found - error: %d", static_cast<int>(result));
-      ShowError(panel->m_szPortName, text);
-      return UPD_OK;
+      reporter.ShowError(text);
+      return finish(UPD_OK);
     }
     int boardVersion = 0;
     if (!ReadBoardVersion(board, got, &boardVersion)) {
-      CloseGate(panel);
+      CloseGate(session);
       continue;
     }
-    panel->m_nBoardVersion.store(boardVersion);
-    return UPD_OK;
+    identity.boardVersion = boardVersion;
+    reporter.ShowIdentity(identity);
+    return finish(UPD_OK);
   }
 }
 
@@ -216,50 +230,47 @@ namespace {
 // is left.
 class ConnectEnd {
  public:
-  explicit ConnectEnd(CCommDialog* panel) : panel_(panel) {}
+  ConnectEnd(PortSession& session, RunReporter& reporter)
+      : session_(session), reporter_(reporter) {}
   ConnectEnd(const ConnectEnd&) = delete;
   ConnectEnd& operator=(const ConnectEnd&) = delete;
   ~ConnectEnd() {
     try {
-      // Under Reset's lock: a Reset that ends this thread has shown "Reset"
-      // by now, and this closing text comes after it.
-      std::lock_guard<std::mutex> lock(panel_->m_resetMutex);
       if (result_ == UPD_OK) {
-        panel_->m_strStatus.Set("Scanner connected successfully.");
-        panel_->m_strStatus.Set("Click USB COM button to start programming.");
+        reporter_.ShowClosingStatus(
+            {"Scanner connected successfully.", "Click USB COM button to start programming."});
       } else {
-        panel_->m_strStatus.Set("Failed to connect scanner!");
+        reporter_.ShowClosingStatus({"Failed to connect scanner!"});
       }
     } catch (...) {
     }
-    if (panel_->m_hExitEvent) panel_->m_hExitEvent->Set();
-    if (panel_->m_hReceiveEvent) panel_->m_hReceiveEvent->Reset();
+    if (session_.m_hExitEvent) session_.m_hExitEvent->Set();
+    if (session_.m_hReceiveEvent) session_.m_hReceiveEvent->Reset();
     try {
-      panel_->EnablePortButton(true);
+      reporter_.EnablePortButton(true);
       MessageBeep(0xFFFFFFFFu);
     } catch (...) {
     }
-    panel_->m_nReconnectPhase.store(0);
-    panel_->m_bRxActive.store(false);
-    ReleaseGonePort(panel_);
-    panel_->m_bAbort.store(true);
-    // The last act: after this the panel may be released.
-    panel_->m_bSendDone.store(true);
+    session_.m_nReconnectPhase.store(0);
+    session_.m_bRxActive.store(false);
+    ReleaseGonePort(session_);
+    session_.m_bAbort.store(true);
   }
   void SetResult(UpdateStatus result) { result_ = result; }
 
  private:
-  CCommDialog* panel_;
+  PortSession& session_;
+  RunReporter& reporter_;
   UpdateStatus result_ = UPD_ABORTED;
 };
 
 }  // namespace
 
-int connectProc(CCommDialog* panel) {
-  ConnectEnd end(panel);
+int connectProc(PortSession& session, RunReporter& reporter, const ScannerIdentity& known) {
+  ConnectEnd end(session, reporter);
   UpdateStatus result = UPD_ABORTED;
   try {
-    result = IdentifyScanner(panel);
+    result = IdentifyScanner(session, reporter, known).result;
   } catch (...) {
     result = UPD_ABORTED;
   }

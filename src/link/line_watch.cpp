@@ -3,40 +3,57 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 
-void NoteLineFault(CCommDialog* panel, LineFault fault) {
+namespace {
+
+// Records the fault; the fault noted before.
+int RecordFault(PortSession& session, LineFault fault) {
+  if (fault == kLineDeviceGone) return session.m_nLineFault.exchange(kLineDeviceGone);
+  int expected = kLineHealthy;
+  session.m_nLineFault.compare_exchange_strong(expected, fault);
+  return expected;
+}
+
+// A wait sleeping on an empty ring looks at the fault when it wakes.
+void WakeWaits(PortSession& session) {
+  if (session.m_hDataEvent) session.m_hDataEvent->Set();
+}
+
+// A restart is never shown on its own: the sequence says which step it hit.
+void NoteRestart(PortSession& session) {
+  RecordFault(session, kLineRestarted);
+  WakeWaits(session);
+}
+
+}  // namespace
+
+void NoteLineFault(PortSession& session, RunReporter& reporter, LineFault fault) {
   if (fault == kLineHealthy) return;
-  const int before = fault == kLineDeviceGone
-                         ? panel->m_nLineFault.exchange(kLineDeviceGone)
-                         : [&] {
-                             int expected = kLineHealthy;
-                             panel->m_nLineFault.compare_exchange_strong(expected, fault);
-                             return expected;
-                           }();
+  const int before = RecordFault(session, fault);
   // One box per run for a vanished device, and none once the run has shown
   // its outcome: then the scanner going is the operator switching it off.
-  if (fault == kLineDeviceGone && before != kLineDeviceGone && !panel->m_bOutcomeShown.load() &&
-      !panel->m_bAbort.load() && !g_bClosing.load()) {
-    ShowError(panel->m_szPortName, kDeviceGoneText);
+  if (fault == kLineDeviceGone && before != kLineDeviceGone && !session.m_bOutcomeShown.load() &&
+      !session.m_bAbort.load() && !g_bClosing.load()) {
+    reporter.ShowError(kDeviceGoneText);
   }
-  // A wait sleeping on an empty ring looks at the fault when it wakes.
-  if (panel->m_hDataEvent) panel->m_hDataEvent->Set();
+  WakeWaits(session);
 }
 
-void ReleaseGonePort(CCommDialog* panel) {
-  if (CurrentLineFault(panel) != kLineDeviceGone) return;
+void ReleaseGonePort(PortSession& session) {
+  if (CurrentLineFault(session) != kLineDeviceGone) return;
   // The handle leads nowhere now; the next Start opens the device afresh
   // once it is back.
-  if (platform::PortPtr port = panel->m_hPort.Get()) port->Close();
-  panel->m_hPort.Set(nullptr);
+  if (platform::PortPtr port = session.m_hPort.Get()) port->Close();
+  session.m_hPort.Set(nullptr);
 }
 
-LineFault CurrentLineFault(const CCommDialog* panel) {
-  return static_cast<LineFault>(panel->m_nLineFault.load());
+LineFault CurrentLineFault(const PortSession& session) {
+  return static_cast<LineFault>(session.m_nLineFault.load());
 }
 
 bool IsDeviceGoneError(int error) {
@@ -58,38 +75,38 @@ const uint8_t* Find(const uint8_t* from, const uint8_t* to, const char* text) {
   return at == to ? nullptr : at;
 }
 
-uint32_t DsrChanges(CCommDialog* panel) {
-  platform::PortPtr port = panel->m_hPort.Get();
+uint32_t DsrChanges(PortSession& session) {
+  platform::PortPtr port = session.m_hPort.Get();
   uint32_t count = 0;
   if (!port || !port->GetDsrChangeCount(count) || count == kNoDsrCount) return kNoDsrCount;
   return count;
 }
 }  // namespace
 
-void WatchForRestart(CCommDialog* panel, bool on) {
+void WatchForRestart(PortSession& session, bool on) {
   if (on) {
     int restarted = kLineRestarted;
-    panel->m_nLineFault.compare_exchange_strong(restarted, kLineHealthy);
-    panel->m_dwDsrChangesAtStep.store(DsrChanges(panel));
+    session.m_nLineFault.compare_exchange_strong(restarted, kLineHealthy);
+    session.m_dwDsrChangesAtStep.store(DsrChanges(session));
   } else {
-    panel->m_bBannerWatch.store(false);
+    session.m_bBannerWatch.store(false);
   }
-  panel->m_bStepWatch.store(on);
+  session.m_bStepWatch.store(on);
 }
 
-void WatchForBanner(CCommDialog* panel, bool on) { panel->m_bBannerWatch.store(on); }
+void WatchForBanner(PortSession& session, bool on) { session.m_bBannerWatch.store(on); }
 
-bool StepLineMoved(CCommDialog* panel) {
-  const LineFault fault = CurrentLineFault(panel);
+bool StepLineMoved(PortSession& session) {
+  const LineFault fault = CurrentLineFault(session);
   if (fault == kLineRestarted) return true;
-  if (fault != kLineHealthy || !panel->m_bStepWatch.load()) return false;
-  platform::PortPtr port = panel->m_hPort.Get();
+  if (fault != kLineHealthy || !session.m_bStepWatch.load()) return false;
+  platform::PortPtr port = session.m_hPort.Get();
   uint32_t status = 0;
   if (!port || !port->GetCommModemStatus(status)) return false;
-  const uint32_t atStep = panel->m_dwDsrChangesAtStep.load();
-  const bool dsrMoved = atStep != kNoDsrCount && DsrChanges(panel) != atStep;
+  const uint32_t atStep = session.m_dwDsrChangesAtStep.load();
+  const bool dsrMoved = atStep != kNoDsrCount && DsrChanges(session) != atStep;
   if ((status & platform::MS_DSR_ON) != 0 && !dsrMoved) return false;
-  NoteLineFault(panel, kLineRestarted);
+  NoteRestart(session);
   return true;
 }
 
@@ -125,14 +142,14 @@ bool BannerScanner::Scan(const uint8_t* data, size_t length) {
   return found;
 }
 
-UpdateStatus CheckLineBetweenBlocks(CCommDialog* panel) {
-  if (CurrentLineFault(panel) != kLineHealthy) return UPD_LINK_DOWN;
-  platform::PortPtr port = panel->m_hPort.Get();
+UpdateStatus CheckLineBetweenBlocks(PortSession& session, RunReporter& reporter) {
+  if (CurrentLineFault(session) != kLineHealthy) return UPD_LINK_DOWN;
+  platform::PortPtr port = session.m_hPort.Get();
   if (!port) return UPD_OK;  // closed by Reset: the write that follows says so
   uint32_t status = 0;
   if (!port->GetCommModemStatus(status)) {
     if (IsDeviceGoneError(port->LastError())) {
-      NoteLineFault(panel, kLineDeviceGone);
+      NoteLineFault(session, reporter, kLineDeviceGone);
       return UPD_LINK_DOWN;
     }
     return UPD_OK;
@@ -141,29 +158,29 @@ UpdateStatus CheckLineBetweenBlocks(CCommDialog* panel) {
   // write; DSR low means the scanner lost its power, and so does a DSR that
   // changed since the step began, even if it is up again: a write held by
   // the falling CTS resumes only once the restarted scanner raised it.
-  const uint32_t atStep = panel->m_dwDsrChangesAtStep.load();
-  const bool dsrMoved = atStep != kNoDsrCount && DsrChanges(panel) != atStep;
+  const uint32_t atStep = session.m_dwDsrChangesAtStep.load();
+  const bool dsrMoved = atStep != kNoDsrCount && DsrChanges(session) != atStep;
   if ((status & platform::MS_DSR_ON) == 0 || dsrMoved) {
-    NoteLineFault(panel, kLineRestarted);
+    NoteLineFault(session, reporter, kLineRestarted);
     return UPD_LINK_DOWN;
   }
   return UPD_OK;
 }
 
-bool NoteFailedWrite(CCommDialog* panel) {
-  platform::PortPtr port = panel->m_hPort.Get();
-  if (!port || !IsDeviceGoneError(port->LastError())) return CurrentLineFault(panel) == kLineDeviceGone;
-  NoteLineFault(panel, kLineDeviceGone);
+bool NoteFailedWrite(PortSession& session, RunReporter& reporter) {
+  platform::PortPtr port = session.m_hPort.Get();
+  if (!port || !IsDeviceGoneError(port->LastError())) return CurrentLineFault(session) == kLineDeviceGone;
+  NoteLineFault(session, reporter, kLineDeviceGone);
   return true;
 }
 
-UpdateStatus WriteTransferBlock(CCommDialog* panel, const void* data, uint32_t length) {
+UpdateStatus WriteTransferBlock(PortSession& session, RunReporter& reporter, const void* data, uint32_t length) {
   // An abort takes effect between blocks: a block being written is finished.
-  if (panel->m_bAbort.load()) return UPD_ABORTED;
-  if (CheckLineBetweenBlocks(panel) != UPD_OK) return UPD_LINK_DOWN;
-  if (WritePort(panel->m_hPort, data, length)) return UPD_OK;
+  if (session.m_bAbort.load()) return UPD_ABORTED;
+  if (CheckLineBetweenBlocks(session, reporter) != UPD_OK) return UPD_LINK_DOWN;
+  if (WritePort(session.m_hPort, data, length)) return UPD_OK;
   // The port was closed (Reset, teardown) or has gone: the scanner cannot
   // get the rest.
-  if (panel->m_bAbort.load()) return UPD_ABORTED;
-  return NoteFailedWrite(panel) ? UPD_LINK_DOWN : UPD_ABORTED;
+  if (session.m_bAbort.load()) return UPD_ABORTED;
+  return NoteFailedWrite(session, reporter) ? UPD_LINK_DOWN : UPD_ABORTED;
 }

@@ -17,7 +17,8 @@
 
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 enum LineFault : int {
   kLineHealthy = 0,
@@ -33,11 +34,11 @@ inline constexpr const char* kDeviceGoneText =
 // stays gone; a restart noted before does not hide it. The first note of a
 // vanished device shows kDeviceGoneText, unless the run has already shown its
 // outcome or the port is being stopped.
-void NoteLineFault(CCommDialog* panel, LineFault fault);
+void NoteLineFault(PortSession& session, RunReporter& reporter, LineFault fault);
 // At the end of a run whose device vanished: closes and drops the dead
 // handle, so that the next press of the port button opens the device again.
-void ReleaseGonePort(CCommDialog* panel);
-LineFault CurrentLineFault(const CCommDialog* panel);
+void ReleaseGonePort(PortSession& session);
+LineFault CurrentLineFault(const PortSession& session);
 
 // True for the system errors of a port whose device has vanished.
 bool IsDeviceGoneError(int error);
@@ -45,7 +46,7 @@ bool IsDeviceGoneError(int error);
 // Arms the watch of a step as it begins: DSR changes are counted from here
 // and a restart noted by an earlier step is forgotten. Disarming also turns
 // the banner watch off. Called by the programming sequence around each step.
-void WatchForRestart(CCommDialog* panel, bool on);
+void WatchForRestart(PortSession& session, bool on);
 
 // The banner watch: a loader banner that comes while it is on is a restart.
 // On only while a file streams and its completion text is awaited. In the
@@ -53,13 +54,13 @@ void WatchForRestart(CCommDialog* panel, bool on);
 // found it (after the logic device's restart, say), and the answers there
 // come from a loader that was just asked; a scanner that restarts under a
 // menu step shows through DSR (StepLineMoved).
-void WatchForBanner(CCommDialog* panel, bool on);
+void WatchForBanner(PortSession& session, bool on);
 
 // True when the scanner restarted under the step under way: a restart was
 // noted, or (while a step is watched) DSR is low or has changed since the
 // step began; the restart is then noted. Asked by the waits whenever the ring
 // runs empty and before they report success.
-bool StepLineMoved(CCommDialog* panel);
+bool StepLineMoved(PortSession& session);
 
 // Looks for the loader's banner ("QZ" ... "version" ... "Build") in a stream
 // of received bytes, block by block. Only a banner whose "Build" arrives in
@@ -81,12 +82,12 @@ class BannerScanner {
 // Between two blocks of a transfer: UPD_OK while the line is sound, else
 // UPD_LINK_DOWN with the fault noted (the port fails as a vanished device
 // does, or DSR is low: the scanner lost its power).
-UpdateStatus CheckLineBetweenBlocks(CCommDialog* panel);
+UpdateStatus CheckLineBetweenBlocks(PortSession& session, RunReporter& reporter);
 
 // Writes one block of a transfer after the line check. UPD_ABORTED when the
 // port was told to stop or closed under the transfer, UPD_LINK_DOWN when the
 // line check fails or the device vanished during the write.
-UpdateStatus WriteTransferBlock(CCommDialog* panel, const void* data, uint32_t length);
+UpdateStatus WriteTransferBlock(PortSession& session, RunReporter& reporter, const void* data, uint32_t length);
 
 // After a write that failed: notes a vanished device. True when it was one.
-bool NoteFailedWrite(CCommDialog* panel);
+bool NoteFailedWrite(PortSession& session, RunReporter& reporter);

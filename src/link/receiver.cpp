@@ -21,7 +21,8 @@
 #include <new>
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "link/traffic_log.h"
 #include "platform/event.h"
@@ -51,18 +52,19 @@ constexpr uint32_t kRingRetryMs = 10;
 
 class Receiver {
  public:
-  explicit Receiver(CCommDialog* panel) : panel_(panel), blockBytes_(g_blockBytes.load()) {}
+  Receiver(PortSession& session, RunReporter& reporter)
+      : session_(session), reporter_(reporter), blockBytes_(g_blockBytes.load()) {}
 
   void Run() {
     // Read the line once so that a line error left from before is cleared.
-    if (platform::PortPtr port = panel_->m_hPort.Get()) {
+    if (platform::PortPtr port = session_.m_hPort.Get()) {
       uint32_t status = 0;
       port->GetCommModemStatus(status);
       port->ClearCommError();
     }
     while (!done_) {
       const int gate = platform::WaitForAny(
-          {panel_->m_hReceiveEvent.get(), panel_->m_hExitEvent.get()}, platform::kInfinite);
+          {session_.m_hReceiveEvent.get(), session_.m_hExitEvent.get()}, platform::kInfinite);
       // With the gate open the wait reports the gate, so the exit event is
       // looked at on its own as well: it ends the receiver either way.
       if (gate == 1 || Exiting()) {
@@ -97,17 +99,17 @@ class Receiver {
   }
 
  private:
-  bool Exiting() const { return panel_->m_hExitEvent && panel_->m_hExitEvent->IsSet(); }
+  bool Exiting() const { return session_.m_hExitEvent && session_.m_hExitEvent->IsSet(); }
 
   bool WaitExit(uint32_t ms) const {
-    if (!panel_->m_hExitEvent) {
+    if (!session_.m_hExitEvent) {
       platform::Sleep(ms);
       return false;
     }
-    return platform::WaitForAny({panel_->m_hExitEvent.get()}, ms) == 0;
+    return platform::WaitForAny({session_.m_hExitEvent.get()}, ms) == 0;
   }
 
-  bool GateOpen() const { return panel_->m_hReceiveEvent && panel_->m_hReceiveEvent->IsSet(); }
+  bool GateOpen() const { return session_.m_hReceiveEvent && session_.m_hReceiveEvent->IsSet(); }
 
   // Failures are not reported while the application closes, nor when the
   // failure is the port being closed or the port being told to stop: those
@@ -118,17 +120,33 @@ class Receiver {
 
   // A read the port refuses: shown with the system's description of why.
   void ReportReadRefused(int error) {
-    if (!Quiet(error)) ShowApiError(panel_->m_szPortName, "ReadFile in rcvProc", error);
+    if (!Quiet(error)) reporter_.ShowApiError("ReadFile in rcvProc", error);
   }
 
   // Every other failure of the receiver: the error box with the name of the
   // call that failed.
   void ReportError(const char* text, int error) {
-    if (!Quiet(error)) ShowError(panel_->m_szPortName, text);
+    if (!Quiet(error)) reporter_.ShowError(text);
+  }
+
+  // The common start of a failed read: true when the failure ends the
+  // receiver (the port is being stopped) or its reading (the device has
+  // vanished). A vanished device is no failure of the receiver: the run ends
+  // on it at once and says so (or, after its outcome, it is the expected
+  // power-off).
+  bool ReadEndedBy(int error) {
+    if (Exiting()) {
+      done_ = true;
+      return true;
+    }
+    if (!IsDeviceGoneError(error)) return false;
+    NoteLineFault(session_, reporter_, kLineDeviceGone);
+    readFailed_ = true;
+    return true;
   }
 
   void ReadOnce() {
-    platform::PortPtr port = panel_->m_hPort.Get();
+    platform::PortPtr port = session_.m_hPort.Get();
     if (!port) {
       if (Exiting()) {
         done_ = true;
@@ -142,32 +160,14 @@ class Receiver {
     const platform::ReadStatus status = port->Read(buffer_, blockBytes_, got, kReadSliceMs);
     if (status == platform::ReadStatus::kFailed) {
       const int error = port->LastError();
-      if (Exiting()) {
-        done_ = true;
-        return;
-      }
-      // A vanished device is no failure of the receiver: the run ends on it
-      // at once and says so (or, after its outcome, it is the expected
-      // power-off).
-      if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
-      } else {
-        ReportReadRefused(error);
-      }
+      if (ReadEndedBy(error)) return;
+      ReportReadRefused(error);
       readFailed_ = true;
       return;
     }
     if (status == platform::ReadStatus::kCollectFailed) {
       const int error = port->LastError();
-      if (Exiting()) {
-        done_ = true;
-        return;
-      }
-      if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
-        readFailed_ = true;
-        return;
-      }
+      if (ReadEndedBy(error)) return;
       // The device is still there: report the failure once, not for every
       // read that fails the same way, and read on after a pause rather than
       // spinning on a port that keeps failing.
@@ -184,8 +184,8 @@ class Receiver {
     // The watch sees every byte, forwarded or dropped, and notes the restart
     // before the block reaches the ring, so a wait that finds a completion
     // text in it also finds the restart.
-    if (banner_.Scan(buffer_, got) && panel_->m_bBannerWatch.load()) {
-      NoteLineFault(panel_, kLineRestarted);
+    if (banner_.Scan(buffer_, got) && session_.m_bBannerWatch.load()) {
+      NoteLineFault(session_, reporter_, kLineRestarted);
     }
     if (GateOpen()) {
       Deliver(buffer_, got);
@@ -209,14 +209,14 @@ class Receiver {
     if (!port.GetCommModemStatus(status)) {
       const int error = port.LastError();
       if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
+        NoteLineFault(session_, reporter_, kLineDeviceGone);
       } else if (!modemReported_) {
         ReportError("GetCommModemStatus", error);
       }
       modemReported_ = true;
-    } else if ((status & platform::MS_DSR_ON) == 0 && panel_->m_bStepWatch.load()) {
+    } else if ((status & platform::MS_DSR_ON) == 0 && session_.m_bStepWatch.load()) {
       // The scanner lost its power in the middle of a step.
-      NoteLineFault(panel_, kLineRestarted);
+      NoteLineFault(session_, reporter_, kLineRestarted);
     }
     if (!port.ClearCommError()) {
       const int error = port.LastError();
@@ -228,20 +228,21 @@ class Receiver {
   // Bytes received while receive forwarding is off are dropped: neither
   // stored nor logged.
   void Deliver(const uint8_t* data, size_t n) {
-    if (!panel_->m_bRxActive.load()) return;
+    if (!session_.m_bRxActive.load()) return;
     // Nothing is dropped for lack of room: wait until the consumer made room,
     // or until the port is told to stop.
-    while (!panel_->m_rxBuffer.Write(data, static_cast<unsigned>(n))) {
+    while (!session_.m_rxBuffer.Write(data, static_cast<unsigned>(n))) {
       if (WaitExit(kRingRetryMs) || Exiting()) {
         done_ = true;
         return;
       }
     }
-    if (panel_->m_hDataEvent) panel_->m_hDataEvent->Set();
-    if (panel_->m_bLogEnabled.load()) WriteLog(panel_, data, n);
+    if (session_.m_hDataEvent) session_.m_hDataEvent->Set();
+    if (session_.m_bLogEnabled.load()) WriteLog(session_, reporter_, data, n);
   }
 
-  CCommDialog* panel_;
+  PortSession& session_;
+  RunReporter& reporter_;
   const size_t blockBytes_;
   uint8_t buffer_[kLargestBlockBytes] = {};
   uint8_t held_[kLargestBlockBytes] = {};
@@ -263,10 +264,8 @@ void SetReceiveBlockBytes(size_t bytes) {
 
 size_t ReceiveBlockBytes() { return g_blockBytes.load(); }
 
-int rcvProc(CCommDialog* panel) {
-  std::unique_ptr<Receiver> receiver(new (std::nothrow) Receiver(panel));
+int rcvProc(PortSession& session, RunReporter& reporter) {
+  std::unique_ptr<Receiver> receiver(new (std::nothrow) Receiver(session, reporter));
   if (receiver) receiver->Run();
-  // The last act: after this the panel may be released.
-  panel->m_bRecvDone.store(true);
   return 1;
 }

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
-int rcvProc(CCommDialog* panel);
+int rcvProc(PortSession& session, RunReporter& reporter);
 
 // The most one read of the receiver asks for (16 bytes unless set; 1 to
 // 4096). Process-wide, read as each receiver starts: tests and benches use it

@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
@@ -21,28 +22,28 @@ constexpr size_t kWindowBytes = 4096;
 
 bool Given(const char* text) { return text != nullptr && text[0] != '\0'; }
 
-void ResetDataEvent(CCommDialog* panel) {
-  if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
+void ResetDataEvent(PortSession& session) {
+  if (session.m_hDataEvent) session.m_hDataEvent->Reset();
 }
 
 // Sleeps until the receiver stored something or the port is told to stop.
-int WaitForData(CCommDialog* panel, uint32_t timeoutMs) {
-  return platform::WaitForAny({panel->m_hDataEvent.get(), panel->m_hExitEvent.get()}, timeoutMs);
+int WaitForData(PortSession& session, uint32_t timeoutMs) {
+  return platform::WaitForAny({session.m_hDataEvent.get(), session.m_hExitEvent.get()}, timeoutMs);
 }
 
 // The device is gone, or the loader restarted in the middle of the step:
 // nothing this wait awaits can come any more.
-bool LineFailed(CCommDialog* panel) {
-  return CurrentLineFault(panel) != kLineHealthy || StepLineMoved(panel);
+bool LineFailed(PortSession& session) {
+  return CurrentLineFault(session) != kLineHealthy || StepLineMoved(session);
 }
 
 // Takes everything out of the ring; true when there was anything.
-bool DrainRing(CCommDialog* panel) {
+bool DrainRing(PortSession& session) {
   uint8_t discard[256];
   bool any = false;
   for (;;) {
     unsigned count = sizeof discard;
-    panel->m_rxBuffer.Read(discard, count);
+    session.m_rxBuffer.Read(discard, count);
     if (count == 0) return any;
     any = true;
   }
@@ -50,8 +51,8 @@ bool DrainRing(CCommDialog* panel) {
 
 // Bytes that reached the port and are not yet in the ring (0 when the port
 // cannot tell, or is gone).
-uint64_t InputOnItsWay(CCommDialog* panel) {
-  platform::PortPtr port = panel->m_hPort.Get();
+uint64_t InputOnItsWay(PortSession& session) {
+  platform::PortPtr port = session.m_hPort.Get();
   uint64_t pending = 0;
   if (!port || !port->GetInputPending(pending)) return 0;
   return pending;
@@ -64,13 +65,13 @@ constexpr uint32_t kOnItsWayPollMs = 2;
 // WaitForData in slices of silence, asking lineDropped after each; a dropped
 // line ends the wait as its time-out would. The slices are counted, not
 // timed, so the whole silence is never shorter than timeoutMs.
-int WaitForDataUnlessDropped(CCommDialog* panel, uint32_t timeoutMs,
+int WaitForDataUnlessDropped(PortSession& session, uint32_t timeoutMs,
                              const std::function<bool()>& lineDropped) {
   uint32_t left = timeoutMs;
   for (;;) {
     const bool endless = left == platform::kInfinite;
     const uint32_t slice = endless ? kSilenceSliceMs : std::min(left, kSilenceSliceMs);
-    const int waited = WaitForData(panel, slice);
+    const int waited = WaitForData(session, slice);
     if (waited != platform::kWaitTimeout) return waited;
     if (!endless) left -= slice;
     if (left == 0 || lineDropped()) return platform::kWaitTimeout;
@@ -99,9 +100,12 @@ const uint8_t* FindBytes(const uint8_t* data, size_t length, const char* text) {
   return nullptr;
 }
 
-UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* successA,
-                         const char* successB, const char* failureA, const char* failureB) {
-  if (panel == nullptr || !Given(successA)) return UPD_BAD_ARGUMENT;
+UpdateStatus WaitForPair(PortSession& session, uint32_t timeoutMs, const Expect& expect) {
+  const char* successA = expect.success.first;
+  const char* successB = expect.success.second;
+  const char* failureA = expect.failure.first;
+  const char* failureB = expect.failure.second;
+  if (!Given(successA)) return UPD_BAD_ARGUMENT;
 
   // The texts taken into account. Without failure text A the failure pair can
   // never complete, and failure text B alone is not looked for.
@@ -140,7 +144,7 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
     // Success is tested first: when both pairs complete in the same search,
     // the success pair wins. A text that came with the banner of a loader
     // that restarted is no answer to this step.
-    if (texts[0].seen && texts[1].seen) return StepLineMoved(panel) ? UPD_LINK_DOWN : UPD_OK;
+    if (texts[0].seen && texts[1].seen) return StepLineMoved(session) ? UPD_LINK_DOWN : UPD_OK;
     if (texts[2].lookedFor && texts[2].seen && texts[3].seen) return UPD_FAIL_MATCH;
     return UPD_TIMEOUT;
   };
@@ -151,14 +155,14 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
   };
   for (;;) {
     unsigned count = 0;
-    panel->m_rxBuffer.Read(nullptr, count);
+    session.m_rxBuffer.Read(nullptr, count);
     if (count == 0) {
-      if (LineFailed(panel)) return UPD_LINK_DOWN;
-      const int waited = WaitForData(panel, timeoutMs);
-      panel->m_rxBuffer.Read(nullptr, count);
+      if (LineFailed(session)) return UPD_LINK_DOWN;
+      const int waited = WaitForData(session, timeoutMs);
+      session.m_rxBuffer.Read(nullptr, count);
       // Bytes that arrived with the exit event or just at the time-out are
       // still examined; only an empty ring lets the wait's result decide.
-      if (count == 0 && LineFailed(panel)) return UPD_LINK_DOWN;
+      if (count == 0 && LineFailed(session)) return UPD_LINK_DOWN;
       if (count == 0 && waited != 0) {
         // The loader fell silent. A short answer, or the tail of one whose
         // last burst was shorter than the longest text, has not been
@@ -173,7 +177,7 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
     }
 
     unsigned take = static_cast<unsigned>(kWindowBytes - held);
-    panel->m_rxBuffer.Read(window + held, take);
+    session.m_rxBuffer.Read(window + held, take);
     held += take;
 
     if (held >= examineAt) {
@@ -191,23 +195,22 @@ UpdateStatus WaitForPair(CCommDialog* panel, uint32_t timeoutMs, const char* suc
       // where a success pair completed by the same bytes still wins.
       return UPD_OK;
     }
-    ResetDataEvent(panel);
+    ResetDataEvent(session);
   }
 }
 
-UpdateStatus WaitBetween(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out, size_t capacity,
+UpdateStatus WaitBetween(PortSession& session, uint32_t timeoutMs, uint8_t* out, size_t capacity,
                          const char* startText, const char* endText, size_t* copied) {
-  return WaitBetweenWhileLinesHold(panel, timeoutMs, out, capacity, startText, endText, copied,
+  return WaitBetweenWhileLinesHold(session, timeoutMs, out, capacity, startText, endText, copied,
                                    nullptr);
 }
 
-UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, uint8_t* out,
+UpdateStatus WaitBetweenWhileLinesHold(PortSession& session, uint32_t timeoutMs, uint8_t* out,
                                        size_t capacity, const char* startText,
                                        const char* endText, size_t* copied,
                                        const std::function<bool()>& lineDropped) {
   if (copied != nullptr) *copied = 0;
   if (!Given(startText) || !Given(endText)) return UPD_BAD_ARGUMENT;
-  if (panel == nullptr) return UPD_BAD_ARGUMENT;
   if (out == nullptr) capacity = 0;
 
   const size_t startLength = std::strlen(startText);
@@ -221,17 +224,17 @@ UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, u
 
   for (;;) {
     unsigned count = 0;
-    panel->m_rxBuffer.Read(nullptr, count);
+    session.m_rxBuffer.Read(nullptr, count);
     if (count == 0) {
-      if (LineFailed(panel)) return UPD_LINK_DOWN;
-      const int waited = lineDropped ? WaitForDataUnlessDropped(panel, timeoutMs, lineDropped)
-                                     : WaitForData(panel, timeoutMs);
+      if (LineFailed(session)) return UPD_LINK_DOWN;
+      const int waited = lineDropped ? WaitForDataUnlessDropped(session, timeoutMs, lineDropped)
+                                     : WaitForData(session, timeoutMs);
       if (waited != 0) return WaitResultToStatus(waited);
     }
 
     // One byte at a time, so what follows the end text stays in the ring for
     // the next wait.
-    const int byte = panel->m_rxBuffer.GetByte();
+    const int byte = session.m_rxBuffer.GetByte();
     if (byte >= 0) window[held++] = static_cast<uint8_t>(byte);
 
     const uint8_t* endAt = nullptr;
@@ -257,7 +260,7 @@ UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, u
       const size_t n = std::min(length, capacity);
       if (n > 0) std::memcpy(out, window + contentBegin, n);
       if (copied != nullptr) *copied = n;
-      return StepLineMoved(panel) ? UPD_LINK_DOWN : UPD_OK;
+      return StepLineMoved(session) ? UPD_LINK_DOWN : UPD_OK;
     }
 
     if (startFound && held == kWindowBytes) {
@@ -268,39 +271,38 @@ UpdateStatus WaitBetweenWhileLinesHold(CCommDialog* panel, uint32_t timeoutMs, u
       std::memmove(window, window + (held - keep), keep);
       held = keep;
     }
-    ResetDataEvent(panel);
+    ResetDataEvent(session);
   }
 }
 
-UpdateStatus SettleBeforeKey(CCommDialog* panel) {
-  if (panel == nullptr) return UPD_BAD_ARGUMENT;
+UpdateStatus SettleBeforeKey(PortSession& session) {
   const uint32_t began = platform::GetTickCount();
   const uint32_t limit = platform::ScaleMs(kKeySettleLimitMs);
   for (;;) {
     // The event is reset before the ring is emptied: whatever the receiver
     // stores after this sets it again, so no delivery goes unnoticed.
-    ResetDataEvent(panel);
-    DrainRing(panel);
-    if (panel->m_bAbort.load() || (panel->m_hExitEvent && panel->m_hExitEvent->IsSet())) {
+    ResetDataEvent(session);
+    DrainRing(session);
+    if (session.m_bAbort.load() || (session.m_hExitEvent && session.m_hExitEvent->IsSet())) {
       return UPD_ABORTED;
     }
-    if (LineFailed(panel)) return UPD_LINK_DOWN;
+    if (LineFailed(session)) return UPD_LINK_DOWN;
     const bool chatty = platform::GetTickCount() - began >= limit;
-    if (InputOnItsWay(panel) > 0) {
+    if (InputOnItsWay(session) > 0) {
       // Received and not yet stored: the receiver has it in hand. Wait for it
       // rather than for a quiet line, which it would only seem to be.
       if (chatty) return UPD_OK;
-      if (WaitForData(panel, kOnItsWayPollMs) == 1) return UPD_ABORTED;
+      if (WaitForData(session, kOnItsWayPollMs) == 1) return UPD_ABORTED;
       continue;
     }
     if (chatty) return UPD_OK;
-    const int waited = WaitForData(panel, kKeyQuietMs);
+    const int waited = WaitForData(session, kKeyQuietMs);
     if (waited == 1) return UPD_ABORTED;
     if (waited == 0) continue;  // more came: the message goes on
     // Quiet for the whole gap. Anything stored or received at its very end
     // belongs to the message too: look once more before the key goes.
     unsigned count = 0;
-    panel->m_rxBuffer.Read(nullptr, count);
-    if (count == 0 && InputOnItsWay(panel) == 0) return UPD_OK;
+    session.m_rxBuffer.Read(nullptr, count);
+    if (count == 0 && InputOnItsWay(session) == 0) return UPD_OK;
   }
 }

@@ -12,7 +12,8 @@
 #include <mutex>
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -45,35 +46,34 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-void ReportCreateFailure(CCommDialog* panel, int error, const std::string& path) {
-  ShowError(panel->m_szPortName,
-            Format("InitLogFile : CreateFile = %d\n\nfile : %s", error, path.c_str()));
+void ReportCreateFailure(RunReporter& reporter, int error, const std::string& path) {
+  reporter.ShowError(Format("InitLogFile : CreateFile = %d\n\nfile : %s", error, path.c_str()));
 }
 
 }  // namespace
 
-void InitLogFile(CCommDialog* panel) {
-  if (panel->m_hLogFile != nullptr) {
-    std::fclose(panel->m_hLogFile);
-    panel->m_hLogFile = nullptr;
+void InitLogFile(PortSession& session, RunReporter& reporter) {
+  if (session.m_hLogFile != nullptr) {
+    std::fclose(session.m_hLogFile);
+    session.m_hLogFile = nullptr;
   }
 
-  const std::string folder = panel->m_pMainDlg != nullptr ? panel->m_pMainDlg->GetLogFolder() : "";
+  const std::string folder = session.LogFolder();
   const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
   const std::string path = folder + separator + Format("LOG%s.%.3i",
-                                                       LogPortName(panel->m_szPortName).c_str(),
-                                                       panel->m_nLogIndex);
+                                                       LogPortName(session.m_szPortName).c_str(),
+                                                       session.m_nLogIndex);
   {
-    std::lock_guard<std::mutex> lock(panel->m_logPathMutex);
-    if (path.size() >= sizeof panel->m_szLogFile) {
+    std::lock_guard<std::mutex> lock(session.m_logPathMutex);
+    if (path.size() >= sizeof session.m_szLogFile) {
       // A cut path would name some other file: no log rather than a wrong one.
-      panel->m_szLogFile[0] = '\0';
+      session.m_szLogFile[0] = '\0';
     } else {
-      std::memcpy(panel->m_szLogFile, path.c_str(), path.size() + 1);
+      std::memcpy(session.m_szLogFile, path.c_str(), path.size() + 1);
     }
   }
-  if (path.size() >= sizeof panel->m_szLogFile) {
-    ReportCreateFailure(panel, ENAMETOOLONG, path);
+  if (path.size() >= sizeof session.m_szLogFile) {
+    ReportCreateFailure(reporter, ENAMETOOLONG, path);
     return;
   }
 
@@ -82,14 +82,14 @@ void InitLogFile(CCommDialog* panel) {
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "wbx");
   if (file == nullptr) {
-    ReportCreateFailure(panel, errno, path);
+    ReportCreateFailure(reporter, errno, path);
     return;
   }
-  panel->m_hLogFile = file;
+  session.m_hLogFile = file;
 }
 
-bool WriteLog(CCommDialog* panel, const void* data, size_t length) {
-  std::FILE* file = panel->m_hLogFile;
+bool WriteLog(PortSession& session, RunReporter& reporter, const void* data, size_t length) {
+  std::FILE* file = session.m_hLogFile;
   if (file == nullptr) return false;
 
   const size_t written = length > 0 ? std::fwrite(data, 1, length, file) : 0;
@@ -100,14 +100,14 @@ bool WriteLog(CCommDialog* panel, const void* data, size_t length) {
     return false;
   }
 
-  panel->m_dwLogBytes += static_cast<uint32_t>(length);
-  if (panel->m_dwLogBytes > kLogRotateBytes) {
+  session.m_dwLogBytes += static_cast<uint32_t>(length);
+  if (session.m_dwLogBytes > kLogRotateBytes) {
     // The block that crossed the limit stays whole in the file it went to.
-    panel->m_nLogIndex = (panel->m_nLogIndex + 1) % kLogFiles;
-    panel->m_dwLogBytes = 0;
+    session.m_nLogIndex = (session.m_nLogIndex + 1) % kLogFiles;
+    session.m_dwLogBytes = 0;
     std::fclose(file);
-    panel->m_hLogFile = nullptr;
-    InitLogFile(panel);
+    session.m_hLogFile = nullptr;
+    InitLogFile(session, reporter);
   }
   return true;
 }
@@ -123,7 +123,7 @@ std::string FormatLogHeader() {
       date.c_str(), time.c_str());
 }
 
-void WriteLogHeader(CCommDialog* panel) {
+void WriteLogHeader(PortSession& session, RunReporter& reporter) {
   const std::string header = FormatLogHeader();
-  WriteLog(panel, header.data(), header.size());
+  WriteLog(session, reporter, header.data(), header.size());
 }

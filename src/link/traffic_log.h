@@ -5,15 +5,16 @@
 #include <cstddef>
 #include <string>
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 constexpr unsigned kLogRotateBytes = 307200;
 
 // Builds the file name from the current index and opens a new, empty file.
-void InitLogFile(CCommDialog* panel);
+void InitLogFile(PortSession& session, RunReporter& reporter);
 // Appends a block; FALSE when no file is open or the write failed.
-bool WriteLog(CCommDialog* panel, const void* data, size_t length);
+bool WriteLog(PortSession& session, RunReporter& reporter, const void* data, size_t length);
 // The dated run header written at every Start of a logging port.
 std::string FormatLogHeader();
 // Writes the run header (Start, while the receiver is parked).
-void WriteLogHeader(CCommDialog* panel);
+void WriteLogHeader(PortSession& session, RunReporter& reporter);

@@ -10,11 +10,12 @@
 #include "firmware/read_fault.h"
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // Shows the fault's text (if any) in an error box captioned with the port
 // name and returns its result: the box the reader's caller shows.
-UpdateStatus ShowReadFault(CCommDialog* panel, const ReadFault& fault);
+UpdateStatus ShowReadFault(RunReporter& reporter, const ReadFault& fault);
 
 // Takes the raw file whole into memory and streams that copy in blocks of up
 // to 100 bytes; after every block the status line shows "<label> <n>KB <rate>
@@ -25,15 +26,15 @@ UpdateStatus ShowReadFault(CCommDialog* panel, const ReadFault& fault);
 // failed: the port was closed or is gone), UPD_READ_FAILED,
 // UPD_FILE_SIZE_ERROR, UPD_FILE_OPEN_FAILED, UPD_NO_MEMORY; the reading
 // faults in a box.
-UpdateStatus SendFile(CCommDialog* panel, const std::string& path, const char* label,
+UpdateStatus SendFile(PortSession& session, RunReporter& reporter, const std::string& path, const char* label,
                       std::string* sha256 = nullptr);
 
 // Streams bytes (a raw file's copy) as SendFile does, the status line and
 // progress bar following every block. UPD_OK, UPD_ABORTED.
-UpdateStatus SendFileCopy(CCommDialog* panel, const FileBuffer& copy, const char* label);
+UpdateStatus SendFileCopy(PortSession& session, RunReporter& reporter, const FileBuffer& copy, const char* label);
 
 // Sends the image in blocks of up to 100 bytes with the "LDR <n> bytes ..."
 // progress line, and releases it on every path. UPD_OK, UPD_ABORTED (the
 // abort request, or a port write that failed because the port was closed or
 // is gone).
-UpdateStatus SendLoaderImage(CCommDialog* panel, FileBuffer& image);
+UpdateStatus SendLoaderImage(PortSession& session, RunReporter& reporter, FileBuffer& image);

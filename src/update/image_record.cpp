@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "firmware/hex_digit.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
@@ -34,7 +35,7 @@ int HexByte(const char* text, size_t at) {
 
 enum class Kind { kRCP, kVTC };
 
-UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                         uint32_t* sent, Kind kind, bool splitApplies) {
   bool split = false;
   // Cut a data record whose data runs over a 64 KB boundary with at least one
@@ -46,7 +47,7 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
     const uint32_t low = end & 0xFFFF;
     auto* second = new (std::nothrow) ImageRecord;
     if (!second) {
-      ShowError(panel->m_szPortName, "Memory allocation failed\n");
+      reporter.ShowError("Memory allocation failed\n");
       return UPD_NO_MEMORY;
     }
     second->byteCount = low + 5;
@@ -71,7 +72,7 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
   // A failed write means the port was closed (Reset, teardown) or has gone:
   // the loader did not get the record, so the download cannot go on.
   const UpdateStatus written =
-      WriteTransferBlock(panel, record->text, static_cast<uint32_t>(record->length));
+      WriteTransferBlock(session, reporter, record->text, static_cast<uint32_t>(record->length));
   if (written != UPD_OK) return written;
   const uint32_t elapsed = platform::GetTickCount() - start;
 
@@ -101,11 +102,11 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
       figures.bytes.store(0);
     }
     const long percent = expectedTotal == 0 ? 100L : static_cast<long>(uint64_t{*sent} * 100 / expectedTotal);
-    panel->ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", kind == Kind::kRCP ? "RCP" : "VTC",
+    reporter.ShowStatus(Format("%s %dKB %ld bytes/sec %ld%%", kind == Kind::kRCP ? "RCP" : "VTC",
                              static_cast<int>(expectedTotal / 1024), static_cast<long>(rate),
                              percent));
   }
-  panel->m_progress.SetPos(expectedTotal == 0
+  reporter.SetProgressPos(expectedTotal == 0
                                ? 1000
                                : static_cast<int>(uint64_t{*sent} * 1000 / expectedTotal));
   return split ? UPD_SPLIT_AT_64K : UPD_OK;
@@ -113,24 +114,24 @@ UpdateStatus SendRecord(CCommDialog* panel, ImageRecord* record, uint32_t expect
 
 }  // namespace
 
-UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendRCPRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent, bool blockMode) {
-  return SendRecord(panel, record, expectedTotal, sent, Kind::kRCP, blockMode);
+  return SendRecord(session, reporter, record, expectedTotal, sent, Kind::kRCP, blockMode);
 }
 
-UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendVTCRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent) {
-  return SendRecord(panel, record, expectedTotal, sent, Kind::kVTC, true);
+  return SendRecord(session, reporter, record, expectedTotal, sent, Kind::kVTC, true);
 }
 
-UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
+UpdateStatus SendImageBlock(PortSession& session, RunReporter& reporter, RecordSender send, ImageRecord** cursor,
                             uint32_t expectedTotal, uint32_t* sent, uint16_t* records) {
   if (*cursor == nullptr) return UPD_OK;
   const uint32_t page = (*cursor)->address >> 16;
   while (*cursor) {
     ImageRecord* record = *cursor;
     if (*records > 0 && (record->address >> 16) != page) return UPD_OK;
-    const UpdateStatus result = send(panel, record, expectedTotal, sent, true);
+    const UpdateStatus result = send(session, reporter, record, expectedTotal, sent, true);
     if (result != UPD_OK && result != UPD_SPLIT_AT_64K) return result;
     // The loader counts records in 16 bits, so the count record wraps too.
     ++*records;

@@ -15,7 +15,8 @@
 #include "firmware/srecord_reader.h"
 #include "link/update_status.h"
 
-class CCommDialog;
+class PortSession;
+class RunReporter;
 
 // Write the record (splitting a data record at a 64 KB boundary where the
 // download goes in blocks: VTC always, RCP when the engine sends it in blocks,
@@ -27,9 +28,9 @@ class CCommDialog;
 //   UPD_NO_MEMORY     no room for the second part; nothing sent
 //   UPD_ABORTED       the port write failed (the port was closed or has
 //                     gone); the counters did not advance
-UpdateStatus SendRCPRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendRCPRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent, bool blockMode);
-UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal,
+UpdateStatus SendVTCRecord(PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
                            uint32_t* sent);
 
 // Sends one block of a download cut at 64 KB: data records from *cursor on,
@@ -42,8 +43,9 @@ UpdateStatus SendVTCRecord(CCommDialog* panel, ImageRecord* record, uint32_t exp
 // A record sender of the image engines; the last argument says whether the
 // download goes in blocks, which the sender needs to know to cut records at
 // 64 KB boundaries (SendImageBlock always says so).
-using RecordSender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*, bool);
-UpdateStatus SendImageBlock(CCommDialog* panel, RecordSender send, ImageRecord** cursor,
+using RecordSender = UpdateStatus (*)(PortSession&, RunReporter&, ImageRecord*, uint32_t, uint32_t*,
+                                      bool);
+UpdateStatus SendImageBlock(PortSession& session, RunReporter& reporter, RecordSender send, ImageRecord** cursor,
                             uint32_t expectedTotal, uint32_t* sent, uint16_t* records);
 // The blocks SendImageBlock sends a data list in: CountImageBlocks
 // (firmware/srecord_reader.h).

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "firmware/loader_image.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
@@ -47,6 +48,11 @@ DumpRange RangeFor(ScannerFamily family) {
           Format("%.*x", row.dumpAddressDigits, start), Format("%.*x", 8, end)};
 }
 
+UpdateStatus WriteText(PortSession& session, RunReporter& reporter, const std::string& text) {
+  return EngineTypeText(session, reporter, text.data(), text.size());
+}
+
+
 // A prompt of the dump dialogue: the pair of texts the loader shows, and the
 // error when it does not.
 struct DumpPrompt {
@@ -58,18 +64,15 @@ constexpr DumpPrompt kDumpPrompt{"Dump", "0x1234abcd", "GetSpecialBlock: No resp
 constexpr DumpPrompt kEndPrompt{"End Address", "0xabcd1234",
                                 "GetSpecialBlock: No response End Address"};
 
-UpdateStatus WriteText(CCommDialog* panel, const std::string& text) {
-  return EngineTypeText(panel, text.data(), text.size());
-}
 
 // Types the key or address and waits for the prompt that answers it. A
 // time-out (its error names the prompt), an abort or a line fault ends the
 // dump; any other end of the wait goes on, and the dump text tells.
-UpdateStatus TypeForPrompt(CCommDialog* panel, const std::string& typed, const DumpPrompt& prompt) {
-  UpdateStatus result = WriteText(panel, typed);
+UpdateStatus TypeForPrompt(PortSession& session, RunReporter& reporter, const std::string& typed, const DumpPrompt& prompt) {
+  UpdateStatus result = WriteText(session, reporter, typed);
   if (result != UPD_OK) return result;
-  result = WaitForPair(panel, kPromptMs, prompt.first, prompt.second, nullptr, nullptr);
-  if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, prompt.noResponse);
+  result = WaitForPair(session, kPromptMs, Expect{.success = {prompt.first, prompt.second}});
+  if (result == UPD_TIMEOUT) reporter.ShowError(prompt.noResponse);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
   return UPD_OK;
 }
@@ -109,30 +112,30 @@ UpdateStatus DecodeDump(const char* text, uint8_t* bytes, unsigned limit, unsign
   return UPD_OK;
 }
 
-UpdateStatus GetSpecialBlock(CCommDialog* panel, ScannerFamily family, uint8_t* bytes, unsigned limit,
-                             unsigned* count) {
+UpdateStatus GetSpecialBlock(PortSession& session, RunReporter& reporter, const RunSettings& run,
+                             uint8_t* bytes, unsigned limit, unsigned* count) {
   *count = 0;
-  const unsigned version = static_cast<unsigned>(panel->m_nLoaderVersion.load());
-  const char key = version < kDumpKeyChangeVersion ? '4' : '7';
-  const DumpRange range = RangeFor(family);
+  const unsigned version = static_cast<unsigned>(run.loaderVersion);
+  const uint8_t key = version < kDumpKeyChangeVersion ? '4' : '7';
+  const DumpRange range = RangeFor(run.family);
 
-  UpdateStatus result = EngineLinkCheck(panel);
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = TypeForPrompt(panel, std::string(1, key), kDumpPrompt);
+  result = TypeForPrompt(session, reporter, std::string(1, static_cast<char>(key)), kDumpPrompt);
   if (result != UPD_OK) return result;
-  result = TypeForPrompt(panel, range.startTyped, kEndPrompt);
+  result = TypeForPrompt(session, reporter, range.startTyped, kEndPrompt);
   if (result != UPD_OK) return result;
 
-  result = WriteText(panel, range.endTyped);
+  result = WriteText(session, reporter, range.endTyped);
   if (result != UPD_OK) return result;
   char text[kCaptureBytes] = {};
   size_t copied = 0;
-  result = WaitBetween(panel, kDumpTextMs, reinterpret_cast<uint8_t*>(text), kCaptureBytes - 1,
+  result = WaitBetween(session, kDumpTextMs, reinterpret_cast<uint8_t*>(text), kCaptureBytes - 1,
                        range.startMarker.c_str(), range.endMarker.c_str(), &copied);
   if (result == UPD_TIMEOUT) {
-    ShowError(panel->m_szPortName, "GetSpecialBlock: No response Memory Data");
-    ShowError(panel->m_szPortName, "Dump Memory. addr1: " + range.startMarker +
+    reporter.ShowError("GetSpecialBlock: No response Memory Data");
+    reporter.ShowError("Dump Memory. addr1: " + range.startMarker +
                                        "  addr2: " + range.endMarker + " ");
     return result;
   }

@@ -3,6 +3,8 @@
 // generation) or the FPGA and UIM agent (MV2), and the boot loader last, since
 // a failed loader update leaves nothing to talk to. A step runs only if its
 // file is configured and every earlier step succeeded.
+#include "update/programming_steps.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +14,8 @@
 #include <vector>
 
 #include "firmware/file_access.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/handshake.h"
 #include "link/line_watch.h"
 #include "link/response.h"
@@ -22,7 +25,6 @@
 #include "update/engines.h"
 #include "update/file_send.h"
 #include "update/product_title.h"
-#include "update/send_proc.h"
 
 const char* ModelText(ScannerFamily family) { return FamilyRow(family).modelText; }
 
@@ -52,7 +54,7 @@ std::string RcpRefusalText(ScannerFamily family) {
 
 namespace {
 
-using Engine = UpdateStatus (*)(CCommDialog*, const RunSettings&, StepReport&);
+using Engine = UpdateStatus (*)(PortSession&, RunReporter&, const RunSettings&, StepReport&);
 
 // The file's size as the record gives it: what the system says now, 0 when
 // it cannot tell (a missing file, a device).
@@ -73,21 +75,22 @@ size_t Note(RunRecord* record, const char* component, const std::string& path,
 // Runs one engine with the line watch armed: a scanner that restarts in the
 // middle of the step, or a device that vanishes, fails the step whatever the
 // engine made of the bytes it got.
-UpdateStatus RunStep(Engine engine, CCommDialog* panel, const RunSettings& run,
-                     const char* component, const std::string& path, RunRecord* record) {
+UpdateStatus RunStep(Engine engine, PortSession& session, RunReporter& reporter,
+                     const RunSettings& run, const char* component, const std::string& path,
+                     RunRecord* record) {
   // The step goes into the run's record as it begins, with its file's size
   // at that moment, as failed until the engine says otherwise (an exception
   // leaves it so).
   const size_t entry = Note(record, component, path, ComponentOutcome::kFailed);
   StepReport report;
-  WatchForRestart(panel, true);
-  UpdateStatus result = engine(panel, run, report);
-  WatchForRestart(panel, false);
-  switch (CurrentLineFault(panel)) {
+  WatchForRestart(session, true);
+  UpdateStatus result = engine(session, reporter, run, report);
+  WatchForRestart(session, false);
+  switch (CurrentLineFault(session)) {
     case kLineRestarted: {
       char text[128];
       std::snprintf(text, sizeof text, "Scanner restarted during %s update", component);
-      ShowError(panel->m_szPortName, text);
+      reporter.ShowError(text);
       result = UPD_LINK_DOWN;
       break;
     }
@@ -103,6 +106,7 @@ UpdateStatus RunStep(Engine engine, CCommDialog* panel, const RunSettings& run,
                     : result == UPD_OK ? ComponentOutcome::kWritten
                                        : ComponentOutcome::kFailed;
     if (noted.outcome == ComponentOutcome::kWritten) noted.sha256 = report.sha256;
+    if (!report.specialBlock.empty()) record->specialBlock = report.specialBlock;
   }
   platform::Sleep(0);
   return result;
@@ -134,81 +138,94 @@ void NoteNotReached(const RunSettings& run, RunRecord* record) {
   }
 }
 
-UpdateStatus RcpStep(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
+UpdateStatus RcpStep(PortSession& session, RunReporter& reporter, const RunSettings& run, RunRecord* record) {
   const ScannerFamily family = run.family;
   uint8_t header[kRcpHeaderBytes] = {};
-  UpdateStatus result = ShowReadFault(panel, ReadHdrStr(run.rcpFile, header, kRcpHeaderBytes));
+  UpdateStatus result = ShowReadFault(reporter, ReadHdrStr(run.rcpFile, header, kRcpHeaderBytes));
   if (result == UPD_OK && RcpSuitsFamily(header, family)) {
-    return RunStep(UpdateRCP, panel, run, "RCP", run.rcpFile, record);
+    return RunStep(UpdateRCP, session, reporter, run, "RCP", run.rcpFile, record);
   }
 
   Note(record, "RCP", run.rcpFile, ComponentOutcome::kFailed);
-  ShowWarning(panel->m_szPortName, RcpRefusalText(family));
+  reporter.ShowWarning(RcpRefusalText(family));
   return UPD_REFUSED;
 }
 
-// One identification of the restarting scanner after its logic was replaced.
-UpdateStatus Reconnect(CCommDialog* panel) {
-  UpdateStatus result = IdentifyScanner(panel);
-  if (result == UPD_OK && !(panel->m_dwStatusFlags & kScannerIdentified)) result = UPD_LINK_DOWN;
+// One identification of the restarting scanner after its logic was replaced;
+// what it learns goes on with the run (the loader version into the run's
+// settings).
+UpdateStatus Reconnect(PortSession& session, RunReporter& reporter, ScannerIdentity& identity,
+                       RunSettings& run) {
+  const Identification found = IdentifyScanner(session, reporter, identity);
+  identity = found.identity;
+  run.loaderVersion = identity.loaderVersion;
+  UpdateStatus result = found.result;
+  if (result == UPD_OK && !identity.identified) result = UPD_LINK_DOWN;
   platform::Sleep(0);
   return result;
 }
 
-UpdateStatus FirstGenerationSteps(CCommDialog* panel, const RunSettings& run,
-                                  RunRecord* record) {
+UpdateStatus FirstGenerationSteps(PortSession& session, RunReporter& reporter, RunSettings& run,
+                                  ScannerIdentity& identity, RunRecord* record) {
   UpdateStatus result = UPD_OK;
   if (!run.cpldFile.empty()) {
-    result = RunStep(UpdateCPLD, panel, run, "CPLD", run.cpldFile, record);
+    result = RunStep(UpdateCPLD, session, reporter, run, "CPLD", run.cpldFile, record);
     if (result == UPD_OK) {
       // The scanner restarts by itself with the new logic (the CPLD engine
       // set the phase that tells the operator to wait); then the operator
       // has to cycle its power before the DSP can be reached.
-      result = Reconnect(panel);
+      result = Reconnect(session, reporter, identity, run);
       if (result == UPD_OK) {
-        panel->m_nReconnectPhase = 3;
-        result = Reconnect(panel);
+        session.m_nReconnectPhase = 3;
+        result = Reconnect(session, reporter, identity, run);
       }
     }
   }
   if (result == UPD_OK && !run.dspFile.empty()) {
-    result = RunStep(UpdateDSP, panel, run, "DSP", run.dspFile, record);
+    result = RunStep(UpdateDSP, session, reporter, run, "DSP", run.dspFile, record);
   }
   return result;
 }
 
-UpdateStatus Mv2Steps(CCommDialog* panel, const RunSettings& run, RunRecord* record) {
+UpdateStatus Mv2Steps(PortSession& session, RunReporter& reporter, const RunSettings& run,
+                      RunRecord* record) {
   UpdateStatus result = UPD_OK;
-  if (!run.fpgaFile.empty()) result = RunStep(UpdateFPGA, panel, run, "FPGA", run.fpgaFile, record);
+  if (!run.fpgaFile.empty()) {
+    result = RunStep(UpdateFPGA, session, reporter, run, "FPGA", run.fpgaFile, record);
+  }
   if (result == UPD_OK && !run.uimFile.empty()) {
-    result = RunStep(UpdateUIM, panel, run, "UIM", run.uimFile, record);
+    result = RunStep(UpdateUIM, session, reporter, run, "UIM", run.uimFile, record);
   }
   return result;
 }
 
 }  // namespace
 
-UpdateStatus RunProgrammingSteps(CCommDialog* panel, const RunSettings& run,
+UpdateStatus RunProgrammingSteps(PortSession& session, RunReporter& reporter,
+                                 const RunSettings& settings, ScannerIdentity& identity,
                                  RunRecord* record) {
+  // The steps' copy of the settings, with the loader the scanner runs.
+  RunSettings run = settings;
+  run.loaderVersion = identity.loaderVersion;
   UpdateStatus result = UPD_OK;
 
-  if (!run.rcpFile.empty()) result = RcpStep(panel, run, record);
+  if (!run.rcpFile.empty()) result = RcpStep(session, reporter, run, record);
 
   if (result == UPD_OK && !run.vtcFile.empty()) {
-    result = RunStep(UpdateVTC, panel, run, "VTC", run.vtcFile, record);
+    result = RunStep(UpdateVTC, session, reporter, run, "VTC", run.vtcFile, record);
   }
 
   if (result == UPD_OK) {
-    result = FamilyRow(run.family).secondGeneration ? Mv2Steps(panel, run, record)
-                                                    : FirstGenerationSteps(panel, run, record);
+    result = FamilyRow(run.family).secondGeneration ? Mv2Steps(session, reporter, run, record)
+                                      : FirstGenerationSteps(session, reporter, run, identity, record);
   }
 
   if (result == UPD_OK && !run.ldrFile.empty()) {
     if (run.permitLoaderOverwrite) {
-      result = RunStep(UpdateLDR, panel, run, "LDR", run.ldrFile, record);
+      result = RunStep(UpdateLDR, session, reporter, run, "LDR", run.ldrFile, record);
     } else {
       Note(record, "LDR", run.ldrFile, ComponentOutcome::kFailed);
-      ShowWarning(panel->m_szPortName, "Missing permission to overwrite Loader");
+      reporter.ShowWarning("Missing permission to overwrite Loader");
       result = UPD_REFUSED;
     }
   }

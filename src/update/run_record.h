@@ -15,8 +15,6 @@
 #include "link/scanner_family.h"
 #include "platform/time.h"
 
-class CCommDialog;
-
 // What became of one component of a run.
 enum class ComponentOutcome {
   kWritten,     // sent whole and taken by the loader
@@ -56,7 +54,7 @@ struct RunRecord {
 class CRunRecorder {
  public:
   // Called once per run that began programming, when its outcome is known.
-  virtual void RecordRun(CCommDialog* panel, const RunRecord& record) = 0;
+  virtual void RecordRun(const RunRecord& record) = 0;
 
  protected:
   ~CRunRecorder() = default;

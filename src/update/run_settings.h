@@ -15,6 +15,9 @@
 struct RunSettings {
   ScannerFamily family = ScannerFamily::kNone;
   int boardVersion = 0;  // MV2: the board version the loader file was chosen by
+  // The version of the loader the scanner runs (a.b.c as a * 10000 + b * 100
+  // + c), from its identification: chooses the memory dump's key.
+  int loaderVersion = 0;
   // The firmware files of the family; empty where a component is not
   // configured or does not exist on the family.
   std::string rcpFile;

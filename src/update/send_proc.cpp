@@ -9,13 +9,15 @@
 #include <optional>
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/handshake.h"
 #include "link/line_watch.h"
 #include "platform/event.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "platform/time.h"
+#include "update/programming_steps.h"
 
 namespace {
 
@@ -27,12 +29,12 @@ constexpr uint32_t kReleasePauseMs = 1000;
 // Reads the modem lines into m_bCts and m_bDsr. False when either is low, or
 // when the status can no longer be read: a port that cannot tell its lines
 // (an unplugged USB scanner) has no scanner on it any more.
-bool ScannerStillOn(CCommDialog* panel) {
-  platform::PortPtr port = panel->m_hPort.Get();
+bool ScannerStillOn(PortSession& session) {
+  platform::PortPtr port = session.m_hPort.Get();
   uint32_t status = 0;
   if (!port || !port->GetCommModemStatus(status)) return false;
-  panel->m_bCts.store(status & platform::MS_CTS_ON);
-  panel->m_bDsr.store(status & platform::MS_DSR_ON);
+  session.m_bCts.store(status & platform::MS_CTS_ON);
+  session.m_bDsr.store(status & platform::MS_DSR_ON);
   return (status & platform::MS_CTS_ON) != 0 && (status & platform::MS_DSR_ON) != 0;
 }
 
@@ -49,121 +51,127 @@ struct OpenRecord {
   uint32_t startTick = 0;
 };
 
-void ClosingActions(CCommDialog* panel, UpdateStatus result, OpenRecord* open,
-                    CRunRecorder* recorder) {
+void ClosingActions(PortSession& session, RunReporter& reporter, UpdateStatus result,
+                    OpenRecord* open, CRunRecorder* recorder) {
   // From the outcome on, the scanner going away is what the run waits for.
-  panel->m_bOutcomeShown.store(true);
-  const bool stopped = panel->m_bAbort.load();
+  session.m_bOutcomeShown.store(true);
+  const bool stopped = session.m_bAbort.load();
   if (!stopped) {
-    panel->m_nRunResult.store(result);
-    panel->ShowStatus(result == UPD_OK ? kDoneText : kFailedText);
+    reporter.ShowRunResult(result);
+    reporter.ShowStatus(result == UPD_OK ? kDoneText : kFailedText);
   }
   if (open != nullptr && recorder != nullptr) {
     RunRecord& record = open->record;
     record.result = result;
     record.outcome = stopped ? kStoppedText : result == UPD_OK ? kDoneText : kFailedText;
     record.durationMs = platform::GetTickCount() - open->startTick;
-    record.specialBlock = panel->m_specialBlock;
-    recorder->RecordRun(panel, record);
+    recorder->RecordRun(record);
   }
 
   // Wait for the scanner to go away; only the lines dropping or an abort end it.
-  while (!panel->m_bAbort.load()) {
-    if (panel->m_hDataEvent) panel->m_hDataEvent->Reset();
-    if (!ScannerStillOn(panel)) break;
+  while (!session.m_bAbort.load()) {
+    if (session.m_hDataEvent) session.m_hDataEvent->Reset();
+    if (!ScannerStillOn(session)) break;
     platform::Sleep(kLinePollMs);
   }
 
-  if (!panel->m_bAbort.load()) {
-    if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Reset();
-    ReleaseGonePort(panel);
-    panel->EnablePortButton(true);
+  if (!session.m_bAbort.load()) {
+    if (session.m_hReceiveEvent) session.m_hReceiveEvent->Reset();
+    ReleaseGonePort(session);
+    reporter.EnablePortButton(true);
     // The pause ends early when the panel is torn down or a new run takes over.
-    if (panel->m_hExitEvent) {
-      platform::WaitForAny({panel->m_hExitEvent.get()}, kReleasePauseMs);
+    if (session.m_hExitEvent) {
+      platform::WaitForAny({session.m_hExitEvent.get()}, kReleasePauseMs);
     } else {
       platform::Sleep(kReleasePauseMs);
     }
-    if (!panel->m_bAbort.load()) {
-      panel->ShowStatus("Turn scanner power off");
+    if (!session.m_bAbort.load()) {
+      reporter.ShowStatus("Turn scanner power off");
       MessageBeep(0xFFFFFFFFu);
     }
   }
 
-  panel->m_nReconnectPhase.store(0);
+  session.m_nReconnectPhase.store(0);
 
-  if (!panel->m_bAbort.load()) {
+  if (!session.m_bAbort.load()) {
     // The loader's closing key. A scanner already switched off holds CTS low
     // and with it this write, until it comes up again or the port is closed.
     const char key = 'x';
-    WritePort(panel->m_hPort, &key, 1);
+    WritePort(session.m_hPort, &key, 1);
   }
 }
 
 // Runs the closing actions when the run is left, however it is left.
 class ClosingGuard {
  public:
-  ClosingGuard(CCommDialog* panel, CRunRecorder* recorder) : panel_(panel), recorder_(recorder) {}
+  ClosingGuard(PortSession& session, RunReporter& reporter, CRunRecorder* recorder)
+      : session_(session), reporter_(reporter), recorder_(recorder) {}
   ClosingGuard(const ClosingGuard&) = delete;
   ClosingGuard& operator=(const ClosingGuard&) = delete;
   ~ClosingGuard() {
     try {
-      ClosingActions(panel_, result_, record_.has_value() ? &*record_ : nullptr, recorder_);
+      ClosingActions(session_, reporter_, result_, record_.has_value() ? &*record_ : nullptr,
+                     recorder_);
     } catch (...) {
-      // The panel must still be released below.
+      // The panel must still be given its thread back.
     }
-    // The last act: after this the panel may be released.
-    panel_->m_bSendDone.store(true);
   }
   void SetResult(UpdateStatus result) { result_ = result; }
   UpdateStatus Result() const { return result_; }
 
-  // The programming begins: the run gets its record, which the closing
-  // actions complete and hand to the recorder.
-  RunRecord* BeginRecord(ScannerFamily family) {
+  // The programming begins on the identified scanner: the run gets its
+  // record, which the sequence fills and the closing actions complete and
+  // hand to the recorder.
+  RunRecord* BeginRecord(const ScannerIdentity& identity) {
     OpenRecord& open = record_.emplace();
     open.startTick = platform::GetTickCount();
     RunRecord& record = open.record;
     record.start = platform::GetLocalTime();
-    record.port = platform::WithoutDevicePrefix(panel_->m_szPortName);
-    record.family = family;
-    record.loaderVersion = panel_->m_nLoaderVersion.load();
-    record.boardVersion = panel_->m_nBoardVersion.load();
-    panel_->m_specialBlock.clear();
+    record.port = platform::WithoutDevicePrefix(session_.m_szPortName);
+    record.family = identity.family;
+    record.loaderVersion = identity.loaderVersion;
+    record.boardVersion = identity.boardVersion;
     return &record;
   }
 
  private:
-  CCommDialog* panel_;
+  PortSession& session_;
+  RunReporter& reporter_;
   CRunRecorder* recorder_;
   UpdateStatus result_ = UPD_OK;
   std::optional<OpenRecord> record_;  // set once the programming began
 };
 
-UpdateStatus Connect(CCommDialog* panel) {
-  if (panel->m_dwStatusFlags.load() & kScannerIdentified) {
+UpdateStatus Connect(PortSession& session, RunReporter& reporter, ScannerIdentity& identity) {
+  if (identity.identified) {
     // Identified before (by a USB panel's connect thread or an earlier run):
     // the receiver only needs its gate opened.
-    if (panel->m_hReceiveEvent) panel->m_hReceiveEvent->Set();
+    if (session.m_hReceiveEvent) session.m_hReceiveEvent->Set();
     return UPD_OK;
   }
-  return IdentifyScanner(panel);
+  const Identification found = IdentifyScanner(session, reporter, identity);
+  identity = found.identity;
+  return found.result;
 }
 
 }  // namespace
 
-int sendProc(CCommDialog* panel, const CRunSettingsSource& settings, CRunRecorder* recorder) {
-  ClosingGuard closing(panel, recorder);
+int sendProc(PortSession& session, RunReporter& reporter, const ScannerIdentity& known,
+             const CRunSettingsSource& settings, CRunRecorder* recorder) {
+  ClosingGuard closing(session, reporter, recorder);
+  // The run's own identity of the scanner: what it was known as, and what
+  // the identifications of this run learn.
+  ScannerIdentity identity = known;
   UpdateStatus result = UPD_OK;
   try {
-    result = Connect(panel);
+    result = Connect(session, reporter, identity);
     if (result != UPD_ABORTED) {
       platform::Sleep(0);
-      if (panel->m_dwStatusFlags.load() & kScannerIdentified) {
+      if (identity.identified) {
         // Taken once the family is known, and kept for the whole run.
-        const RunSettings run =
-            settings.TakeRunSettings(panel->m_nFamily.load(), panel->m_nBoardVersion.load());
-        result = RunProgrammingSteps(panel, run, closing.BeginRecord(run.family));
+        const RunSettings run = settings.TakeRunSettings(identity.family, identity.boardVersion);
+        RunRecord* record = closing.BeginRecord(identity);
+        result = RunProgrammingSteps(session, reporter, run, identity, record);
       }
     }
   } catch (const std::bad_alloc&) {
@@ -173,7 +181,7 @@ int sendProc(CCommDialog* panel, const CRunSettingsSource& settings, CRunRecorde
     result = UPD_WAIT_FAILED;
   }
   // Whatever a step made of it, a run whose device vanished has failed.
-  if (CurrentLineFault(panel) == kLineDeviceGone) result = UPD_LINK_DOWN;
+  if (CurrentLineFault(session) == kLineDeviceGone) result = UPD_LINK_DOWN;
   closing.SetResult(result);
   return result;
 }

@@ -5,7 +5,9 @@
 // the engine of every step it begins and reads it when the engine returns.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct StepReport {
   // The loader declined the download (its Image Store question was answered
@@ -16,4 +18,7 @@ struct StepReport {
   // the data bytes of an image's data records (S3) in the order sent, without
   // addresses and whatever 64 KB blocks they went in. Empty otherwise.
   std::string sha256;
+  // The special block (serial number and the scanner's own data) the loader
+  // engine read to keep across its update; empty when none was read.
+  std::vector<uint8_t> specialBlock;
 };

@@ -9,7 +9,8 @@
 
 #include "firmware/hex_digit.h"
 #include "firmware/sha256.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
@@ -22,7 +23,8 @@
 
 namespace {
 
-constexpr MenuPrompt kDownloadMenu{"1", 3000, "receive", "send", "lost", "Proceed"};
+constexpr MenuPrompt kDownloadMenu{
+    "1", 3000, Expect{.success = {"receive", "send"}, .failure = {"lost", "Proceed"}}};
 constexpr uint32_t kAnswerMs = 3000;
 constexpr uint32_t kFlashWriteMs = 60000;
 constexpr uint32_t kCountRecordBytes = 16;
@@ -61,8 +63,9 @@ const ImageKind kVtc{
     "VTC update failed",
     "VTC Download Complete",
     // VTC always goes in blocks.
-    [](CCommDialog* panel, ImageRecord* record, uint32_t expectedTotal, uint32_t* sent, bool) {
-      return SendVTCRecord(panel, record, expectedTotal, sent);
+    [](PortSession& session, RunReporter& reporter, ImageRecord* record, uint32_t expectedTotal,
+       uint32_t* sent, bool) {
+      return SendVTCRecord(session, reporter, record, expectedTotal, sent);
     },
 };
 
@@ -73,9 +76,9 @@ using RecordList = std::unique_ptr<ImageRecord, ListDeleter>;
 
 // The loader menu's download function, with its question when the Image Store
 // Area already holds data.
-UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages,
+UpdateStatus StartDownload(PortSession& session, RunReporter& reporter, bool firstBlock, bool leaveImages,
                            const char* storeWarning) {
-  UpdateStatus result = EngineMenuStep(panel, kDownloadMenu, false);
+  UpdateStatus result = EngineMenuStep(session, reporter, kDownloadMenu, false);
   bool declined = false;
   for (;;) {
     switch (result) {
@@ -83,20 +86,20 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages
         if (declined) return UPD_IMAGE_STORE_NOT_EMPTY;
         // From here to the end byte the loader's chatter is not collected,
         // and a banner until the completion text is a restart.
-        panel->m_bRxActive = false;
-        WatchForBanner(panel, true);
+        session.m_bRxActive = false;
+        WatchForBanner(session, true);
         return UPD_OK;
       case UPD_FAIL_MATCH: {
         // The store holds data: the operator chose to overwrite it, or this is
         // a later block of a download the loader has already accepted.
         const bool keepGoing = leaveImages || !firstBlock;
-        if (!keepGoing) ShowWarning(panel->m_szPortName, storeWarning);
-        result = EngineTypeKey(panel, keepGoing ? 'y' : 'n');
+        if (!keepGoing) reporter.ShowWarning(storeWarning);
+        result = EngineTypeKey(session, reporter, keepGoing ? 'y' : 'n');
         if (result != UPD_OK) return result;
         result = keepGoing
-                     ? WaitForPair(panel, kAnswerMs, "receive", "send", nullptr, nullptr)
-                     : WaitForPair(panel, kAnswerMs, "aborted", "Loader menu", nullptr, nullptr);
-        if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
+                     ? WaitForPair(session, kAnswerMs, Expect{.success = {"receive", "send"}})
+                     : WaitForPair(session, kAnswerMs, Expect{.success = {"aborted", "Loader menu"}});
+        if (result == UPD_TIMEOUT) reporter.ShowError("No response");
         if (!keepGoing) declined = true;
         break;
       }
@@ -108,19 +111,19 @@ UpdateStatus StartDownload(CCommDialog* panel, bool firstBlock, bool leaveImages
   }
 }
 
-UpdateStatus FlashWrite(CCommDialog* panel, const ImageKind& kind) {
-  UpdateStatus result = EngineEndByte(panel);
+UpdateStatus FlashWrite(PortSession& session, RunReporter& reporter, const ImageKind& kind) {
+  UpdateStatus result = EngineEndByte(session, reporter);
   if (result != UPD_OK) return result;
-  result = EngineAwaitCompletion(panel, kFlashWriteMs, "Write flash complete");
+  result = EngineAwaitCompletion(session, kFlashWriteMs, "Write flash complete");
   // A line fault is reported by the programming sequence.
-  if (result != UPD_OK && result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, kind.flashFailed);
+  if (result != UPD_OK && result != UPD_LINK_DOWN) reporter.ShowError(kind.flashFailed);
   return result;
 }
 
-void Complete(CCommDialog* panel, const ImageKind& kind) {
-  panel->m_progress.SetPos(0);
-  panel->ShowStatus(kind.doneStatus);
-  panel->EndFlashWrite();
+void Complete(RunReporter& reporter, const ImageKind& kind) {
+  reporter.SetProgressPos(0);
+  reporter.ShowStatus(kind.doneStatus);
+  reporter.EndFlashWrite();
 }
 
 struct Image {
@@ -131,7 +134,7 @@ struct Image {
   uint32_t expected = 0;
 };
 
-using DownloadStarter = UpdateStatus (*)(CCommDialog*, bool, bool);
+using DownloadStarter = UpdateStatus (*)(PortSession&, RunReporter&, bool, bool);
 
 // The digest of the data bytes of a sent image's data records, in list
 // order: the order they were sent in. A record cut at a 64 KB boundary is two
@@ -154,9 +157,9 @@ std::string DataDigest(const ImageRecord* first) {
   return hash.Hex();
 }
 
-UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
+UpdateStatus SinglePass(PortSession& session, RunReporter& reporter, const ImageKind& kind, Image& image,
                         DownloadStarter start, bool leaveImages, StepReport& report) {
-  UpdateStatus result = start(panel, true, leaveImages);
+  UpdateStatus result = start(session, reporter, true, leaveImages);
   if (result == UPD_IMAGE_STORE_NOT_EMPTY) {
     report.declined = true;
     return UPD_RCP_STORE_NOT_EMPTY;
@@ -166,29 +169,29 @@ UpdateStatus SinglePass(CCommDialog* panel, const ImageKind& kind, Image& image,
   uint32_t sent = 0;
   // One pass sends the file's records as they stand: none is ever cut.
   const bool blockMode = false;
-  result = kind.send(panel, &image.header, image.expected, &sent, blockMode);
+  result = kind.send(session, reporter, &image.header, image.expected, &sent, blockMode);
   for (ImageRecord* record = image.data.get(); result == UPD_OK && record; record = record->next)
-    result = kind.send(panel, record, image.expected, &sent, blockMode);
-  if (result == UPD_OK) result = kind.send(panel, &image.count, image.expected, &sent, blockMode);
+    result = kind.send(session, reporter, record, image.expected, &sent, blockMode);
+  if (result == UPD_OK) result = kind.send(session, reporter, &image.count, image.expected, &sent, blockMode);
   if (result == UPD_OK) {
-    result = kind.send(panel, &image.termination, image.expected, &sent, blockMode);
+    result = kind.send(session, reporter, &image.termination, image.expected, &sent, blockMode);
   }
   if (result != UPD_OK) return result;
 
-  result = FlashWrite(panel, kind);
+  result = FlashWrite(session, reporter, kind);
   if (result != UPD_OK) return result;
-  Complete(panel, kind);
+  Complete(reporter, kind);
   return UPD_OK;
 }
 
-UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
+UpdateStatus BlockMode(PortSession& session, RunReporter& reporter, const ImageKind& kind, Image& image,
                        DownloadStarter start, bool leaveImages, StepReport& report) {
   const bool blockMode = true;
   ImageRecord* cursor = image.data.get();
   uint32_t sent = 0;
   bool firstBlock = true;
   for (;;) {
-    UpdateStatus result = start(panel, firstBlock, leaveImages);
+    UpdateStatus result = start(session, reporter, firstBlock, leaveImages);
     // Declined at the loader: the image stays out and the run goes on.
     if (result == UPD_IMAGE_STORE_NOT_EMPTY) {
       report.declined = true;
@@ -198,49 +201,49 @@ UpdateStatus BlockMode(CCommDialog* panel, const ImageKind& kind, Image& image,
     firstBlock = false;
 
     image.expected += static_cast<uint32_t>(image.header.length);
-    result = kind.send(panel, &image.header, image.expected, &sent, blockMode);
+    result = kind.send(session, reporter, &image.header, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
     uint16_t blockCount = 0;
-    result = SendImageBlock(panel, kind.send, &cursor, image.expected, &sent, &blockCount);
+    result = SendImageBlock(session, reporter, kind.send, &cursor, image.expected, &sent, &blockCount);
     if (result != UPD_OK) return result;
 
     MakeCountRecord(&image.count, blockCount);
     image.expected += kCountRecordBytes;
-    result = kind.send(panel, &image.count, image.expected, &sent, blockMode);
+    result = kind.send(session, reporter, &image.count, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
     image.expected += static_cast<uint32_t>(image.termination.length);
-    result = kind.send(panel, &image.termination, image.expected, &sent, blockMode);
+    result = kind.send(session, reporter, &image.termination, image.expected, &sent, blockMode);
     if (result != UPD_OK) return result;
 
-    result = FlashWrite(panel, kind);
+    result = FlashWrite(session, reporter, kind);
     if (result != UPD_OK) return result;
     if (!cursor) {
-      Complete(panel, kind);
+      Complete(reporter, kind);
       return UPD_OK;
     }
   }
 }
 
-UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::string& path,
+UpdateStatus UpdateImage(PortSession& session, RunReporter& reporter, const ImageKind& kind, const std::string& path,
                          bool blockMode, DownloadStarter start, bool leaveImages,
                          StepReport& report) {
-  panel->m_progress.SetRange(0, 1000);
-  panel->m_progress.SetPos(0);
+  reporter.SetProgressRange(0, 1000);
+  reporter.SetProgressPos(0);
 
-  UpdateStatus result = EngineLinkCheck(panel);
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  panel->ShowStatus(kind.readingStatus);
+  reporter.ShowStatus(kind.readingStatus);
   Image image;
   ImageRecord* first = nullptr;
-  result = ShowReadFault(panel, ReadRCPFile(path, &image.header, &first, &image.count,
-                                            &image.termination, &image.expected, &panel->m_bAbort));
+  result = ShowReadFault(reporter, ReadRCPFile(path, &image.header, &first, &image.count,
+                                            &image.termination, &image.expected, &session.m_bAbort));
   image.data.reset(first);
   if (result == UPD_ABORTED) return result;
   if (result != UPD_OK) {
-    ShowError(panel->m_szPortName, kind.readFailed);
+    reporter.ShowError(kind.readFailed);
     return result;
   }
   // The loader takes a download only framed by a header and a termination
@@ -249,46 +252,46 @@ UpdateStatus UpdateImage(CCommDialog* panel, const ImageKind& kind, const std::s
   // is sent.
   if (image.header.length == 0 || image.termination.length == 0 ||
       (!blockMode && image.count.length == 0)) {
-    ShowError(panel->m_szPortName, kind.incomplete);
+    reporter.ShowError(kind.incomplete);
     return UPD_BAD_IMAGE;
   }
 
-  panel->ShowStatus(kind.readComplete);
+  reporter.ShowStatus(kind.readComplete);
   platform::Sleep(0);
-  result = blockMode ? BlockMode(panel, kind, image, start, leaveImages, report)
-                     : SinglePass(panel, kind, image, start, leaveImages, report);
+  result = blockMode ? BlockMode(session, reporter, kind, image, start, leaveImages, report)
+                     : SinglePass(session, reporter, kind, image, start, leaveImages, report);
   if (result == UPD_OK && !report.declined) report.sha256 = DataDigest(image.data.get());
   return result;
 }
 
 }  // namespace
 
-UpdateStatus StartRCPDownload(CCommDialog* panel, bool firstBlock, bool leaveImages) {
-  return StartDownload(panel, firstBlock, leaveImages, kRcp.storeWarning);
+UpdateStatus StartRCPDownload(PortSession& session, RunReporter& reporter, bool firstBlock, bool leaveImages) {
+  return StartDownload(session, reporter, firstBlock, leaveImages, kRcp.storeWarning);
 }
 
-UpdateStatus StartVTCDownload(CCommDialog* panel, bool firstBlock, bool leaveImages) {
-  return StartDownload(panel, firstBlock, leaveImages, kVtc.storeWarning);
+UpdateStatus StartVTCDownload(PortSession& session, RunReporter& reporter, bool firstBlock, bool leaveImages) {
+  return StartDownload(session, reporter, firstBlock, leaveImages, kVtc.storeWarning);
 }
 
-UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
+UpdateStatus UpdateRCP(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
   // A QZ500 loader takes at most 64 KB per flash write; the others take the
   // image in one pass.
   const bool blockMode = FamilyRow(run.family).rcpInBlocks;
-  return UpdateImage(panel, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages,
+  return UpdateImage(session, reporter, kRcp, run.rcpFile, blockMode, StartRCPDownload, run.leaveImages,
                      report);
 }
 
-UpdateStatus UpdateRCP(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateRCP(PortSession& session, RunReporter& reporter, const RunSettings& run) {
   StepReport report;
-  return UpdateRCP(panel, run, report);
+  return UpdateRCP(session, reporter, run, report);
 }
 
-UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  return UpdateImage(panel, kVtc, run.vtcFile, true, StartVTCDownload, run.leaveImages, report);
+UpdateStatus UpdateVTC(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  return UpdateImage(session, reporter, kVtc, run.vtcFile, true, StartVTCDownload, run.leaveImages, report);
 }
 
-UpdateStatus UpdateVTC(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateVTC(PortSession& session, RunReporter& reporter, const RunSettings& run) {
   StepReport report;
-  return UpdateVTC(panel, run, report);
+  return UpdateVTC(session, reporter, run, report);
 }

@@ -8,7 +8,8 @@
 #include "firmware/file_access.h"
 #include "firmware/loader_image.h"
 #include "firmware/sha256.h"
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
@@ -20,7 +21,7 @@
 namespace {
 constexpr unsigned kSpecialBufferBytes = 100;
 constexpr int kDumpAttempts = 3;
-constexpr MenuPrompt kLoaderReceive{"a", 1000, "Special", "receive", nullptr, nullptr};
+constexpr MenuPrompt kLoaderReceive{"a", 1000, Expect{.success = {"Special", "receive"}}};
 constexpr uint32_t kFlashWriteMs = 30000;
 
 // A QZ500 loader image has no place for the block.
@@ -29,77 +30,77 @@ bool PreservesBlock(const RunSettings& run) {
 }
 }  // namespace
 
-UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run, StepReport& report) {
+UpdateStatus UpdateLDR(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
   const bool preserve = PreservesBlock(run);
   uint8_t block[kSpecialBufferBytes] = {};
 
   if (preserve) {
     unsigned count = 0;
     for (int attempt = 0; attempt < kDumpAttempts && count != kSpecialBlockBytes; ++attempt) {
-      UpdateStatus result = GetSpecialBlock(panel, run.family, block, kSpecialBufferBytes, &count);
+      UpdateStatus result = GetSpecialBlock(session, reporter, run, block, kSpecialBufferBytes, &count);
       if (result != UPD_OK) return result;
     }
     if (count != kSpecialBlockBytes) {
-      ShowError(panel->m_szPortName, "Link or Receive error");
+      reporter.ShowError("Link or Receive error");
       return UPD_SHORT_BLOCK;
     }
-    panel->m_specialBlock.assign(block, block + kSpecialBlockBytes);
+    report.specialBlock.assign(block, block + kSpecialBlockBytes);
   }
 
-  UpdateStatus result = EngineLinkCheck(panel);
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineMenuStep(panel, kLoaderReceive, false);
+  result = EngineMenuStep(session, reporter, kLoaderReceive, false);
   if (result == UPD_ABORTED || result == UPD_LINK_DOWN || result == UPD_TIMEOUT) return result;
   if (result != UPD_OK) {
-    ShowError(panel->m_szPortName, "Loader Update: Wait timeout");
+    reporter.ShowError("Loader Update: Wait timeout");
     return result;
   }
 
   const std::string& path = run.ldrFile;
   if (preserve) {
     FileBuffer image;
-    result = ShowReadFault(panel, ReadWholeFile(path, image, &panel->m_bAbort));
+    result = ShowReadFault(reporter, ReadWholeFile(path, image, &session.m_bAbort));
     if (result == UPD_ABORTED) return result;
     if (result != UPD_OK) {
-      ShowError(panel->m_szPortName, "Loader Update: Read file failed");
+      reporter.ShowError("Loader Update: Read file failed");
       return result;
     }
-    result = ShowReadFault(panel, InsertSpecialBlock(run.family, image, block, kSpecialBlockBytes));
+    result = ShowReadFault(reporter, InsertSpecialBlock(run.family, image, block, kSpecialBlockBytes));
     if (result != UPD_OK) {
-      ShowError(panel->m_szPortName, kLoaderSpliceFailedText);
+      reporter.ShowError(kLoaderSpliceFailedText);
       return result;
     }
     // The image as sent, special block included; the sending releases it.
     const std::string digest = Sha256Hex(image.data.get(), image.size);
-    panel->m_bRxActive = false;
-    WatchForBanner(panel, true);
-    result = SendLoaderImage(panel, image);
+    session.m_bRxActive = false;
+    WatchForBanner(session, true);
+    result = SendLoaderImage(session, reporter, image);
     if (result == UPD_OK) report.sha256 = digest;
   } else {
-    result = EngineStreamStep(panel, path, "LDR", &report);
+    result = EngineStreamStep(session, reporter, path, "LDR", &report);
   }
   if (result != UPD_OK) {
     // A line fault is reported by the programming sequence.
-    if (result != UPD_LINK_DOWN) ShowError(panel->m_szPortName, "Loader Update: Send failed");
+    if (result != UPD_LINK_DOWN) reporter.ShowError("Loader Update: Send failed");
     return result;
   }
 
-  result = EngineEndByte(panel);
+  result = EngineEndByte(session, reporter);
   if (result == UPD_OK) {
-    result = EngineAwaitCompletion(panel, kFlashWriteMs, "Write flash complete");
+    result = EngineAwaitCompletion(session, kFlashWriteMs, "Write flash complete");
     if (result == UPD_OK) {
-      panel->m_progress.SetPos(0);
-      panel->ShowStatus("LDR Done");
+      reporter.SetProgressPos(0);
+      reporter.ShowStatus("LDR Done");
     } else if (result != UPD_LINK_DOWN) {
-      ShowError(panel->m_szPortName, "LDR update failed");
+      reporter.ShowError("LDR update failed");
     }
   }
-  panel->EndFlashWrite();
+  reporter.EndFlashWrite();
   return result;
 }
 
-UpdateStatus UpdateLDR(CCommDialog* panel, const RunSettings& run) {
+UpdateStatus UpdateLDR(PortSession& session, RunReporter& reporter, const RunSettings& run) {
   StepReport report;
-  return UpdateLDR(panel, run, report);
+  return UpdateLDR(session, reporter, run, report);
 }

@@ -9,7 +9,8 @@
 // port's programming thread.
 #include <string>
 
-#include "link/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
 #include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
@@ -92,100 +93,100 @@ const RawComponent kDsp{
 
 // After the end byte: the completion text, or the restart of a scanner that
 // takes its new logic.
-UpdateStatus FinishTransfer(CCommDialog* panel, const RawComponent& c) {
+UpdateStatus FinishTransfer(PortSession& session, RunReporter& reporter, const RawComponent& c) {
   if (c.restarts) {
-    panel->m_nReconnectPhase = 1;
+    session.m_nReconnectPhase = 1;
     return UPD_OK;
   }
   if (c.writingStatus != nullptr) {
-    panel->m_progress.SetPos(0);
-    panel->ShowStatus(c.writingStatus);
+    reporter.SetProgressPos(0);
+    reporter.ShowStatus(c.writingStatus);
   }
-  const UpdateStatus result = EngineAwaitCompletion(panel, c.completionMs, c.completionText);
+  const UpdateStatus result = EngineAwaitCompletion(session, c.completionMs, c.completionText);
   // The flash write is over (or given up): Reset is available again, so an
   // operator's stop need not wait for the next end byte.
-  if (result == UPD_OK || c.miss == CompletionMiss::kUpdateFailed) panel->EndFlashWrite();
+  if (result == UPD_OK || c.miss == CompletionMiss::kUpdateFailed) reporter.EndFlashWrite();
   if (result == UPD_OK) return UPD_OK;
   if (c.miss == CompletionMiss::kNoResponse) {
-    if (result == UPD_TIMEOUT) ShowError(panel->m_szPortName, "No response");
+    if (result == UPD_TIMEOUT) reporter.ShowError("No response");
   } else if (result != UPD_LINK_DOWN) {
     // A line fault is reported by the programming sequence.
-    ShowError(panel->m_szPortName, c.failedText);
+    reporter.ShowError(c.failedText);
   }
   // Only the completion text itself is success; a wait that ended any other
   // way (the line watch, a failed event wait) is passed on.
   return result;
 }
 
-UpdateStatus RunRawComponent(CCommDialog* panel, const RawComponent& c, const RunSettings& run,
+UpdateStatus RunRawComponent(PortSession& session, RunReporter& reporter, const RawComponent& c, const RunSettings& run,
                              StepReport& report) {
-  UpdateStatus result = EngineLinkCheck(panel);
+  UpdateStatus result = EngineLinkCheck(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = EngineMenuStep(panel, c.menu, false);
+  result = EngineMenuStep(session, reporter, c.menu, false);
   if (result == UPD_TIMEOUT || result == UPD_ABORTED || result == UPD_LINK_DOWN) return result;
 
   if (c.confirm != nullptr) {
     // An abort while waiting for the confirmation is not caught here: the
     // stream step sees the abort request and sends nothing.
-    result = EngineMenuStep(panel, *c.confirm, true);
+    result = EngineMenuStep(session, reporter, *c.confirm, true);
     if (result == UPD_FAIL_MATCH && c.refusal != UPD_OK) return c.refusal;
     if (result == UPD_TIMEOUT || result == UPD_LINK_DOWN) return result;
   }
 
-  result = EngineStreamStep(panel, run.*c.file, c.tag, &report);
+  result = EngineStreamStep(session, reporter, run.*c.file, c.tag, &report);
   if (result != UPD_OK) return result;
 
   // After its end byte a restarting scanner is expected to show its banner:
   // that is what the programming sequence waits for next.
-  if (c.restarts) WatchForRestart(panel, false);
-  result = EngineEndByte(panel);
+  if (c.restarts) WatchForRestart(session, false);
+  result = EngineEndByte(session, reporter);
   if (result != UPD_OK) return result;
 
-  result = FinishTransfer(panel, c);
+  result = FinishTransfer(session, reporter, c);
   if (result != UPD_OK) return result;
   if (c.doneStatus != nullptr) {
-    panel->m_progress.SetPos(0);
-    panel->ShowStatus(c.doneStatus);
+    reporter.SetProgressPos(0);
+    reporter.ShowStatus(c.doneStatus);
   }
   return UPD_OK;
 }
 
-UpdateStatus RunRawComponent(CCommDialog* panel, const RawComponent& c, const RunSettings& run) {
+UpdateStatus RunRawComponent(PortSession& session, RunReporter& reporter, const RawComponent& c, const RunSettings& run) {
   StepReport report;
-  return RunRawComponent(panel, c, run, report);
+  return RunRawComponent(session, reporter, c, run, report);
 }
 
 }  // namespace
 
-UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  return RunRawComponent(panel, kFpga, run, report);
+UpdateStatus UpdateFPGA(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  return RunRawComponent(session, reporter, kFpga, run, report);
 }
 
-UpdateStatus UpdateFPGA(CCommDialog* panel, const RunSettings& run) {
-  return RunRawComponent(panel, kFpga, run);
+UpdateStatus UpdateFPGA(PortSession& session, RunReporter& reporter, const RunSettings& run) {
+  return RunRawComponent(session, reporter, kFpga, run);
 }
 
-UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  return RunRawComponent(panel, kUim, run, report);
+UpdateStatus UpdateUIM(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  return RunRawComponent(session, reporter, kUim, run, report);
 }
 
-UpdateStatus UpdateUIM(CCommDialog* panel, const RunSettings& run) {
-  return RunRawComponent(panel, kUim, run);
+UpdateStatus UpdateUIM(PortSession& session, RunReporter& reporter, const RunSettings& run) {
+  return RunRawComponent(session, reporter, kUim, run);
 }
 
-UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  return RunRawComponent(panel, kCpld, run, report);
+UpdateStatus UpdateCPLD(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  return RunRawComponent(session, reporter, kCpld, run, report);
 }
 
-UpdateStatus UpdateCPLD(CCommDialog* panel, const RunSettings& run) {
-  return RunRawComponent(panel, kCpld, run);
+UpdateStatus UpdateCPLD(PortSession& session, RunReporter& reporter, const RunSettings& run) {
+  return RunRawComponent(session, reporter, kCpld, run);
 }
 
-UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run, StepReport& report) {
-  return RunRawComponent(panel, kDsp, run, report);
+UpdateStatus UpdateDSP(PortSession& session, RunReporter& reporter, const RunSettings& run, StepReport& report) {
+  return RunRawComponent(session, reporter, kDsp, run, report);
 }
 
-UpdateStatus UpdateDSP(CCommDialog* panel, const RunSettings& run) {
-  return RunRawComponent(panel, kDsp, run);
+UpdateStatus UpdateDSP(PortSession& session, RunReporter& reporter, const RunSettings& run) {
+  return RunRawComponent(session, reporter, kDsp, run);
 }

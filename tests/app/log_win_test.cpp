@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/panel_menu.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "link/traffic_log.h"
 #include "support/app_fixture.h"
 
@@ -26,7 +26,7 @@ class LogWinTest : public apptest::SettingsFixture {
     dlg.m_strLogPath.Set(dir.Path());
     g_portTable[2].bLog = 1;
     panel = std::make_unique<CCommDialog>(3, "COM3", &dlg);
-    ASSERT_TRUE(panel->m_bLogEnabled);
+    ASSERT_TRUE(panel->m_session.m_bLogEnabled);
   }
   void TearDown() override {
     CloseLogWindow(panel.get());
@@ -97,8 +97,8 @@ TEST_F(LogWinTest, ClosingTheViewLetsTheNextCommandOpenAFreshOne) {
 
 TEST_F(LogWinTest, ViewReadsThePortsCurrentLogFile) {
   WriteFile(panel->GetLogFilePath(), "old traffic");
-  panel->m_nLogIndex = 1;  // the log rotates to its next file
-  InitLogFile(panel.get());
+  panel->m_session.m_nLogIndex = 1;  // the log rotates to its next file
+  InitLogFile(panel->m_session, *panel);
   WriteFile(panel->GetLogFilePath(), "new traffic");
   CLogWin* view = ToggleLogWindow(panel.get());
   EXPECT_EQ(view->m_strText, "new traffic");
@@ -185,7 +185,7 @@ TEST_F(LogWinTest, PanelMenuFollowsLoggingAndBusy) {
     bool busy;
   } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
   for (const auto& c : cases) {
-    panel->m_bLogEnabled = c.logs;
+    panel->m_session.m_bLogEnabled = c.logs;
     panel->m_bBusy = c.busy;
     std::vector<MenuItem> menu = GetPanelMenu(*panel);
     ASSERT_EQ(menu.size(), 5u);
@@ -195,7 +195,7 @@ TEST_F(LogWinTest, PanelMenuFollowsLoggingAndBusy) {
     EXPECT_TRUE(menu[3].separator);
     EXPECT_EQ(menu[4], (MenuItem{"Reset", ID_PANEL_RESET, false, c.busy}));
   }
-  panel->m_bLogEnabled = true;
+  panel->m_session.m_bLogEnabled = true;
   panel->m_bBusy = false;
 }
 

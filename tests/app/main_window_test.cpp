@@ -8,7 +8,7 @@
 #include "app/ini_file.h"
 #include "app/programmer_app.h"
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/device_map.h"
 #include "platform/serial_port.h"
 #include "ports/comm_sport.h"
@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, StartUpPanelsFillOneOrTwoColumns) {
       ASSERT_NE(slot, nullptr);
       EXPECT_EQ(slot->rect, c.panels[i]) << "row " << c.rows[i];
       EXPECT_EQ(g_portTable[c.rows[i]].pPanel, slot->panel.get());
-      EXPECT_EQ(std::string(slot->panel->m_szPortName), "COM" + std::to_string(c.rows[i] + 1));
+      EXPECT_EQ(std::string(slot->panel->m_session.m_szPortName), "COM" + std::to_string(c.rows[i] + 1));
       EXPECT_EQ(g_portTable[c.rows[i]].bUsb, 0);
     }
     EXPECT_EQ(dlg->m_rcUsbButton, (Rect{1, c.areaHeight + 5, 62, 41}));
@@ -145,7 +145,7 @@ TEST_F(MainWindowTest, WithoutPortsThePlaceholderStandsAtTheTopLeft) {
   ASSERT_EQ(dlg->GetPanels().size(), 1u);
   const auto& slot = dlg->GetPanels()[0];
   EXPECT_TRUE(slot.placeholder);
-  EXPECT_STREQ(slot.panel->m_szPortName, "COM NONE");
+  EXPECT_STREQ(slot.panel->m_session.m_szPortName, "COM NONE");
   EXPECT_EQ(slot.rect, (Rect{0, 0, kW - 1, kH - 1}));
   EXPECT_EQ(g_portTable[0].pPanel, slot.panel.get());
   EXPECT_EQ(g_portTable[0].bInUse, 0);
@@ -192,8 +192,8 @@ TEST_F(MainWindowTest, InitialisationReadsTheIniOfTheCurrentDirectory) {
   const auto* com2 = SlotOfRow(1);
   const auto* com3 = SlotOfRow(2);
   ASSERT_TRUE(com2 && com3);
-  EXPECT_TRUE(com2->panel->m_bLogEnabled);
-  EXPECT_FALSE(com3->panel->m_bLogEnabled);
+  EXPECT_TRUE(com2->panel->m_session.m_bLogEnabled);
+  EXPECT_FALSE(com3->panel->m_session.m_bLogEnabled);
   EXPECT_THAT(com2->panel->GetLogFilePath(), HasSubstr(dir / "logs"));
   EXPECT_TRUE(std::filesystem::exists(com2->panel->GetLogFilePath()));
   EXPECT_EQ(dlg->m_strUsbPrompt, "Turn off all USB-attached scanners and then press USB button");
@@ -242,7 +242,7 @@ TEST_F(MainWindowTest, UsbPortPresentAtStartGetsItsPanelOnlyAfterTheUsbButton) {
   EXPECT_EQ(RowsInUse(), (std::vector<int>{0, 6}));
   const auto* usb = SlotOfRow(6);
   ASSERT_NE(usb, nullptr);
-  EXPECT_STREQ(usb->panel->m_szPortName, "\\\\.\\COM7");
+  EXPECT_STREQ(usb->panel->m_session.m_szPortName, "\\\\.\\COM7");
   EXPECT_EQ(usb->rect, (Rect{1, kH, kW - 1, kH - 1}));
   EXPECT_FALSE(dlg->m_bUsbRowVisible);
   EXPECT_FALSE(dlg->m_bUsbSearchPending);
@@ -266,8 +266,8 @@ TEST_F(MainWindowTest, UsbPortNamesChooseTheirRows) {
   EXPECT_EQ(g_nPortCount, 3);
   EXPECT_EQ(g_portTable[0].bUsb, 1);
   EXPECT_EQ(g_portTable[6].bUsb, 1);
-  EXPECT_STREQ(g_portTable[0].pPanel->m_szPortName, "\\\\.\\ZEV0");
-  EXPECT_STREQ(g_portTable[6].pPanel->m_szPortName, "\\\\.\\com7");
+  EXPECT_STREQ(g_portTable[0].pPanel->m_session.m_szPortName, "\\\\.\\ZEV0");
+  EXPECT_STREQ(g_portTable[6].pPanel->m_session.m_szPortName, "\\\\.\\com7");
   // In the order found, each below the one before.
   EXPECT_EQ(SlotOfRow(0)->rect, (Rect{1, kH, kW - 1, kH - 1}));
   EXPECT_EQ(SlotOfRow(6)->rect, (Rect{1, 2 * kH, kW - 1, kH - 1}));
@@ -336,7 +336,7 @@ TEST_F(MainWindowTest, UsbPanelLogsWhenItsRowLogs) {
   dlg->OnUsbButton();
   PlugUsbScanner("ZEV3");
   ASSERT_EQ(dlg->OnTimer(), 1);
-  EXPECT_TRUE(g_portTable[3].pPanel->m_bLogEnabled);
+  EXPECT_TRUE(g_portTable[3].pPanel->m_session.m_bLogEnabled);
 }
 
 TEST_F(MainWindowTest, ShutdownSavesEndsEveryPanelAndRunsOnce) {

@@ -252,8 +252,8 @@ TEST_F(SaveSettingsTest, OnlyOpenLoggingPanelsWriteTheirLogSwitch) {
     CCommDialog com3(3, "COM3", &dlg);
     g_portTable[0].pPanel = &com1;
     g_portTable[2].pPanel = &com3;
-    ASSERT_FALSE(com1.m_bLogEnabled);
-    ASSERT_TRUE(com3.m_bLogEnabled);
+    ASSERT_FALSE(com1.m_session.m_bLogEnabled);
+    ASSERT_TRUE(com3.m_session.m_bLogEnabled);
     dlg.SaveSettings();
     g_portTable[0].pPanel = nullptr;
     g_portTable[2].pPanel = nullptr;

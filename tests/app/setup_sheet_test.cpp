@@ -9,7 +9,7 @@
 #include "app/ini_file.h"
 #include "app/panel_menu.h"
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "support/app_fixture.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <ostream>
 #include <thread>
 
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "loader_texts.h"
 #include "ports/comm_sport.h"
 #include "support/cli_station.h"

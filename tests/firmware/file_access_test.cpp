@@ -46,7 +46,7 @@ TEST_P(SendFileStream, SendsTheFileUnchangedInBlocksOfAHundredBytes) {
   const std::string content = Pattern(c.size);
   const std::string path = dir_.Write("dsp.bin", content);
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_OK);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "DSP"), UPD_OK);
 
   EXPECT_EQ(sim.Received(), content);
   const std::vector<std::string> statuses = sim.Statuses();
@@ -100,7 +100,7 @@ TEST_F(FirmwareTest, SendFileOfAMissingFileOrAFolderIsAnOpenFailure) {
   };
   for (const auto& c : cases) {
     boxes_.Clear();
-    EXPECT_EQ(SendFile(sim.Panel(), c.path, "PLD"), UPD_FILE_OPEN_FAILED) << c.path;
+    EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), c.path, "PLD"), UPD_FILE_OPEN_FAILED) << c.path;
     ASSERT_EQ(boxes_.Boxes().size(), 1u);
     EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
     EXPECT_EQ(boxes_.Boxes()[0].text, c.text);
@@ -120,7 +120,7 @@ TEST_F(FirmwareTest, AFileTooLargeToBeFirmwareIsRefusedUnread) {
                            std::to_string(kMaxFirmwareFileBytes + 1) + " bytes, at most " +
                            std::to_string(kMaxFirmwareFileBytes);
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "DSP"), UPD_FILE_SIZE_ERROR);
   FileBuffer image;
   const ReadFault fault = ReadWholeFile(path, image);
   EXPECT_EQ(fault.status, UPD_FILE_SIZE_ERROR);
@@ -137,7 +137,7 @@ TEST_F(FirmwareTest, SendFileGivesTheDigestOfTheBytesSent) {
   const std::string path = dir_.Write("fpga.bin", content);
   std::string digest;
 
-  ASSERT_EQ(SendFile(sim.Panel(), path, "FPGA", &digest), UPD_OK);
+  ASSERT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "FPGA", &digest), UPD_OK);
   EXPECT_EQ(sim.Received(), content);
   EXPECT_EQ(digest, Sha256Hex(content.data(), content.size()));
 }
@@ -192,9 +192,9 @@ TEST_F(FirmwareTest, AnAbortEndsTheReadOfALoaderImage) {
 TEST_F(FirmwareTest, SendFileAbortedBeforeTheFirstBlockSendsNothingAndIsSilent) {
   SimPanel sim(ScannerFamily::kQZ600);
   const std::string path = dir_.Write("fpga.bin", Pattern(300));
-  sim.Panel()->m_bAbort = true;
+  sim.Panel()->m_session.m_bAbort = true;
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "FPGA"), UPD_ABORTED);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "FPGA"), UPD_ABORTED);
   EXPECT_EQ(sim.Received(), "");
   EXPECT_TRUE(boxes_.Boxes().empty());
 }
@@ -204,7 +204,7 @@ TEST_F(FirmwareTest, SendFileStopsAtAFailedPortWriteInsteadOfReportingSuccess) {
   const std::string path = dir_.Write("uim.bin", Pattern(300));
   sim.Line().Unplug();
 
-  EXPECT_EQ(SendFile(sim.Panel(), path, "UIM"), UPD_LINK_DOWN);
+  EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), path, "UIM"), UPD_LINK_DOWN);
   // No status line claims a block that never reached the scanner.
   EXPECT_TRUE(sim.Statuses().empty());
   EXPECT_EQ(sim.Panel()->m_progress.GetPos(), 0);
@@ -352,10 +352,10 @@ TEST_F(FirmwareTest, ReadHdrStrOfAMissingFileIsAnOpenFailure) {
 // a text (an abort, a header tag not found) shows none.
 TEST_F(FirmwareTest, AReadersFaultBecomesTheRunsErrorBoxOfThePort) {
   SimPanel sim(ScannerFamily::kQZ600);
-  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_FILE_OPEN_FAILED, "ReadHdrStr : CreateFile"}),
+  EXPECT_EQ(ShowReadFault(*sim.Panel(), ReadFault{UPD_FILE_OPEN_FAILED, "ReadHdrStr : CreateFile"}),
             UPD_FILE_OPEN_FAILED);
-  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{UPD_ABORTED}), UPD_ABORTED);
-  EXPECT_EQ(ShowReadFault(sim.Panel(), ReadFault{}), UPD_OK);
+  EXPECT_EQ(ShowReadFault(*sim.Panel(), ReadFault{UPD_ABORTED}), UPD_ABORTED);
+  EXPECT_EQ(ShowReadFault(*sim.Panel(), ReadFault{}), UPD_OK);
   ASSERT_EQ(boxes_.Boxes().size(), 1u);
   EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
   EXPECT_EQ(boxes_.Boxes()[0].text, "ReadHdrStr : CreateFile");

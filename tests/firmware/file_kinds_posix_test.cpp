@@ -70,7 +70,7 @@ TEST_F(FirmwareTest, DevicesPipesAndFoldersAreRefusedByEveryReader) {
     // The raw download shows the reader's fault in the port's box.
     SCOPED_TRACE(p.path + " SendFile");
     boxes_.Clear();
-    EXPECT_EQ(SendFile(sim.Panel(), p.path, "PLD"), UPD_FILE_OPEN_FAILED);
+    EXPECT_EQ(SendFile(sim.Panel()->m_session, *sim.Panel(), p.path, "PLD"), UPD_FILE_OPEN_FAILED);
     ASSERT_EQ(boxes_.Boxes().size(), 1u);
     EXPECT_EQ(boxes_.Boxes()[0].caption, "COM9: Error");
     EXPECT_EQ(boxes_.Boxes()[0].text, text);

@@ -29,16 +29,16 @@ const std::string T = "S70500000000FA\r\n";
 std::string Text(const ImageRecord& record) { return std::string(record.text, record.length); }
 
 // A record sender of one kind in one mode.
-using Sender = UpdateStatus (*)(CCommDialog*, ImageRecord*, uint32_t, uint32_t*);
+using Sender = UpdateStatus (*)(PortSession&, RunReporter&, ImageRecord*, uint32_t, uint32_t*);
 
-UpdateStatus SendRcpInBlocks(CCommDialog* panel, ImageRecord* record, uint32_t total,
-                             uint32_t* sent) {
-  return SendRCPRecord(panel, record, total, sent, true);
+UpdateStatus SendRcpInBlocks(PortSession& session, RunReporter& reporter, ImageRecord* record,
+                             uint32_t total, uint32_t* sent) {
+  return SendRCPRecord(session, reporter, record, total, sent, true);
 }
 
-UpdateStatus SendRcpInOnePass(CCommDialog* panel, ImageRecord* record, uint32_t total,
-                              uint32_t* sent) {
-  return SendRCPRecord(panel, record, total, sent, false);
+UpdateStatus SendRcpInOnePass(PortSession& session, RunReporter& reporter, ImageRecord* record,
+                              uint32_t total, uint32_t* sent) {
+  return SendRCPRecord(session, reporter, record, total, sent, false);
 }
 
 // The sender of the kind in the mode its engine uses for a scanner of the
@@ -419,7 +419,7 @@ TEST_P(Split, CutsARecordThatRunsOverA64KBoundary) {
   uint32_t sent = 0;
   const Sender send = SenderFor(c.vtc, c.family);
 
-  EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), c.result);
+  EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data, image.total, &sent), c.result);
   EXPECT_EQ(sim.Received(), c.first);
   EXPECT_EQ(sent, c.first.size());
   if (c.second.empty()) {
@@ -430,7 +430,7 @@ TEST_P(Split, CutsARecordThatRunsOverA64KBoundary) {
   EXPECT_EQ(Text(*image.data->next), c.second);
   EXPECT_EQ(image.data->next->next, nullptr);
   // The second part goes out whole when its turn comes.
-  EXPECT_EQ(send(sim.Panel(), image.data->next, image.total, &sent), UPD_OK);
+  EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data->next, image.total, &sent), UPD_OK);
   EXPECT_EQ(sim.Received(), c.first + c.second);
 }
 
@@ -487,7 +487,7 @@ TEST_F(FirmwareTest, TheProgressLineOfEachKindFollowsTheBytesSent) {
     order.push_back(&image.termination);
     std::vector<int> expectedPositions;
     for (ImageRecord* record : order) {
-      ASSERT_EQ(send(sim.Panel(), record, total, &sent), UPD_OK);
+      ASSERT_EQ(send(sim.Panel()->m_session, *sim.Panel(), record, total, &sent), UPD_OK);
       expectedPositions.push_back(static_cast<int>(uint64_t{sent} * 1000 / total));
     }
 
@@ -525,8 +525,8 @@ TEST_F(FirmwareTest, ARecordWriteThatFailsStopsTheDownloadWithoutCountingIt) {
     uint32_t sent = 0;
     const Sender send = SenderFor(vtc, ScannerFamily::kQZ500);
 
-    EXPECT_EQ(send(sim.Panel(), &image.header, image.total, &sent), UPD_LINK_DOWN);
-    EXPECT_EQ(send(sim.Panel(), image.data, image.total, &sent), UPD_LINK_DOWN);
+    EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), &image.header, image.total, &sent), UPD_LINK_DOWN);
+    EXPECT_EQ(send(sim.Panel()->m_session, *sim.Panel(), image.data, image.total, &sent), UPD_LINK_DOWN);
     EXPECT_EQ(sent, 0u);
     EXPECT_TRUE(sim.Statuses().empty());
     // A record split before the failed write stays a well-formed list.
@@ -554,7 +554,7 @@ TEST_F(FirmwareTest, PortsSendingAtTheSameTimeShareTheThroughputFiguresSafely) {
   auto run = [](SimPanel* sim, LoadedImage* image) {
     for (Sender send : {SenderFor(false, ScannerFamily::kQZ500), SenderFor(true, ScannerFamily::kQZ500)}) {
       uint32_t sent = 0;
-      for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel(), r, image->total, &sent);
+      for (ImageRecord* r = image->data; r; r = r->next) send(sim->Panel()->m_session, *sim->Panel(), r, image->total, &sent);
     }
   };
   std::thread a(run, &first, &images[0]);

@@ -320,7 +320,7 @@ TEST_F(FirmwareTest, SendLoaderImageShowsTheImageLengthInEveryLineAndEndsAtTheTo
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('A' + i % 26);
   FileBuffer image = Image(text);
 
-  EXPECT_EQ(SendLoaderImage(sim.Panel(), image), UPD_OK);
+  EXPECT_EQ(SendLoaderImage(sim.Panel()->m_session, *sim.Panel(), image), UPD_OK);
 
   EXPECT_EQ(sim.Received(), text);
   EXPECT_EQ(image.data, nullptr) << "the image is released";
@@ -341,9 +341,9 @@ TEST_F(FirmwareTest, SendLoaderImageEndsOnAnAbortOrAFailedWriteAndReleasesTheIma
     if (unplug) {
       sim.Line().Unplug();
     } else {
-      sim.Panel()->m_bAbort = true;
+      sim.Panel()->m_session.m_bAbort = true;
     }
-    EXPECT_EQ(SendLoaderImage(sim.Panel(), image), unplug ? UPD_LINK_DOWN : UPD_ABORTED) << unplug;
+    EXPECT_EQ(SendLoaderImage(sim.Panel()->m_session, *sim.Panel(), image), unplug ? UPD_LINK_DOWN : UPD_ABORTED) << unplug;
     EXPECT_EQ(image.data, nullptr) << unplug;
     EXPECT_EQ(sim.Received(), "") << unplug;
     EXPECT_TRUE(sim.Statuses().empty()) << unplug;

@@ -1,4 +1,4 @@
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +24,18 @@ TEST_F(LinkFixture, NewRs232PanelLeavesItsPortAlone) {
   EXPECT_EQ(panel.m_strButtonCaption.Get(), "COM3");
   EXPECT_EQ(panel.m_strStatus.Get(), "Turn scanner power off");
   EXPECT_TRUE(panel.m_bButtonEnabled.load());
-  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  EXPECT_FALSE(panel.m_session.m_hPort.IsOpen());
   EXPECT_FALSE(rig.line->IsNearOpen());
   EXPECT_TRUE(panel.m_bRecvDone.load());
   EXPECT_TRUE(panel.m_bSendDone.load());
   EXPECT_FALSE(panel.m_bBusy.load());
-  EXPECT_FALSE(panel.m_bAbort.load());
-  EXPECT_FALSE(panel.m_bRxActive.load());
-  EXPECT_FALSE(panel.m_bLogEnabled.load());
-  EXPECT_EQ(panel.m_nLoaderVersion.load(), 0);
-  EXPECT_EQ(panel.m_nBoardVersion.load(), 0);
-  EXPECT_EQ(panel.m_dwStatusFlags.load(), 0u);
-  EXPECT_EQ(panel.m_hLogFile, nullptr);
+  EXPECT_FALSE(panel.m_session.m_bAbort.load());
+  EXPECT_FALSE(panel.m_session.m_bRxActive.load());
+  EXPECT_FALSE(panel.m_session.m_bLogEnabled.load());
+  EXPECT_EQ(panel.Identity().loaderVersion, 0);
+  EXPECT_EQ(panel.Identity().boardVersion, 0);
+  EXPECT_FALSE(panel.Identity().identified);
+  EXPECT_EQ(panel.m_session.m_hLogFile, nullptr);
   EXPECT_EQ(panel.m_pMainDlg, &rig.mainDlg);
   // Destroyed without any wait: no thread runs.
   rig.DestroyPanel();
@@ -47,7 +47,7 @@ TEST_F(LinkFixture, OpenPortAppliesTheFixedLineAndTeardownRestoresTheFormerOne) 
   ASSERT_NE(former.BaudRate, 57600u);
   CCommDialog& panel = rig.CreatePanel();
   panel.OpenPort();
-  ASSERT_TRUE(panel.m_hPort.IsOpen());
+  ASSERT_TRUE(panel.m_session.m_hPort.IsOpen());
 
   const platform::LineSettings line = rig.line->NearSettings();
   platform::LineSettings expected{};
@@ -61,24 +61,24 @@ TEST_F(LinkFixture, OpenPortAppliesTheFixedLineAndTeardownRestoresTheFormerOne) 
   expected.Parity = platform::NOPARITY;
   expected.StopBits = platform::ONESTOPBIT;
   EXPECT_TRUE(line == expected);
-  EXPECT_TRUE(panel.m_dcb == expected);
-  EXPECT_TRUE(panel.m_dcbSaved == former);
+  EXPECT_TRUE(panel.m_session.m_dcb == expected);
+  EXPECT_TRUE(panel.m_session.m_dcbSaved == former);
   const platform::CommTimeouts timeouts = rig.line->NearTimeouts();
   EXPECT_EQ(timeouts.ReadIntervalTimeout, 1u);
   EXPECT_EQ(timeouts.ReadTotalTimeoutConstant + timeouts.ReadTotalTimeoutMultiplier +
                 timeouts.WriteTotalTimeoutConstant + timeouts.WriteTotalTimeoutMultiplier,
             0u);
-  EXPECT_EQ(panel.m_dwCommMask, platform::EV_RXCHAR);
-  EXPECT_FALSE(panel.m_hReceiveEvent->IsSet()) << "the receiver stays parked";
+  EXPECT_EQ(panel.m_session.m_dwCommMask, platform::EV_RXCHAR);
+  EXPECT_FALSE(panel.m_session.m_hReceiveEvent->IsSet()) << "the receiver stays parked";
 
   // A second open keeps the port and the events, applies the line again and
   // still remembers the settings from before the first open.
-  const platform::PortPtr port = panel.m_hPort.Get();
-  const platform::Event* exitEvent = panel.m_hExitEvent.get();
+  const platform::PortPtr port = panel.m_session.m_hPort.Get();
+  const platform::Event* exitEvent = panel.m_session.m_hExitEvent.get();
   panel.OpenPort();
-  EXPECT_EQ(panel.m_hPort.Get(), port);
-  EXPECT_EQ(panel.m_hExitEvent.get(), exitEvent);
-  EXPECT_TRUE(panel.m_dcbSaved == former);
+  EXPECT_EQ(panel.m_session.m_hPort.Get(), port);
+  EXPECT_EQ(panel.m_session.m_hExitEvent.get(), exitEvent);
+  EXPECT_TRUE(panel.m_session.m_dcbSaved == former);
   EXPECT_TRUE(rig.line->NearSettings() == expected);
 
   rig.DestroyPanel();
@@ -89,12 +89,12 @@ TEST_F(LinkFixture, OpenPortAppliesTheFixedLineAndTeardownRestoresTheFormerOne) 
 
 TEST_F(LinkFixture, WritePortIsHeldWhileCtsIsLowAndFailsOnceThePortCloses) {
   CCommDialog& panel = rig.CreatePanel();
-  EXPECT_FALSE(WritePort(panel.m_hPort, "a", 1)) << "closed port";
+  EXPECT_FALSE(WritePort(panel.m_session.m_hPort, "a", 1)) << "closed port";
   panel.OpenPort();
 
   std::atomic<int> result{-1};
   {
-    linktest::Background writer([&] { result = WritePort(panel.m_hPort, "1", 1) ? 1 : 0; });
+    linktest::Background writer([&] { result = WritePort(panel.m_session.m_hPort, "1", 1) ? 1 : 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(result.load(), -1) << "held while the scanner holds CTS low";
     rig.line->SetCts(true);
@@ -105,7 +105,7 @@ TEST_F(LinkFixture, WritePortIsHeldWhileCtsIsLowAndFailsOnceThePortCloses) {
   rig.line->SetCts(false);
   result = -1;
   {
-    linktest::Background writer([&] { result = WritePort(panel.m_hPort, "2", 1) ? 1 : 0; });
+    linktest::Background writer([&] { result = WritePort(panel.m_session.m_hPort, "2", 1) ? 1 : 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     panel.Reset();
   }
@@ -163,7 +163,7 @@ TEST(PortName, TooLongForItsMemberIsNeverOpenedCut) {
   // "COM1234567890" cut to the member would be "COM12345678", another port.
   linktest::LinkRig rig("COM12345678", 3);
   CCommDialog panel(3, "COM1234567890", &rig.mainDlg);
-  EXPECT_STREQ(panel.m_szPortName, "COM12345678");
+  EXPECT_STREQ(panel.m_session.m_szPortName, "COM12345678");
   panel.Start();
   EXPECT_FALSE(rig.line->IsNearOpen());
   EXPECT_EQ(rig.boxes.Texts().size(), 1u);
@@ -177,7 +177,7 @@ TEST_F(LinkFixture, StartWhileTheConnectThreadStillWaitsTakesThePortOver) {
   panel.Start();
   EXPECT_FALSE(panel.m_bButtonEnabled.load());
   EXPECT_TRUE(panel.m_bBusy.load());
-  EXPECT_FALSE(panel.m_bAbort.load());
+  EXPECT_FALSE(panel.m_session.m_bAbort.load());
   rig.line->SetPower(true);
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
   EXPECT_FALSE(panel.m_bButtonEnabled.load());
@@ -198,14 +198,14 @@ TEST_F(LinkFixture, ResetWhileIdentifyingClosesThePortAndKeepsTheButtonDisabled)
 
   panel.Reset();
   ASSERT_TRUE(WaitUntil([&] { return panel.ThreadsDone(); }));
-  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  EXPECT_FALSE(panel.m_session.m_hPort.IsOpen());
   EXPECT_FALSE(rig.line->IsNearOpen());
   EXPECT_FALSE(panel.m_bButtonEnabled.load());
-  EXPECT_TRUE(panel.m_bAbort.load());
+  EXPECT_TRUE(panel.m_session.m_bAbort.load());
   EXPECT_EQ(panel.m_progress.GetPos(), 0);
   EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
   EXPECT_EQ(scanner.Others(), "") << "no closing key";
-  EXPECT_EQ(panel.m_nReconnectPhase.load(), 0);
+  EXPECT_EQ(panel.m_session.m_nReconnectPhase.load(), 0);
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, platform::BoxKind::kNotice);
@@ -260,10 +260,10 @@ TEST_F(LinkFixture, ResetWhenSafeResetsAtOnceWhileBusyOrOnceTheOutcomeIsShown) {
     CCommDialog& panel = rig.CreatePanel();
     rig.boxes.Clear();
     panel.m_bBusy = !outcome;
-    panel.m_bOutcomeShown = outcome;
+    panel.m_session.m_bOutcomeShown = outcome;
     EXPECT_TRUE(panel.ResetWhenSafe());
     EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
-    EXPECT_TRUE(panel.m_bAbort.load());
+    EXPECT_TRUE(panel.m_session.m_bAbort.load());
     // Asked again: done already, nothing shown twice.
     EXPECT_TRUE(panel.ResetWhenSafe());
     EXPECT_EQ(SwitchOffNotices(rig), 1u);
@@ -277,12 +277,12 @@ TEST_F(LinkFixture, ResetWhenSafeDuringAFlashWriteWaitsForItsEnd) {
   panel.BeginFlashWrite();
   EXPECT_FALSE(panel.ResetWhenSafe());
   EXPECT_FALSE(panel.ResetWhenSafe());
-  EXPECT_FALSE(panel.m_bAbort.load());
+  EXPECT_FALSE(panel.m_session.m_bAbort.load());
   EXPECT_EQ(panel.m_strStatus.Get(), "RCP 64KB 5600 bytes/sec 100%");
   EXPECT_EQ(SwitchOffNotices(rig), 0u);
   // The completion text: the programming thread resets the port itself.
   panel.EndFlashWrite();
-  EXPECT_TRUE(panel.m_bAbort.load());
+  EXPECT_TRUE(panel.m_session.m_bAbort.load());
   EXPECT_EQ(panel.m_strStatus.Get(), "Reset");
   EXPECT_EQ(SwitchOffNotices(rig), 1u);
   EXPECT_TRUE(panel.ResetWhenSafe());
@@ -295,13 +295,13 @@ TEST_F(LinkFixture, APendingResetComesBeforeTheNextEndByte) {
   rig.line->SetPower(true);
   CCommDialog& panel = rig.CreatePanel();
   panel.OpenPort();
-  ASSERT_TRUE(panel.m_hPort.IsOpen());
+  ASSERT_TRUE(panel.m_session.m_hPort.IsOpen());
   panel.m_bBusy = false;
   EXPECT_FALSE(panel.ResetWhenSafe());
   panel.BeginFlashWrite();
-  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  EXPECT_FALSE(panel.m_session.m_hPort.IsOpen());
   const uint8_t endByte = 0xFF;
-  EXPECT_FALSE(WritePort(panel.m_hPort, &endByte, 1));
+  EXPECT_FALSE(WritePort(panel.m_session.m_hPort, &endByte, 1));
   EXPECT_EQ(SwitchOffNotices(rig), 1u);
 }
 
@@ -313,7 +313,7 @@ TEST_F(LinkFixture, APendingResetIsDroppedWhenThePortIsClosedFirst) {
   panel.m_bBusy = true;
   panel.BeginFlashWrite();
   EXPECT_FALSE(panel.ResetWhenSafe());
-  panel.m_bAbort = true;
+  panel.m_session.m_bAbort = true;
   panel.EndFlashWrite();
   EXPECT_TRUE(panel.m_bBusy.load());
   EXPECT_NE(panel.m_strStatus.Get(), "Reset");
@@ -337,12 +337,11 @@ TEST_F(LinkFixture, TeardownEndsAReceiverWaitingForRoomInAFullRing) {
   // scanner to be switched off, reading nothing, while the scanner talks on.
   rig.line->SetPower(true);
   CCommDialog& panel = rig.CreatePanel();
-  panel.m_nFamily.store(ScannerFamily::kQZ600);
-  panel.m_dwStatusFlags.store(kScannerIdentified);
+  panel.ShowIdentity(ScannerIdentity{.identified = true, .family = ScannerFamily::kQZ600});
   panel.Start();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
   ASSERT_TRUE(rig.line->FarWrite(std::string(4096, 'a')));
-  ASSERT_TRUE(WaitUntil([&] { return panel.m_rxBuffer.Count() == 4096; }));
+  ASSERT_TRUE(WaitUntil([&] { return panel.m_session.m_rxBuffer.Count() == 4096; }));
   ASSERT_TRUE(rig.line->FarWrite(std::string(100, 'b')));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   rig.DestroyPanel();

@@ -40,23 +40,22 @@ class BannerTest : public HandshakeTest, public testing::WithParamInterface<Bann
 
 TEST_P(BannerTest, SetsFamilyAndVersions) {
   const BannerCase& c = GetParam();
-  rig.panel->m_nFamily.store(c.familyBefore);
-  rig.panel->m_nBoardVersion.store(7);
+  rig.panel->ShowIdentity(ScannerIdentity{.family = c.familyBefore, .boardVersion = 7});
   UpdateStatus result;
   {
     WakeUpResponder scanner(rig.line, c.replies);
-    result = IdentifyScanner(rig.panel.get());
+    result = IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result;
     EXPECT_EQ(scanner.WakeUps(), c.wakeUps);
   }
   EXPECT_EQ(result, UPD_OK);
-  EXPECT_EQ(rig.panel->m_nFamily.load(), c.family);
-  EXPECT_EQ(rig.panel->m_nLoaderVersion.load(), c.loaderVersion);
-  EXPECT_EQ(rig.panel->m_nBoardVersion.load(), c.boardVersion);
-  EXPECT_TRUE(rig.panel->m_dwStatusFlags.load() & kScannerIdentified);
+  EXPECT_EQ(rig.panel->Identity().family, c.family);
+  EXPECT_EQ(rig.panel->Identity().loaderVersion, c.loaderVersion);
+  EXPECT_EQ(rig.panel->Identity().boardVersion, c.boardVersion);
+  EXPECT_TRUE(rig.panel->Identity().identified);
   EXPECT_EQ(rig.panel->m_strStatus.Get(), "Connected");
   EXPECT_EQ(rig.boxes.Texts(), c.boxes);
-  EXPECT_EQ(rig.panel->m_bCts.load(), platform::MS_CTS_ON);
-  EXPECT_EQ(rig.panel->m_bDsr.load(), platform::MS_DSR_ON);
+  EXPECT_EQ(rig.panel->m_session.m_bCts.load(), platform::MS_CTS_ON);
+  EXPECT_EQ(rig.panel->m_session.m_bDsr.load(), platform::MS_DSR_ON);
   EXPECT_EQ(rig.FarReceived(), std::string(4 * c.wakeUps, '*'));
 }
 
@@ -93,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HandshakeTest, BoardIdBoxCarriesThePortName) {
   WakeUpResponder scanner(rig.line, {"QZ6 version 3.0.1 Build"});
-  ASSERT_EQ(IdentifyScanner(rig.panel.get()), UPD_OK);
+  ASSERT_EQ(IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result, UPD_OK);
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "COM3: Error");
@@ -132,20 +131,20 @@ TEST_F(HandshakeTest, ShowsTheTextOfTheReconnectPhase) {
       std::lock_guard<std::mutex> lock(seenMutex);
       seen.reset();
     }
-    panel->m_bAbort.store(false);
-    panel->m_hExitEvent->Reset();
-    panel->m_nReconnectPhase.store(c.phase);
-    panel->m_nFamily.store(c.family);
+    panel->m_session.m_bAbort.store(false);
+    panel->m_session.m_hExitEvent->Reset();
+    panel->m_session.m_nReconnectPhase.store(c.phase);
+    panel->ShowIdentity(ScannerIdentity{.family = c.family});
     panel->m_strStatus.Set("unchanged");
     UpdateStatus result = UPD_OK;
     {
-      linktest::Background handshake([&] { result = IdentifyScanner(panel); });
+      linktest::Background handshake([&] { result = IdentifyScanner(panel->m_session, *panel, panel->Identity()).result; });
       EXPECT_TRUE(linktest::WaitUntil([&] {
         std::lock_guard<std::mutex> lock(seenMutex);
         return seen.has_value();
       }));
-      panel->m_bAbort.store(true);
-      panel->m_hExitEvent->Set();
+      panel->m_session.m_bAbort.store(true);
+      panel->m_session.m_hExitEvent->Set();
     }
     EXPECT_EQ(result, UPD_ABORTED);
     std::lock_guard<std::mutex> lock(seenMutex);
@@ -158,7 +157,7 @@ TEST_F(HandshakeTest, WaitsForTheScannerToBeSwitchedOn) {
   rig.line->SetPower(false);
   WakeUpResponder scanner(rig.line, {"QZ6 version 2.3.4 Build"});
   UpdateStatus result = UPD_ABORTED;
-  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result; });
   EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get() == "Turn scanner power on"; }));
   // The first wake-up character is held back while CTS is low.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -173,8 +172,8 @@ TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWait
   // The new logic device restarts the scanner just after the first attempt's
   // wake-ups went out. While it is down the line carries noise, so the
   // attempt's silence never runs out: only the dropped DSR can end it.
-  rig.panel->m_nReconnectPhase.store(1);
-  rig.panel->m_nFamily.store(ScannerFamily::kQZ600);
+  rig.panel->m_session.m_nReconnectPhase.store(1);
+  rig.panel->ShowIdentity(ScannerIdentity{.family = ScannerFamily::kQZ600});
   rig.line->SetPower(true);
   WakeUpResponder scanner(rig.line, {"", "QZ6 version 2.3.4 Build"});
   std::atomic<bool> noisy{false};
@@ -193,7 +192,7 @@ TEST_F(HandshakeTest, AScannerThatRestartsAfterTheWakeUpsIsWokenAgainWithoutWait
   });
   UpdateStatus result = UPD_ABORTED;
   {
-    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result; });
     EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 1; }));
     rig.line->SetPower(false);
     noisy.store(true);
@@ -213,7 +212,7 @@ TEST_F(HandshakeTest, SilentScannerIsTriedUntilThePortIsToldToStop) {
   linktest::ScopedTimeScale fast(0.2);
   WakeUpResponder scanner(rig.line, {""});
   // The operator's instruction stays on show through every silent attempt.
-  rig.panel->m_nReconnectPhase.store(3);
+  rig.panel->m_session.m_nReconnectPhase.store(3);
   std::mutex textsMutex;  // guards texts
   std::vector<std::string> texts;
   rig.panel->m_strStatus.SetObserver([&](const std::string& text) {
@@ -221,12 +220,12 @@ TEST_F(HandshakeTest, SilentScannerIsTriedUntilThePortIsToldToStop) {
     texts.push_back(text);
   });
   UpdateStatus result = UPD_OK;
-  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+  linktest::Background handshake([&] { result = IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result; });
   EXPECT_TRUE(linktest::WaitUntil([&] { return scanner.WakeUps() >= 3; }));
   EXPECT_EQ(rig.panel->m_strStatus.Get(), "Please cycle scanner power to continue!");
-  EXPECT_EQ(rig.panel->m_dwStatusFlags.load() & kScannerIdentified, 0u);
-  rig.panel->m_bAbort.store(true);
-  rig.panel->m_hExitEvent->Set();
+  EXPECT_FALSE(rig.panel->Identity().identified);
+  rig.panel->m_session.m_bAbort.store(true);
+  rig.panel->m_session.m_hExitEvent->Set();
   handshake.Join();
   rig.panel->m_strStatus.SetObserver(nullptr);
   EXPECT_EQ(result, UPD_ABORTED);
@@ -249,9 +248,9 @@ TEST_F(HandshakeTest, AbortDuringTheBoardWaitIsQuiet) {
   });
   UpdateStatus result = UPD_OK;
   {
-    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel.get()); });
+    linktest::Background handshake([&] { result = IdentifyScanner(rig.panel->m_session, *rig.panel, rig.panel->Identity()).result; });
     EXPECT_TRUE(linktest::WaitUntil([&] { return rig.panel->m_strStatus.Get() == "Connected"; }));
-    rig.panel->m_hExitEvent->Set();
+    rig.panel->m_session.m_hExitEvent->Set();
   }
   stop.store(true);
   EXPECT_EQ(result, UPD_ABORTED);
@@ -269,13 +268,13 @@ TEST(ConnectProc, IdentifiesTheScannerOnceAndGivesThePanelBack) {
   ASSERT_TRUE(linktest::WaitUntil([&] { return panel.m_bSendDone.load() && panel.m_bRecvDone.load(); }));
   EXPECT_EQ(panel.m_strStatus.Get(), "Click USB COM button to start programming.");
   EXPECT_TRUE(panel.m_bButtonEnabled.load());
-  EXPECT_TRUE(panel.m_bAbort.load());
-  EXPECT_FALSE(panel.m_bRxActive.load());
+  EXPECT_TRUE(panel.m_session.m_bAbort.load());
+  EXPECT_FALSE(panel.m_session.m_bRxActive.load());
   EXPECT_FALSE(panel.m_bBusy.load());
-  EXPECT_TRUE(panel.m_hPort.IsOpen()) << "the port stays open for the next Start";
-  EXPECT_TRUE(panel.m_dwStatusFlags.load() & kScannerIdentified);
+  EXPECT_TRUE(panel.m_session.m_hPort.IsOpen()) << "the port stays open for the next Start";
+  EXPECT_TRUE(panel.Identity().identified);
   EXPECT_EQ(rig.boxes.BeepCount(), 1);
-  EXPECT_EQ(panel.m_nReconnectPhase.load(), 0);
+  EXPECT_EQ(panel.m_session.m_nReconnectPhase.load(), 0);
 }
 
 TEST(ConnectProc, ResetWhileConnectingEndsWithTheFailureText) {
@@ -285,7 +284,7 @@ TEST(ConnectProc, ResetWhileConnectingEndsWithTheFailureText) {
   panel.Reset();
   ASSERT_TRUE(linktest::WaitUntil([&] { return panel.m_bSendDone.load() && panel.m_bRecvDone.load(); }));
   EXPECT_EQ(panel.m_strStatus.Get(), "Failed to connect scanner!");
-  EXPECT_FALSE(panel.m_hPort.IsOpen());
+  EXPECT_FALSE(panel.m_session.m_hPort.IsOpen());
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "\\\\.\\COM3: ");

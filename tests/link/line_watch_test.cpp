@@ -58,13 +58,13 @@ TEST_F(LineFaultWaitTest, WaitsEndAtOnceOnANotedFault) {
   CCommDialog& panel = *rig.panel;
   for (LineFault fault : {kLineDeviceGone, kLineRestarted}) {
     SCOPED_TRACE(static_cast<int>(fault));
-    panel.m_nLineFault.store(kLineHealthy);
-    panel.m_bOutcomeShown.store(true);  // no box: the fault is only noted
-    NoteLineFault(&panel, fault);
-    EXPECT_EQ(WaitForPair(&panel, 60000, "Write flash complete", nullptr, nullptr, nullptr),
+    panel.m_session.m_nLineFault.store(kLineHealthy);
+    panel.m_session.m_bOutcomeShown.store(true);  // no box: the fault is only noted
+    NoteLineFault(panel.m_session, panel, fault);
+    EXPECT_EQ(WaitForPair(panel.m_session, 60000, Expect{.success = {"Write flash complete"}}),
               UPD_LINK_DOWN);
     uint8_t out[16];
-    EXPECT_EQ(WaitBetween(&panel, 60000, out, sizeof out, "QZ", "Build"), UPD_LINK_DOWN);
+    EXPECT_EQ(WaitBetween(panel.m_session, 60000, out, sizeof out, "QZ", "Build"), UPD_LINK_DOWN);
   }
 }
 
@@ -72,9 +72,9 @@ TEST_F(LineFaultWaitTest, WaitsEndAtOnceOnANotedFault) {
 // to the step.
 TEST_F(LineFaultWaitTest, CompletionAfterARestartIsNoSuccess) {
   CCommDialog& panel = *rig.panel;
-  NoteLineFault(&panel, kLineRestarted);
+  NoteLineFault(panel.m_session, panel, kLineRestarted);
   ASSERT_TRUE(rig.PutInRing("QZ6 Boot Loader version 2.3.4 Build 1203\r\nWrite flash complete\r\n"));
-  EXPECT_EQ(WaitForPair(&panel, 60000, "Write flash complete", nullptr, nullptr, nullptr),
+  EXPECT_EQ(WaitForPair(panel.m_session, 60000, Expect{.success = {"Write flash complete"}}),
             UPD_LINK_DOWN);
 }
 
@@ -82,17 +82,17 @@ TEST_F(LineFaultWaitTest, CompletionAfterARestartIsNoSuccess) {
 // outcome (then it is the scanner being switched off).
 TEST_F(LineFaultWaitTest, DeviceGoneIsSaidOnceAndNotAfterTheOutcome) {
   CCommDialog& panel = *rig.panel;
-  NoteLineFault(&panel, kLineDeviceGone);
-  NoteLineFault(&panel, kLineDeviceGone);
-  NoteLineFault(&panel, kLineRestarted);  // does not hide the vanished device
-  EXPECT_EQ(CurrentLineFault(&panel), kLineDeviceGone);
+  NoteLineFault(panel.m_session, panel, kLineDeviceGone);
+  NoteLineFault(panel.m_session, panel, kLineDeviceGone);
+  NoteLineFault(panel.m_session, panel, kLineRestarted);  // does not hide the vanished device
+  EXPECT_EQ(CurrentLineFault(panel.m_session), kLineDeviceGone);
   ASSERT_EQ(rig.boxes.Boxes().size(), 1u);
   EXPECT_EQ(rig.boxes.Boxes()[0].text, kDeviceGoneText);
   EXPECT_EQ(rig.boxes.Boxes()[0].caption, "COM3: Error");
 
-  panel.m_nLineFault.store(kLineHealthy);
-  panel.m_bOutcomeShown.store(true);
-  NoteLineFault(&panel, kLineDeviceGone);
+  panel.m_session.m_nLineFault.store(kLineHealthy);
+  panel.m_session.m_bOutcomeShown.store(true);
+  NoteLineFault(panel.m_session, panel, kLineDeviceGone);
   EXPECT_EQ(rig.boxes.Boxes().size(), 1u);
 }
 

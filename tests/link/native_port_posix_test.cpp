@@ -50,9 +50,8 @@ TEST(NativePort, APathThatIsNoSerialDeviceIsReportedAndThePanelGivenBack) {
 }
 
 // A programming run that only waits to be told to stop.
-int WaitForTheEnd(CCommDialog* panel) {
-  platform::WaitForAny({panel->m_hExitEvent.get()}, platform::kInfinite);
-  panel->m_bSendDone.store(true);
+int WaitForTheEnd(PortSession& session, RunReporter&, const ScannerIdentity&) {
+  platform::WaitForAny({session.m_hExitEvent.get()}, platform::kInfinite);
   return 0;
 }
 
@@ -78,10 +77,10 @@ TEST(NativePort, TheLineIsGivenBackAsItWasFound) {
     CCommDialog& panel = rig.CreatePanel();
     if (c.run) {
       panel.Start(WaitForTheEnd);
-      ASSERT_TRUE(panel.m_hPort.IsOpen()) << rig.boxes.Texts().front();
+      ASSERT_TRUE(panel.m_session.m_hPort.IsOpen()) << rig.boxes.Texts().front();
     } else {
       panel.OpenPort();
-      ASSERT_TRUE(panel.m_hPort.IsOpen());
+      ASSERT_TRUE(panel.m_session.m_hPort.IsOpen());
     }
     ASSERT_NE(line.Settings(), before) << "the station's line is in force while open";
 

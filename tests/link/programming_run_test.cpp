@@ -63,15 +63,15 @@ TEST_F(ProgrammingRun, FromThePortButtonToTheClosingKey) {
 
   scanner.PowerOn();
   ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == kDone; }));
-  EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ600);
-  EXPECT_EQ(panel.m_nLoaderVersion.load(), 20304);
-  EXPECT_TRUE(panel.m_dwStatusFlags.load() & kScannerIdentified);
+  EXPECT_EQ(panel.Identity().family, ScannerFamily::kQZ600);
+  EXPECT_EQ(panel.Identity().loaderVersion, 20304);
+  EXPECT_TRUE(panel.Identity().identified);
   EXPECT_FALSE(panel.m_bButtonEnabled.load()) << "given back only once the scanner is off";
 
   scanner.PowerOff();
   ASSERT_TRUE(ShowsReleased(panel));
   EXPECT_EQ(rig.boxes.BeepCount(), 1);
-  EXPECT_EQ(panel.m_nReconnectPhase.load(), 0);
+  EXPECT_EQ(panel.m_session.m_nReconnectPhase.load(), 0);
   EXPECT_TRUE(rig.boxes.Texts().empty());
 
   // The closing key goes out under flow control: the switched-off scanner
@@ -134,7 +134,7 @@ TEST_F(ProgrammingRun, OutcomeText) {
     CCommDialog& panel = rig.CreatePanel();
     panel.Start();
     ASSERT_TRUE(WaitUntil([&] { return panel.m_strStatus.Get() == c.outcome; }));
-    EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ500);
+    EXPECT_EQ(panel.Identity().family, ScannerFamily::kQZ500);
     EXPECT_EQ(rig.boxes.Texts(), c.boxes);
     scanner.PowerOff();
     ASSERT_TRUE(ShowsReleased(panel));

@@ -21,9 +21,9 @@ namespace {
 using linktest::WaitUntil;
 
 std::string RingText(CCommDialog& panel) {
-  std::string text(panel.m_rxBuffer.Count(), '\0');
+  std::string text(panel.m_session.m_rxBuffer.Count(), '\0');
   unsigned count = static_cast<unsigned>(text.size());
-  panel.m_rxBuffer.Read(reinterpret_cast<uint8_t*>(text.data()), count);
+  panel.m_session.m_rxBuffer.Read(reinterpret_cast<uint8_t*>(text.data()), count);
   text.resize(count);
   return text;
 }
@@ -42,10 +42,10 @@ class ReceiverTest : public linktest::LinkFixture {
 
 TEST_F(ReceiverTest, DeliversBlocksToTheRingAndSignalsThem) {
   rig.StartReceiverOnly();
-  rig.panel->m_hDataEvent->Reset();
+  rig.panel->m_session.m_hDataEvent->Reset();
   ASSERT_TRUE(rig.line->FarWrite("Loader menu"));
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 11; }));
-  EXPECT_TRUE(rig.panel->m_hDataEvent->IsSet());
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 11; }));
+  EXPECT_TRUE(rig.panel->m_session.m_hDataEvent->IsSet());
   EXPECT_EQ(RingText(*rig.panel), "Loader menu");
 }
 
@@ -58,12 +58,12 @@ TEST_F(ReceiverTest, LogsDeliveredBlocksButNotDroppedOnes) {
   rig.StartReceiverOnly();
 
   // Receive forwarding off: the scanner's output is neither stored nor logged.
-  rig.panel->m_bRxActive.store(false);
+  rig.panel->m_session.m_bRxActive.store(false);
   ASSERT_TRUE(rig.line->FarWrite("streaming echo"));
   LetTheReceiverRun();
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 0u);
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 0u);
 
-  rig.panel->m_bRxActive.store(true);
+  rig.panel->m_session.m_bRxActive.store(true);
   ASSERT_TRUE(rig.line->FarWrite("Done!"));
   ASSERT_TRUE(WaitUntil([&] { return RingText(*rig.panel).find("Done!") != std::string::npos; }));
   rig.DestroyPanel();
@@ -80,20 +80,20 @@ TEST_F(ReceiverTest, ParkedReceiverStoresNothingUntilItsGateOpens) {
   rig.StartReceiverOnly(/*gateOpen=*/false);
   ASSERT_TRUE(rig.line->FarWrite("early"));
   LetTheReceiverRun();
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 0u);
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 0u);
 
-  rig.panel->m_hReceiveEvent->Set();
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 5; }));
+  rig.panel->m_session.m_hReceiveEvent->Set();
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 5; }));
   EXPECT_EQ(RingText(*rig.panel), "early");
 
   // The gate closes while a read may be under way: what that read collects
   // is held and delivered once the gate opens again, nothing is lost.
-  rig.panel->m_hReceiveEvent->Reset();
+  rig.panel->m_session.m_hReceiveEvent->Reset();
   ASSERT_TRUE(rig.line->FarWrite("held back"));
   LetTheReceiverRun();
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 0u);
-  rig.panel->m_hReceiveEvent->Set();
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 9; }));
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 0u);
+  rig.panel->m_session.m_hReceiveEvent->Set();
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 9; }));
   EXPECT_EQ(RingText(*rig.panel), "held back");
 }
 
@@ -102,10 +102,10 @@ TEST_F(ReceiverTest, FullRingHoldsTheReceiverWithoutLosingBytes) {
   std::string sent;
   for (int i = 0; i < 5000; ++i) sent.push_back(static_cast<char>('A' + i % 26));
   ASSERT_TRUE(rig.line->FarWrite(sent.substr(0, 4096)));
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 4096; }));
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 4096; }));
   ASSERT_TRUE(rig.line->FarWrite(sent.substr(4096)));
   LetTheReceiverRun();
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 4096u) << "a full ring refuses the next block";
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 4096u) << "a full ring refuses the next block";
 
   std::string got;
   ASSERT_TRUE(WaitUntil([&] {
@@ -118,7 +118,7 @@ TEST_F(ReceiverTest, FullRingHoldsTheReceiverWithoutLosingBytes) {
 TEST_F(ReceiverTest, ExitEventEndsAReceiverWaitingForRoom) {
   rig.StartReceiverOnly();
   ASSERT_TRUE(rig.line->FarWrite(std::string(4096, 'a')));
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 4096; }));
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 4096; }));
   ASSERT_TRUE(rig.line->FarWrite(std::string(10, 'b')));
   LetTheReceiverRun();
   rig.StopReceiver();  // returns only once the receiver has ended
@@ -127,7 +127,7 @@ TEST_F(ReceiverTest, ExitEventEndsAReceiverWaitingForRoom) {
 
 TEST_F(ReceiverTest, ExitEventEndsAParkedReceiver) {
   rig.StartReceiverOnly(/*gateOpen=*/false);
-  rig.panel->m_hExitEvent->Set();
+  rig.panel->m_session.m_hExitEvent->Set();
   EXPECT_TRUE(WaitUntil([&] { return rig.panel->m_bRecvDone.load(); }));
 }
 
@@ -152,7 +152,7 @@ TEST_F(ReceiverTest, VanishedDeviceIsReportedOnceUnlessTheApplicationCloses) {
       EXPECT_EQ(boxes[0].caption, "COM3: Error");
     }
     // Every wait on the port now returns at once.
-    EXPECT_EQ(CurrentLineFault(rig.panel.get()), kLineDeviceGone);
+    EXPECT_EQ(CurrentLineFault(rig.panel->m_session), kLineDeviceGone);
     rig.StopReceiver();
     g_bClosing.store(false);
   }
@@ -258,11 +258,11 @@ TEST_P(ReceiverBoxes, ShowsEachFailureInItsOwnFormOnce) {
   const BoxCase& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
   c.fault(*port);
-  rig.panel->m_hReceiveEvent->Set();
+  rig.panel->m_session.m_hReceiveEvent->Set();
 
   ASSERT_TRUE(WaitUntil([&] { return c.metRepeatedly(*port); }));
   ASSERT_TRUE(rig.line->FarWrite("still here"));
-  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_rxBuffer.Count() == 10; }));
+  ASSERT_TRUE(WaitUntil([&] { return rig.panel->m_session.m_rxBuffer.Count() == 10; }));
   EXPECT_EQ(RingText(*rig.panel), "still here");
 
   const auto boxes = rig.boxes.Boxes();
@@ -302,10 +302,13 @@ INSTANTIATE_TEST_SUITE_P(
 // fails, which is shown as an error box.
 TEST_F(ReceiverTest, AFailedGateWaitIsAnErrorBox) {
   rig.panel->OpenPort();
-  rig.panel->m_hReceiveEvent.reset();
-  std::thread receiver(rcvProc, rig.panel.get());
+  rig.panel->m_session.m_hReceiveEvent.reset();
+  std::thread receiver([p = rig.panel.get()] {
+    rcvProc(p->m_session, *p);
+    p->m_bRecvDone.store(true);
+  });
   const bool shown = rig.boxes.WaitFor("WaitForSingleObjects(rcvProc)", linktest::kPatienceMs);
-  rig.panel->m_hExitEvent->Set();
+  rig.panel->m_session.m_hExitEvent->Set();
   receiver.join();
   ASSERT_TRUE(shown);
   const auto boxes = rig.boxes.Boxes();
@@ -317,7 +320,7 @@ TEST_F(ReceiverTest, AFailedGateWaitIsAnErrorBox) {
 TEST_F(FaultyReceiverTest, AReadRefusedAtOnceIsAnApiErrorBox) {
   ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
   port->readRefusals = 1;
-  rig.panel->m_hReceiveEvent->Set();
+  rig.panel->m_session.m_hReceiveEvent->Set();
   const std::string text =
       "COM3:ReadFile in rcvProc\nAPI details:" + platform::SystemErrorText(platform::kErrorGenFailure);
   ASSERT_TRUE(rig.boxes.WaitFor(text, linktest::kPatienceMs));

@@ -53,7 +53,7 @@ class WaitTest : public LinkFixture {
   // are. Stops when told.
   void FeedBursts(const std::vector<std::string>& bursts) {
     for (const std::string& burst : bursts) {
-      if (!linktest::WaitUntil([&] { return stop_.load() || rig.panel->m_rxBuffer.Count() == 0; })) {
+      if (!linktest::WaitUntil([&] { return stop_.load() || rig.panel->m_session.m_rxBuffer.Count() == 0; })) {
         return;
       }
       if (stop_.load()) return;
@@ -87,7 +87,8 @@ TEST_P(WaitForPairTest, Outcome) {
   UpdateStatus result = UPD_WAIT_FAILED;
   {
     linktest::Background feeder([&] { FeedBursts(c.bursts); });
-    result = WaitForPair(rig.panel.get(), timeoutMs, c.successA, c.successB, c.failureA, c.failureB);
+    result = WaitForPair(rig.panel->m_session, timeoutMs,
+                         Expect{{c.successA, c.successB}, {c.failureA, c.failureB}});
     stop_.store(true);
   }
   EXPECT_EQ(result, c.expected);
@@ -150,11 +151,11 @@ TEST_P(EarlyMatchTest, Outcome) {
   {
     linktest::Background feeder([&] { FeedBursts(c.bursts); });
     linktest::Background waiter([&] {
-      result = WaitForPair(rig.panel.get(), platform::kInfinite, c.successA, c.successB,
-                           c.failureA, c.failureB);
+      result = WaitForPair(rig.panel->m_session, platform::kInfinite,
+                           Expect{{c.successA, c.successB}, {c.failureA, c.failureB}});
       returned = true;
     });
-    if (!linktest::WaitUntil([&] { return returned.load(); })) rig.panel->m_hExitEvent->Set();
+    if (!linktest::WaitUntil([&] { return returned.load(); })) rig.panel->m_session.m_hExitEvent->Set();
     waiter.Join();
     stop_.store(true);
   }
@@ -179,18 +180,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WaitTest, PairDataInTheRingIsExaminedAfterTheExitEvent) {
   ASSERT_TRUE(rig.PutInRing("....Done!....."));
-  rig.panel->m_hExitEvent->Set();
-  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, "Done!", nullptr, nullptr, nullptr), UPD_OK);
+  rig.panel->m_session.m_hExitEvent->Set();
+  EXPECT_EQ(WaitForPair(rig.panel->m_session, 60000, Expect{.success = {"Done!"}}), UPD_OK);
   // The ring is empty now: the exit event decides.
-  EXPECT_EQ(WaitForPair(rig.panel.get(), 60000, "Done!", nullptr, nullptr, nullptr), UPD_ABORTED);
+  EXPECT_EQ(WaitForPair(rig.panel->m_session, 60000, Expect{.success = {"Done!"}}), UPD_ABORTED);
 }
 
 TEST_F(WaitTest, PairExitEventEndsAWaitOnAnEmptyRing) {
   UpdateStatus result = UPD_OK;
   linktest::Background waiter(
-      [&] { result = WaitForPair(rig.panel.get(), platform::kInfinite, "x", nullptr, nullptr, nullptr); });
+      [&] {
+        result = WaitForPair(rig.panel->m_session, platform::kInfinite, Expect{.success = {"x"}});
+      });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  rig.panel->m_hExitEvent->Set();
+  rig.panel->m_session.m_hExitEvent->Set();
   waiter.Join();
   EXPECT_EQ(result, UPD_ABORTED);
 }
@@ -206,7 +209,7 @@ TEST_F(WaitTest, PairSilenceIsMeasuredAfreshAfterEachBurst) {
       }
       rig.PutInRing("....Done!.....");
     });
-    result = WaitForPair(rig.panel.get(), 2000, "Done!", nullptr, nullptr, nullptr);
+    result = WaitForPair(rig.panel->m_session, 2000, Expect{.success = {"Done!"}});
   }
   EXPECT_EQ(result, UPD_OK);
 }
@@ -224,7 +227,7 @@ class WaitBetweenTest : public WaitTest {
     std::vector<uint8_t> out(capacity + 16, 0xEE);
     size_t copied = 12345;
     const UpdateStatus status =
-        WaitBetween(rig.panel.get(), timeoutMs, out.data(), capacity, start, end, &copied);
+        WaitBetween(rig.panel->m_session, timeoutMs, out.data(), capacity, start, end, &copied);
     // Nothing beyond the capacity is ever written.
     for (size_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "byte " << i;
     return {status, std::string(out.begin(), out.begin() + static_cast<long>(std::min(copied, capacity)))};
@@ -261,14 +264,14 @@ TEST_F(WaitBetweenTest, LeavesWhatFollowsTheEndTextInTheRing) {
   ASSERT_TRUE(rig.PutInRing("QZ6 one Build\r\nBoard version 4.9 Loader\r\n"));
   EXPECT_EQ(Wait("QZ", "Build").text, "6 one ");
   EXPECT_EQ(Wait("Board", "Loader").text, " version 4.9 ");
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 2u);
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 2u);
 }
 
 TEST_F(WaitBetweenTest, EmptyMarkerIsABadArgument) {
   ASSERT_TRUE(rig.PutInRing("QZ6 Build"));
   EXPECT_EQ(Wait("", "Build").status, UPD_BAD_ARGUMENT);
   EXPECT_EQ(Wait("QZ", "").status, UPD_BAD_ARGUMENT);
-  EXPECT_EQ(rig.panel->m_rxBuffer.Count(), 9u) << "nothing was taken";
+  EXPECT_EQ(rig.panel->m_session.m_rxBuffer.Count(), 9u) << "nothing was taken";
 }
 
 TEST_F(WaitBetweenTest, TextLongerThanTheCapacityIsCutToIt) {
@@ -301,7 +304,7 @@ TEST_F(WaitBetweenTest, SilenceExitAndDataAfterExit) {
     EXPECT_EQ(Wait("QZ", "Build", 64, 500).status, UPD_TIMEOUT) << "an unfinished reply, then silence";
   }
   ASSERT_TRUE(rig.PutInRing("QZ5 Build"));
-  rig.panel->m_hExitEvent->Set();
+  rig.panel->m_session.m_hExitEvent->Set();
   EXPECT_EQ(Wait("QZ", "Build").text, "5 ") << "data already in the ring is still examined";
   EXPECT_EQ(Wait("QZ", "Build").status, UPD_ABORTED);
 }

@@ -72,16 +72,16 @@ TEST_F(TrafficLogTest, RotatesThroughThreeFilesAfter307200Bytes) {
     const int index = round % 3;
     SCOPED_TRACE(testing::Message() << "round " << round);
     // Exactly 307200 bytes: not yet rotated.
-    for (int i = 0; i < 300; ++i) ASSERT_TRUE(WriteLog(&panel, block.data(), block.size()));
-    EXPECT_EQ(panel.m_nLogIndex, index);
-    EXPECT_EQ(panel.m_dwLogBytes, 307200u);
+    for (int i = 0; i < 300; ++i) ASSERT_TRUE(WriteLog(panel.m_session, panel, block.data(), block.size()));
+    EXPECT_EQ(panel.m_session.m_nLogIndex, index);
+    EXPECT_EQ(panel.m_session.m_dwLogBytes, 307200u);
     // The next block, however short, still goes to this file, which is then
     // closed; the next file of the cycle is created empty.
-    ASSERT_TRUE(WriteLog(&panel, "!", 1));
+    ASSERT_TRUE(WriteLog(panel.m_session, panel, "!", 1));
     EXPECT_EQ(fs::file_size(LogFile(index)), 307201u);
     EXPECT_EQ(ReadFile(LogFile(index)).back(), '!');
-    EXPECT_EQ(panel.m_nLogIndex, (index + 1) % 3);
-    EXPECT_EQ(panel.m_dwLogBytes, 0u);
+    EXPECT_EQ(panel.m_session.m_nLogIndex, (index + 1) % 3);
+    EXPECT_EQ(panel.m_session.m_dwLogBytes, 0u);
     EXPECT_EQ(fs::file_size(LogFile((index + 1) % 3)), 0u);
     EXPECT_EQ(panel.GetLogFilePath(), LogFile((index + 1) % 3).string());
   }
@@ -120,8 +120,8 @@ TEST_F(TrafficLogTest, UsbPanelLogsUnderTheBarePortName) {
 
 TEST_F(TrafficLogTest, PortWithoutLogRequestCreatesNoFile) {
   CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/false);
-  EXPECT_FALSE(panel.m_bLogEnabled.load());
-  EXPECT_FALSE(WriteLog(&panel, "abc", 3));
+  EXPECT_FALSE(panel.m_session.m_bLogEnabled.load());
+  EXPECT_FALSE(WriteLog(panel.m_session, panel, "abc", 3));
   EXPECT_TRUE(fs::is_empty(folder.path()));
   EXPECT_TRUE(rig.boxes.Texts().empty());
 }
@@ -133,7 +133,7 @@ TEST_F(TrafficLogTest, EmptyLogPathLogsInTheProgramFolder) {
   CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
   const std::string path = std::string(rig.mainDlg.m_szAppDir) + kSep + "LOGCOM3.000";
   EXPECT_EQ(panel.GetLogFilePath(), path);
-  EXPECT_TRUE(WriteLog(&panel, "abc", 3));
+  EXPECT_TRUE(WriteLog(panel.m_session, panel, "abc", 3));
   EXPECT_TRUE(fs::exists(path));
   EXPECT_TRUE(rig.boxes.Texts().empty());
 }
@@ -148,8 +148,8 @@ TEST_F(TrafficLogTest, FolderThatCannotBeWrittenLeavesThePortWithoutLog) {
   EXPECT_EQ(boxes[0].caption, "COM3: Error");
   EXPECT_EQ(boxes[0].text, "InitLogFile : CreateFile = " + std::to_string(ENOENT) + "\n\nfile : " + path);
   // Later blocks are refused without a message and nothing is counted.
-  EXPECT_FALSE(WriteLog(&panel, "abc", 3));
-  EXPECT_EQ(panel.m_dwLogBytes, 0u);
+  EXPECT_FALSE(WriteLog(panel.m_session, panel, "abc", 3));
+  EXPECT_EQ(panel.m_session.m_dwLogBytes, 0u);
   EXPECT_EQ(rig.boxes.Boxes().size(), 1u);
 }
 
@@ -176,13 +176,13 @@ TEST_F(TrafficLogTest, PathTooLongForItsMemberIsNeverCut) {
     if (c.fits) {
       EXPECT_TRUE(rig.boxes.Texts().empty());
       EXPECT_EQ(panel.GetLogFilePath(), path);
-      EXPECT_TRUE(WriteLog(&panel, "abc", 3));
+      EXPECT_TRUE(WriteLog(panel.m_session, panel, "abc", 3));
     } else {
       EXPECT_EQ(rig.boxes.Texts(), std::vector<std::string>{"InitLogFile : CreateFile = " +
                                                             std::to_string(ENAMETOOLONG) +
                                                             "\n\nfile : " + path});
       EXPECT_EQ(panel.GetLogFilePath(), "");
-      EXPECT_FALSE(WriteLog(&panel, "abc", 3));
+      EXPECT_FALSE(WriteLog(panel.m_session, panel, "abc", 3));
     }
     rig.DestroyPanel();
   }
@@ -191,17 +191,17 @@ TEST_F(TrafficLogTest, PathTooLongForItsMemberIsNeverCut) {
 TEST_F(TrafficLogTest, FailedWriteIsReportedAndLaterBlocksAreTriedAgain) {
   CCommDialog& panel = rig.CreatePanel(/*usb=*/false, /*log=*/true);
   // A file that refuses writes stands in for a full disk.
-  std::fclose(panel.m_hLogFile);
-  panel.m_hLogFile = std::fopen(LogFile(0).string().c_str(), "rb");
-  ASSERT_NE(panel.m_hLogFile, nullptr);
-  EXPECT_FALSE(WriteLog(&panel, "abc", 3));
-  EXPECT_FALSE(WriteLog(&panel, "abc", 3));
+  std::fclose(panel.m_session.m_hLogFile);
+  panel.m_session.m_hLogFile = std::fopen(LogFile(0).string().c_str(), "rb");
+  ASSERT_NE(panel.m_session.m_hLogFile, nullptr);
+  EXPECT_FALSE(WriteLog(panel.m_session, panel, "abc", 3));
+  EXPECT_FALSE(WriteLog(panel.m_session, panel, "abc", 3));
   const auto boxes = rig.boxes.Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].caption, "Error");
   EXPECT_EQ(boxes[0].text, "Cannot write to log file\n");
-  EXPECT_EQ(panel.m_dwLogBytes, 0u);
-  EXPECT_NE(panel.m_hLogFile, nullptr) << "the file stays open";
+  EXPECT_EQ(panel.m_session.m_dwLogBytes, 0u);
+  EXPECT_NE(panel.m_session.m_hLogFile, nullptr) << "the file stays open";
 }
 
 }  // namespace

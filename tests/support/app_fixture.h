@@ -16,7 +16,7 @@
 #include <string>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "ports/comm_sport.h"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/serial_port.h"
 #include "platform/sim/sim_line.h"
@@ -41,7 +41,7 @@ class SimPanel {
     line_->SetPower(true);
     dlg_ = std::make_unique<CProgrammerDlg>();
     panel_ = std::make_unique<CCommDialog>(portNumber, portName, dlg_.get());
-    panel_->m_nFamily = family;
+    panel_->ShowIdentity(ScannerIdentity{.family = family});
     panel_->OpenPort();
     panel_->m_strStatus.SetObserver([this](const std::string& text) {
       std::lock_guard<std::mutex> lock(mutex_);

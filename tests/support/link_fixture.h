@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "link/handshake.h"
 #include "link/receiver.h"
 #include "platform/message_recorder.h"
@@ -145,29 +145,32 @@ class LinkRig {
   void StartReceiverOnly(bool gateOpen = true) {
     StopReceiver();
     panel->OpenPort();
-    panel->m_hExitEvent->Reset();
-    panel->m_bAbort.store(false);
-    panel->m_bRxActive.store(true);
-    panel->m_rxBuffer.Reset();
+    panel->m_session.m_hExitEvent->Reset();
+    panel->m_session.m_bAbort.store(false);
+    panel->m_session.m_bRxActive.store(true);
+    panel->m_session.m_rxBuffer.Reset();
     panel->m_bRecvDone.store(false);
-    if (gateOpen) panel->m_hReceiveEvent->Set();
-    receiver_ = std::thread(rcvProc, panel.get());
+    if (gateOpen) panel->m_session.m_hReceiveEvent->Set();
+    receiver_ = std::thread([p = panel.get()] {
+      rcvProc(p->m_session, *p);
+      p->m_bRecvDone.store(true);
+    });
   }
 
   void StopReceiver() {
     if (!receiver_.joinable()) return;
-    panel->m_hExitEvent->Set();
+    panel->m_session.m_hExitEvent->Set();
     receiver_.join();
-    panel->m_hExitEvent->Reset();
+    panel->m_session.m_hExitEvent->Reset();
   }
 
   // Bytes put into the ring as the receiver delivers a block.
   bool PutInRing(const std::string& bytes) {
-    if (!panel->m_rxBuffer.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+    if (!panel->m_session.m_rxBuffer.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
                                  static_cast<unsigned>(bytes.size()))) {
       return false;
     }
-    panel->m_hDataEvent->Set();
+    panel->m_session.m_hDataEvent->Set();
     return true;
   }
 

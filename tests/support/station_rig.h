@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/programmer_dlg.h"
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "link_fixture.h"
 #include "platform/message_recorder.h"
 #include "platform/sim/sim_line.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "link/receiver.h"
 #include "platform/message_box.h"
 #include "support/link_fixture.h"
@@ -77,7 +77,7 @@ std::vector<DialogueCase> Cases() {
       {"RamErrorAfterChattyDspAnswer",
        "",
        {{'9', ChattyDspAnswer()}, {'y', kRamError}},
-       [](CCommDialog* panel, const RunSettings& run) { return UpdateDSP(panel, run); },
+       [](CCommDialog* panel, const RunSettings& run) { return UpdateDSP(panel->m_session, *panel, run); },
        UPD_DSP_RAM_ERROR,
        "9y",
        {}},
@@ -85,7 +85,7 @@ std::vector<DialogueCase> Cases() {
        kMenuNamingImageWords,
        {{'1', kStoreQuestion}, {'n', kDownloadAborted}},
        [](CCommDialog* panel, const RunSettings&) {
-         return StartRCPDownload(panel, true, false);
+         return StartRCPDownload(panel->m_session, *panel, true, false);
        },
        UPD_IMAGE_STORE_NOT_EMPTY,
        "1n",
@@ -94,7 +94,7 @@ std::vector<DialogueCase> Cases() {
        kMenuNamingImageWords,
        {{'1', kImagePrompt}},
        [](CCommDialog* panel, const RunSettings&) {
-         return StartRCPDownload(panel, true, false);
+         return StartRCPDownload(panel->m_session, *panel, true, false);
        },
        UPD_OK,
        "1",
@@ -102,17 +102,17 @@ std::vector<DialogueCase> Cases() {
       {"SilentLoaderAfterChattyMenu",
        kMenuNamingFpgaWords,
        {},
-       [](CCommDialog* panel, const RunSettings& run) { return UpdateFPGA(panel, run); },
+       [](CCommDialog* panel, const RunSettings& run) { return UpdateFPGA(panel->m_session, *panel, run); },
        UPD_TIMEOUT,
        "3",
        {{BoxKind::kError, "No response"}}},
       {"SilentDumpAfterChattyMenu",
        kMenuNamingFpgaWords,
        {},
-       [](CCommDialog* panel, const RunSettings&) {
+       [](CCommDialog* panel, const RunSettings& run) {
          uint8_t bytes[100] = {};
          unsigned count = 0;
-         return GetSpecialBlock(panel, ScannerFamily::kQZ600, bytes, sizeof bytes, &count);
+         return GetSpecialBlock(panel->m_session, *panel, run, bytes, sizeof bytes, &count);
        },
        UPD_TIMEOUT,
        "7",
@@ -129,8 +129,8 @@ class AnswerAfterKeyTest
     rig.line->SetPower(true);
     rig.StartReceiverOnly();
     panel->m_bBusy = true;
-    panel->m_nFamily = ScannerFamily::kQZ600;
-    panel->m_nLoaderVersion = 20304;
+    panel->ShowIdentity(
+        ScannerIdentity{.identified = true, .family = ScannerFamily::kQZ600, .loaderVersion = 20304});
   }
   void TearDown() override {
     rig.DestroyPanel();
@@ -150,7 +150,8 @@ class AnswerAfterKeyTest
 TEST_P(AnswerAfterKeyTest, OnlyTheAnswerToTheKeyCounts) {
   const DialogueCase& c = std::get<0>(GetParam());
   linktest::ScopedTimeScale fast(0.1);  // for the loaders that say nothing
-  const RunSettings run = rig.mainDlg.TakeRunSettings(ScannerFamily::kQZ600, 0);
+  RunSettings run = rig.mainDlg.TakeRunSettings(ScannerFamily::kQZ600, 0);
+  run.loaderVersion = panel->Identity().loaderVersion;
   // The earlier message is on the line before the step begins.
   if (!c.tail.empty()) {
     ASSERT_TRUE(rig.line->FarWrite(c.tail));

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/comm_dialog.h"
+#include "app/comm_dialog.h"
 #include "platform/message_box.h"
 #include "support/link_fixture.h"
 #include "support/update_fixture.h"
@@ -32,13 +32,15 @@ class EngineDialogueTest : public ::testing::Test {
     rig.line->SetPower(true);
     rig.StartReceiverOnly();
     panel->m_bBusy = true;
-    panel->m_nFamily = ScannerFamily::kQZ600;
-    panel->m_nLoaderVersion = 20304;
+    panel->ShowIdentity(
+        ScannerIdentity{.identified = true, .family = ScannerFamily::kQZ600, .loaderVersion = 20304});
   }
 
   // The run's copy of the settings for a scanner of the family.
   RunSettings RunFor(ScannerFamily family) const {
-    return rig.mainDlg.TakeRunSettings(family, panel->m_nBoardVersion.load());
+    RunSettings run = rig.mainDlg.TakeRunSettings(family, panel->Identity().boardVersion);
+    run.loaderVersion = panel->Identity().loaderVersion;
+    return run;
   }
 
   std::vector<std::pair<BoxKind, std::string>> Boxes() const {
@@ -85,12 +87,12 @@ TEST_P(DownloadMenuTest, AnswersTheStoreQuestion) {
   linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
   ScriptedLoader loader(rig.line, c.script);
 
-  const UpdateStatus result = c.vtc ? StartVTCDownload(panel, c.firstBlock, c.leaveImages)
-                                    : StartRCPDownload(panel, c.firstBlock, c.leaveImages);
+  const UpdateStatus result = c.vtc ? StartVTCDownload(panel->m_session, *panel, c.firstBlock, c.leaveImages)
+                                    : StartRCPDownload(panel->m_session, *panel, c.firstBlock, c.leaveImages);
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(rig.FarReceived(), c.keys);
   EXPECT_EQ(Boxes(), c.boxes);
-  EXPECT_EQ(panel->m_bRxActive.load(), c.collectingAfter);
+  EXPECT_EQ(panel->m_session.m_bRxActive.load(), c.collectingAfter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -187,12 +189,14 @@ class SpecialBlockTest : public EngineDialogueTest, public ::testing::WithParamI
 TEST_P(SpecialBlockTest, ReadsTheBytesBetweenTheAddresses) {
   const DumpCase& c = GetParam();
   linktest::ScopedTimeScale fast(0.1);  // for the cases where the loader says nothing
-  panel->m_nLoaderVersion = c.loaderVersion;
+  RunSettings dump;
+  dump.family = c.family;
+  dump.loaderVersion = c.loaderVersion;
   ScriptedLoader loader(rig.line, c.script);
 
   uint8_t bytes[100] = {};
   unsigned count = 999;
-  EXPECT_EQ(GetSpecialBlock(panel, c.family, bytes, c.limit, &count), c.result);
+  EXPECT_EQ(GetSpecialBlock(panel->m_session, *panel, dump, bytes, c.limit, &count), c.result);
   if (c.result == UPD_OK) {
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + count), c.bytes);
   }
@@ -260,7 +264,7 @@ const char kDumpOf48[] = "\r\n0000ffc0 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d
 struct ResultCase {
   const char* name;
   ScannerFamily family;
-  UpdateStatus (*engine)(CCommDialog*, const RunSettings&);
+  UpdateStatus (*engine)(PortSession&, RunReporter&, const RunSettings&);
   // Sets the engine's file; returns the path of a raw file it streams, or "".
   std::function<std::string(CProgrammerDlg&, const updtest::FirmwareKit&)> configure;
   std::deque<ScriptedLoader::Step> script;
@@ -282,7 +286,7 @@ TEST_P(EngineResultTest, ReturnsItsOwnCode) {
   const std::string streamed = c.configure(rig.mainDlg, kit);
   ScriptedLoader loader(rig.line, c.script);
 
-  EXPECT_EQ(c.engine(panel, RunFor(c.family)), c.result);
+  EXPECT_EQ(c.engine(panel->m_session, *panel, RunFor(c.family)), c.result);
   std::string expected = c.keys;
   if (!streamed.empty()) expected += updtest::FirmwareDir::Read(streamed) + "\xFF";
   EXPECT_EQ(rig.FarReceived(), expected);
@@ -391,17 +395,17 @@ TEST_F(EngineDialogueTest, CpldDoneLeavesTheScannerToRestart) {
   rig.mainDlg.m_strCpldFileQZ6.Set(kit.Raw("logic.pld", 500));
   ScriptedLoader loader(rig.line, {{'3', "\r\nCPLD update menu\r\n1  Execute\r\n"},
                                    {'1', "\r\nExecute: receive the file\r\n"}});
-  ASSERT_EQ(UpdateCPLD(panel, RunFor(ScannerFamily::kQZ600)), UPD_OK);
-  EXPECT_EQ(panel->m_nReconnectPhase.load(), 1);
+  ASSERT_EQ(UpdateCPLD(panel->m_session, *panel, RunFor(ScannerFamily::kQZ600)), UPD_OK);
+  EXPECT_EQ(panel->m_session.m_nReconnectPhase.load(), 1);
   EXPECT_EQ(panel->m_progress.GetPos(), 0);
   // Reset stays unavailable and the receiver collects again.
   EXPECT_FALSE(panel->m_bBusy.load());
-  EXPECT_TRUE(panel->m_bRxActive.load());
+  EXPECT_TRUE(panel->m_session.m_bRxActive.load());
 }
 
 // ---- every engine refuses a link that is down ----
 
-using Engine = UpdateStatus (*)(CCommDialog*, const RunSettings&);
+using Engine = UpdateStatus (*)(PortSession&, RunReporter&, const RunSettings&);
 
 struct LinkCase {
   const char* name;
@@ -423,7 +427,7 @@ TEST_P(LinkDownTest, SendsNothing) {
   }
   const size_t before = rig.line->FarReceivedCount();
 
-  EXPECT_EQ(c.engine(panel, RunFor(ScannerFamily::kQZ600)), UPD_LINK_DOWN);
+  EXPECT_EQ(c.engine(panel->m_session, *panel, RunFor(ScannerFamily::kQZ600)), UPD_LINK_DOWN);
   EXPECT_EQ(rig.line->FarReceivedCount(), before);
   const std::vector<std::pair<BoxKind, std::string>> expected = {
       {BoxKind::kError, unplugged ? "The scanner's device is gone (unplugged or switched off)" : "Link down (CTS and DSR)"}};
@@ -434,8 +438,8 @@ TEST_P(LinkDownTest, SendsNothing) {
   }
   EXPECT_EQ(boxes, expected);
   if (!unplugged) {
-    EXPECT_EQ(panel->m_bCts.load(), platform::MS_CTS_ON);
-    EXPECT_EQ(panel->m_bDsr.load(), 0u);
+    EXPECT_EQ(panel->m_session.m_bCts.load(), platform::MS_CTS_ON);
+    EXPECT_EQ(panel->m_session.m_bDsr.load(), 0u);
   }
 }
 
@@ -469,9 +473,9 @@ class KeyWriteTest : public EngineDialogueTest, public ::testing::WithParamInter
 // Reset must be available again since no flash is being written.
 TEST_P(KeyWriteTest, EndByteOnAPortThatIsGone) {
   const WriteCase& c = GetParam();
-  panel->m_bAbort = c.abort;
+  panel->m_session.m_bAbort = c.abort;
   rig.line->Unplug();
-  EXPECT_EQ(EngineEndByte(panel), c.result);
+  EXPECT_EQ(EngineEndByte(panel->m_session, *panel), c.result);
   EXPECT_TRUE(panel->m_bBusy.load());
   std::vector<std::string> errors;
   for (const auto& box : Boxes()) {
@@ -482,10 +486,10 @@ TEST_P(KeyWriteTest, EndByteOnAPortThatIsGone) {
 
 TEST_P(KeyWriteTest, MenuKeyOnAPortThatIsGone) {
   const WriteCase& c = GetParam();
-  panel->m_bAbort = c.abort;
+  panel->m_session.m_bAbort = c.abort;
   rig.line->Unplug();
-  const MenuPrompt prompt{"3", 2000, "FPGA Update", "abort", nullptr, nullptr};
-  EXPECT_EQ(EngineMenuStep(panel, prompt, true), c.result);
+  const MenuPrompt prompt{"3", 2000, Expect{.success = {"FPGA Update", "abort"}}};
+  EXPECT_EQ(EngineMenuStep(panel->m_session, *panel, prompt, true), c.result);
   std::vector<std::string> errors;
   for (const auto& box : Boxes()) {
     if (box.first == BoxKind::kError) errors.push_back(box.second);

@@ -314,7 +314,7 @@ TEST_P(UnplugMatrix, EndsAtOnceWithLinkDown) {
     EXPECT_TRUE(run.PortGivenBack());
     EXPECT_EQ(run.Boxes(), std::vector<std::string>{kDeviceGoneText});
     // The dead handle is let go: the next press opens the device afresh.
-    EXPECT_FALSE(run.rig().panel->m_hPort.IsOpen());
+    EXPECT_FALSE(run.rig().panel->m_session.m_hPort.IsOpen());
   }
   run.ExpectDoneOnlyForFirmwareHeld();
 }

@@ -43,7 +43,7 @@ TEST_P(LoaderChoiceTest, WritesTheLoaderForTheBoard) {
   }
 
   ASSERT_EQ(rig.Run(), updtest::kDoneText);
-  EXPECT_EQ(rig.panel->m_nBoardVersion.load(), c.boardMajor * 10 + c.boardMinor);
+  EXPECT_EQ(rig.panel->Identity().boardVersion, c.boardMajor * 10 + c.boardMinor);
   EXPECT_EQ(rig.sim.ReadMemory(Component::kLdr, 0x10000, 3000), c.expectPre ? older : current);
   EXPECT_TRUE(rig.SwitchOff());
 }

@@ -106,7 +106,7 @@ TEST(MixedFamilies, EachScannerGetsItsOwnFamilysFirmware) {
     const scanner::ScannerSim& sim = *rig[i].sim;
     SCOPED_TRACE(rig[i].name);
     EXPECT_EQ(rig[i].Outcome(), updtest::kDoneText);
-    EXPECT_EQ(rig[i].panel->m_nFamily.load(), e.family);
+    EXPECT_EQ(rig[i].panel->Identity().family, e.family);
     EXPECT_TRUE(sim.RecordErrors().empty());
 
     EXPECT_EQ(Memory(sim, Component::kRcp, FamilyFirmware::kRcpAddress, fw.rcp.size()), fw.rcp);
@@ -159,7 +159,7 @@ TEST(MixedFamilies, SinglePassRcpIsNotSplitWhenAnotherPortIdentifiesAQZ500) {
     qz500.sim->PowerOn();
     CCommDialog& other = rig.CreatePanel(qz500, /*usb=*/true);
     identifiedMidTransfer = linktest::WaitUntil(
-        [&] { return (other.m_dwStatusFlags.load() & kScannerIdentified) != 0; },
+        [&] { return other.Identity().identified; },
         updtest::kRunPatienceMs);
   });
   qz600.sim->PowerOn();
@@ -169,8 +169,8 @@ TEST(MixedFamilies, SinglePassRcpIsNotSplitWhenAnotherPortIdentifiesAQZ500) {
                                   updtest::kRunPatienceMs));
   panel.m_progress.SetObserver({});
   EXPECT_TRUE(identifiedMidTransfer);
-  EXPECT_EQ(qz500.panel->m_nFamily.load(), ScannerFamily::kQZ500);
-  EXPECT_EQ(panel.m_nFamily.load(), ScannerFamily::kQZ600);
+  EXPECT_EQ(qz500.panel->Identity().family, ScannerFamily::kQZ500);
+  EXPECT_EQ(panel.Identity().family, ScannerFamily::kQZ600);
   EXPECT_EQ(qz600.Outcome(), updtest::kDoneText);
   ASSERT_EQ(qz600.sim->BlockCount(Component::kRcp), 1u);
   const std::vector<uint8_t> sent = Only(*qz600.sim, Component::kRcp);

@@ -99,7 +99,7 @@ class TransferCatcher {
       }
       return false;
     }
-    if (rig_.panel->m_bRxActive.load()) return false;
+    if (rig_.panel->m_session.m_bRxActive.load()) return false;
     // Let the engine reach its held write.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return true;
@@ -131,7 +131,7 @@ TEST_P(ResetMidTransferTest, EndsQuietlyWithoutClosingKey) {
   EXPECT_EQ(rig.sim.KeysTyped(), c.keysBefore);
   EXPECT_EQ(rig.sim.State(), LoaderState::kReceiving);
   EXPECT_FALSE(rig.panel->m_bButtonEnabled.load());
-  EXPECT_EQ(rig.panel->m_nReconnectPhase.load(), 0);
+  EXPECT_EQ(rig.panel->m_session.m_nReconnectPhase.load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ResetMidTransferTest, ::testing::ValuesIn(Cases()),

@@ -138,7 +138,7 @@ void RunWhole(const WholeRun& c, bool packets) {
   // The operator switches the scanner off; the panel is handed back.
   ASSERT_TRUE(rig.SwitchOff());
   EXPECT_GE(rig.boxes.BeepCount(), 1);
-  EXPECT_EQ(rig.panel->m_nReconnectPhase.load(), 0);
+  EXPECT_EQ(rig.panel->m_session.m_nReconnectPhase.load(), 0);
 }
 
 class WholeRunTest : public ::testing::TestWithParam<WholeRun> {};
