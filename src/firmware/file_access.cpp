@@ -10,17 +10,12 @@
 #include "firmware/transfer_rate.h"
 #include "link/comm_dialog.h"
 #include "link/line_watch.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "platform/regular_file.h"
 #include "platform/time.h"
 
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // Percentage and progress position of done out of total; an empty total
 // counts as complete so that nothing divides by zero.

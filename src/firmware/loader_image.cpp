@@ -13,6 +13,7 @@
 #include "link/comm_dialog.h"
 #include "link/scanner_family.h"
 #include "link/line_watch.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -212,12 +213,6 @@ std::string CountRecord(uint32_t count) {
   AppendBigEndian(fields, count);
   AppendRecord(out, '5', fields);
   return out;
-}
-
-std::string Format(const char* format, auto... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "link/comm_dialog.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
@@ -28,12 +29,6 @@ struct DumpRange {
   std::string startMarker;
   std::string endMarker;
 };
-
-std::string Format(const char* format, unsigned value) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
 
 DumpRange RangeFor(int family) {
   if (family == kFamilyMV2) {
