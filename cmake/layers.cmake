@@ -9,7 +9,12 @@
 # src/...). The sources keep their one tree and their "layer/unit.h" include
 # names; only what each compile may see changes. Where the file system cannot
 # make symbolic links, every layer falls back to the whole src/ root: the
-# build still works, the layer probes of tests/ then report the breach.
+# build still works, but unchecked, and the layer probes are left out.
+#
+# Why links rather than forwarding headers: the compiler, the debugger and
+# the diagnostics see the one real file under its one include name, and a
+# header that another change adds to a layer folder is visible at once,
+# without a regeneration step.
 #
 # Order: the platform (events, time, serial ports, device map, message boxes;
 # with the operating system's backend), the port table and USB port list
@@ -30,8 +35,16 @@ function(vt_layer_root index out_var)
   file(MAKE_DIRECTORY ${root})
   foreach(i RANGE ${index})
     list(GET VT_LAYERS ${i} visible)
-    if(NOT IS_SYMLINK ${root}/${visible})
-      file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${visible} ${root}/${visible}
+    set(link ${root}/${visible})
+    if(IS_SYMLINK ${link})
+      # A build tree that outlived a move of the sources points elsewhere.
+      file(READ_SYMLINK ${link} target)
+      if(NOT target STREQUAL ${PROJECT_SOURCE_DIR}/src/${visible})
+        file(REMOVE ${link})
+      endif()
+    endif()
+    if(NOT IS_SYMLINK ${link})
+      file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${visible} ${link}
            RESULT made SYMBOLIC)
       if(NOT made EQUAL 0)
         message(STATUS "No symbolic links here (${made}): the layers share the src/ include root")
