@@ -8,16 +8,19 @@
 namespace testsupport {
 
 inline platform::LineSettings StationLineSettings() {
-  platform::LineSettings s{};
+  // Unqualified: where the system's headers define these names as macros
+  // (Windows), the macros, of the same values, stand in.
+  using namespace platform;
+  LineSettings s{};
   s.DCBlength = 28;
   s.BaudRate = 57600;
   s.fBinary = 1;
   s.fOutxCtsFlow = 1;
-  s.fDtrControl = platform::DTR_CONTROL_ENABLE;
-  s.fRtsControl = platform::RTS_CONTROL_HANDSHAKE;
+  s.fDtrControl = DTR_CONTROL_ENABLE;
+  s.fRtsControl = RTS_CONTROL_HANDSHAKE;
   s.ByteSize = 8;
-  s.Parity = platform::NOPARITY;
-  s.StopBits = platform::ONESTOPBIT;
+  s.Parity = NOPARITY;
+  s.StopBits = ONESTOPBIT;
   return s;
 }
 
