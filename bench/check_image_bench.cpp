@@ -35,13 +35,13 @@ std::string WriteImage() {
       (std::filesystem::temp_directory_path() / "vt_check_image_bench.s19").string();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   const std::string tag = "QZ6 RCP bench image";
-  out << vtcli::demo::SRecord('0', 0, std::vector<uint8_t>(tag.begin(), tag.end()));
+  out << vtdemo::SRecord('0', 0, std::vector<uint8_t>(tag.begin(), tag.end()));
   std::vector<uint8_t> data(kRecordBytes);
   for (uint32_t i = 0; i < kRecords; ++i) {
     for (uint32_t b = 0; b < kRecordBytes; ++b) data[b] = static_cast<uint8_t>(i * 7 + b);
-    out << vtcli::demo::SRecord('3', 0x10000 + i * kRecordBytes, data);
+    out << vtdemo::SRecord('3', 0x10000 + i * kRecordBytes, data);
   }
-  out << vtcli::demo::SRecord('7', 0x10000, {});
+  out << vtdemo::SRecord('7', 0x10000, {});
   return path;
 }
 

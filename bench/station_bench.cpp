@@ -159,8 +159,8 @@ bool WriteText(const fs::path& path, const std::string& text) {
 // wire per data byte), an FPGA file of 2 * imageKb, a UIM agent of imageKb
 // and a small loader image.
 bool WriteScaleFirmware(const fs::path& folder, size_t imageKb) {
-  using vtcli::demo::SampleBytes;
-  using vtcli::demo::SRecordImage;
+  using vtdemo::SampleBytes;
+  using vtdemo::SRecordImage;
   const size_t kb = 1024;
   const auto raw = [](const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); };
   bool ok = WriteText(folder / "rcp.s19", SRecordImage("RCPMV2 bench image", 0x00040000,
@@ -782,10 +782,10 @@ int main(int argc, char** argv) {
   const fs::path folder = fs::temp_directory_path() / ("vantorel-bench-" + std::to_string(getpid()));
   fs::create_directories(folder / "scale");
   fs::create_directories(folder / "demo");
-  vtcli::demo::DemoFiles demo;
+  vtdemo::DemoFiles demo;
   std::string error;
   if (!WriteScaleFirmware(folder / "scale", imageKb) ||
-      !vtcli::demo::WriteDemoFiles((folder / "demo").string(), demo, error)) {
+      !vtdemo::WriteDemoFiles((folder / "demo").string(), demo, error)) {
     std::fprintf(stderr, "station_bench: cannot write the firmware under %s %s\n",
                  folder.string().c_str(), error.c_str());
     return 1;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_operator.h"
 #include "platform/message_box.h"
 #include "update/run_record.h"
 
@@ -135,12 +136,13 @@ class ScopedMessageSink {
   platform::MessageSink* previous_;
 };
 
-// The status texts that end a run and ask for the scanner to be switched off.
-inline constexpr const char* kDoneText =
-    "Programming Done. Please exit Vantorel before turning scanner power off.";
-inline constexpr const char* kFailedText = "Programming sequence failed!";
-// The status with which a run gives the panel back once the scanner is off.
-inline constexpr const char* kReleasedText = "Turn scanner power off";
+// The status texts that ask for power and that end a run and ask for the
+// scanner to be switched off (the demonstration rig's operators read them).
+using vtdemo::kCycleText;
+using vtdemo::kDoneText;
+using vtdemo::kFailedText;
+using vtdemo::kPowerOnText;
+using vtdemo::kReleasedText;
 
 // Prepares the main window's settings as its initialisation does: the program
 // folder, cleared port table rows, the pre-load values, g_bClosing cleared,

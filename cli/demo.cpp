@@ -6,13 +6,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "app/programmer_dlg.h"
 #include "bench_operator.h"
 #include "demo_firmware.h"
 #include "app/comm_dialog.h"
+#include "demo_rig.h"
 #include "platform/sim/sim_line.h"
 #include "platform/time.h"
 #include "scanner_sim.h"
@@ -22,20 +22,6 @@ namespace vtcli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A fresh folder under the system's temporary folder.
-std::filesystem::path MakeDemoFolder() {
-  namespace fs = std::filesystem;
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "vantorel-demo-%08x", static_cast<unsigned>(random()));
-    fs::path folder = fs::temp_directory_path() / name;
-    std::error_code ec;
-    if (fs::create_directory(folder, ec)) return folder;
-  }
-  return {};
-}
 
 struct DemoScanner {
   const char* port;
@@ -74,15 +60,15 @@ class DemoProcessState {
 int RunDemo(const DemoOptions& options, const Environment& env) {
   namespace fs = std::filesystem;
   const bool ownFolder = options.folder.empty();
-  const fs::path folder = ownFolder ? MakeDemoFolder() : fs::path(options.folder);
+  const fs::path folder = ownFolder ? vtdemo::MakeStationFolder("vantorel-demo") : fs::path(options.folder);
   if (folder.empty()) {
     std::fprintf(env.err, "vantorel-cli: cannot make a demo folder under %s\n",
                  fs::temp_directory_path().string().c_str());
     return kExitFailed;
   }
-  demo::DemoFiles files;
+  vtdemo::DemoFiles files;
   std::string error;
-  if (!demo::WriteDemoFiles(folder.string(), files, error)) {
+  if (!vtdemo::WriteDemoFiles(folder.string(), files, error)) {
     std::fprintf(env.err, "vantorel-cli: %s\n", error.c_str());
     std::error_code ec;
     if (ownFolder) fs::remove_all(folder, ec);
@@ -103,12 +89,9 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
   {
     DemoProcessState processState(options.timeScale);
     auto& registry = platform::sim::SimPortRegistry::Instance();
-    std::vector<std::unique_ptr<scanner::ScannerSim>> scanners;
+    std::vector<vtdemo::SimScanner> scanners;
     for (const DemoScanner& demo : kScanners) {
-      auto line = platform::sim::SimLine::Create();
-      line->SetPacing(options.lineBitsPerSecond);
-      registry.Add(demo.port, line);
-      scanners.push_back(std::make_unique<scanner::ScannerSim>(line, demo.config()));
+      scanners.push_back(vtdemo::PlugSimScanner(demo.port, demo.config(), options.lineBitsPerSecond));
     }
     registry.InstallAsOpener();
 
@@ -117,8 +100,8 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
 
     std::vector<size_t> turns;
     for (const DemoScanner& demo : kScanners) turns.push_back(demo.turn);
-    Bench bench(turns);
-    std::vector<std::unique_ptr<BenchOperator>> operators;
+    vtdemo::Bench bench(turns);
+    std::vector<std::unique_ptr<vtdemo::BenchOperator>> operators;
     for (size_t i = 0; i < std::size(kScanners); ++i) {
       const DemoScanner& demo = kScanners[i];
       // QZ500 and QZ600 share the first-generation settings, but a QZ500 takes
@@ -137,8 +120,8 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
           dlg.m_strRcpFileQZ6.Set(rcp);
         };
       }
-      scanner::ScannerSim* sim = scanners[i].get();
-      operators.push_back(std::make_unique<BenchOperator>(
+      scanner::ScannerSim* sim = scanners[i].sim.get();
+      operators.push_back(std::make_unique<vtdemo::BenchOperator>(
           i, demo.port, demo.model,
           [sim](bool on) {
             if (on) {
@@ -147,7 +130,8 @@ int RunDemo(const DemoOptions& options, const Environment& env) {
               sim->PowerOff();
             }
           },
-          bench, console, options.reactionMs, std::move(beforePowerOn)));
+          bench, [&console](const std::string& line) { console.Line(line); }, options.reactionMs,
+          std::move(beforePowerOn)));
     }
 
     // The demo's own stop requests: the operator's Ctrl-C, or the time limit.

@@ -3,19 +3,14 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <random>
 #include <system_error>
 
-#include "app/ini_file.h"
-#include "demo_firmware.h"
 #include "app/comm_dialog.h"
 #include "main_window_view.h"
 #include "platform/device_map.h"
 #include "platform/serial_port.h"
 #include "platform/sim/device_map_sim.h"
 #include "platform/sim/sim_line.h"
-#include "scanner_sim.h"
-#include "sim_operator.h"
 
 namespace vtgui {
 
@@ -34,28 +29,6 @@ scanner::ScannerConfig BoardConfig(int loaderMinor, int boardMajor, int boardMin
   config.boardMinor = boardMinor;
   return config;
 }
-
-fs::path MakeStationFolder() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "vantorel-desktop-demo-%08x", static_cast<unsigned>(random()));
-    std::error_code ec;
-    fs::path folder = fs::temp_directory_path(ec) / name;
-    if (!ec && fs::create_directory(folder, ec)) return folder;
-  }
-  return {};
-}
-
-bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  const bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (file != nullptr && std::fclose(file) != 0) return false;
-  if (!ok) error = "cannot write " + path;
-  return ok;
-}
-
-std::string Raw(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 platform::sim::SimPortRegistry& Registry() { return platform::sim::SimPortRegistry::Instance(); }
 platform::sim::SimDeviceMap& DeviceMap() { return platform::sim::SimDeviceMap::Instance(); }
@@ -79,11 +52,11 @@ DemoStation::~DemoStation() {
 
 std::string DemoStation::PanelName(size_t index) const {
   const Bench& bench = scanners_[index];
-  return bench.usb ? kDevicePrefix + bench.port : bench.port;
+  return bench.usb ? kDevicePrefix + bench.plugged.port : bench.plugged.port;
 }
 
 bool DemoStation::Prepare(std::string& error) {
-  const fs::path folder = MakeStationFolder();
+  const fs::path folder = vtdemo::MakeStationFolder("vantorel-desktop-demo");
   if (folder.empty()) {
     error = "cannot make a station folder under the temporary folder";
     return false;
@@ -113,13 +86,9 @@ bool DemoStation::Prepare(std::string& error) {
   };
   for (const auto& place : kBench) {
     Bench bench;
-    bench.port = place.port;
+    bench.plugged = vtdemo::PlugSimScanner(place.port, place.config, options_.lineBitsPerSecond);
     bench.usb = place.usb;
-    bench.line = platform::sim::SimLine::Create();
-    bench.line->SetPacing(options_.lineBitsPerSecond);
-    Registry().Add(place.port, bench.line);
-    bench.sim = std::make_unique<scanner::ScannerSim>(bench.line, place.config);
-    bench.person = std::make_unique<SimOperator>(*bench.sim, options_.reactionMs);
+    bench.person = std::make_unique<vtdemo::SimOperator>(*bench.plugged.sim, options_.reactionMs);
     scanners_.push_back(std::move(bench));
   }
   Registry().InstallAsOpener();
@@ -132,28 +101,8 @@ bool DemoStation::Prepare(std::string& error) {
 }
 
 bool DemoStation::WriteFirmware(std::string& error) {
-  vtcli::demo::DemoFiles files;
-  if (!vtcli::demo::WriteDemoFiles(folder_, files, error)) return false;
-  // Firmware large enough for the transfers to take a while at the line
-  // rate, with the header records the loader and the station expect.
-  using vtcli::demo::SampleBytes;
-  using vtcli::demo::SRecordImage;
-  const size_t n = options_.firmwareBytes;
-  if (!WriteBytes(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
-      !WriteBytes(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
-      !WriteBytes(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
-      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error) ||
-      !WriteBytes(files.qz600Rcp, SRecordImage("QZ6 RCP demo image", 0x0000FC00, SampleBytes(n, 11)), error) ||
-      !WriteBytes(files.qz6Vtc, SRecordImage("VTC demo image", 0x0001FA00, SampleBytes(n, 13)), error) ||
-      !WriteBytes(files.qz6Cpld, Raw(SampleBytes(2 * n, 14)), error) ||
-      !WriteBytes(files.qz6Dsp, Raw(SampleBytes(n, 15)), error)) {
-    return false;
-  }
-  CIniFile ini(files.ini);
-  ini.WriteString("Common", "IncludeSetupMenu", "y");
-  ini.WriteString("Common", "LogPath", folder_);
-  for (const char* port : {"COM1", "COM2", "COM3"}) ini.WriteString("Common", port, "LOG");
-  return true;
+  vtdemo::DemoFiles files;
+  return vtdemo::WriteDesktopStationFiles(folder_, options_.firmwareBytes, files, error);
 }
 
 void DemoStation::Attach(MainWindowView& view) {
@@ -174,9 +123,9 @@ void DemoStation::OnPanelCreated(CCommDialog* panel) {
 
 void DemoStation::PlugUsbScanner() {
   for (Bench& bench : scanners_) {
-    if (!bench.usb || bench.sim->IsPoweredOn()) continue;
-    bench.sim->PowerOn();
-    DeviceMap().PlugScanner(bench.port, bench.line);
+    if (!bench.usb || bench.plugged.sim->IsPoweredOn()) continue;
+    bench.plugged.sim->PowerOn();
+    DeviceMap().PlugScanner(bench.plugged.port, bench.plugged.line);
   }
 }
 

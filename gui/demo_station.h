@@ -20,17 +20,12 @@
 
 class CCommDialog;
 
-namespace platform::sim {
-class SimLine;
-}
-namespace scanner {
-class ScannerSim;
-}
+#include "demo_rig.h"
+#include "sim_operator.h"
 
 namespace vtgui {
 
 class MainWindowView;
-class SimOperator;
 
 struct DemoOptions {
   // Line rate of the simulated lines in bit/s; 0 sends as fast as the threads go.
@@ -62,7 +57,7 @@ class DemoStation : public QObject {
 
   const std::string& Folder() const { return folder_; }
   size_t ScannerCount() const { return scanners_.size(); }
-  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].sim; }
+  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].plugged.sim; }
   // The port name of a scanner's panel: COM1, COM2, \\.\ZEV2.
   std::string PanelName(size_t index) const;
 
@@ -71,11 +66,9 @@ class DemoStation : public QObject {
 
  private:
   struct Bench {
-    std::string port;  // COM1, ZEV2
+    vtdemo::SimScanner plugged;  // port COM1, ZEV2
     bool usb = false;
-    std::shared_ptr<platform::sim::SimLine> line;
-    std::unique_ptr<scanner::ScannerSim> sim;
-    std::unique_ptr<SimOperator> person;
+    std::unique_ptr<vtdemo::SimOperator> person;
   };
 
   bool WriteFirmware(std::string& error);

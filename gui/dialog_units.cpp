@@ -10,8 +10,11 @@ namespace vtgui {
 QFont DialogFont() {
   // The templates were drawn for an 8-point sans-serif face; the first of
   // these that the machine has keeps their texts inside their controls.
+  // DejaVu Sans comes before Liberation Sans: Liberation's capitals are wide
+  // for its average letter, so a port button's "USB COM20" would not fit the
+  // dialog units it gives (wine brings Liberation along on a Linux station).
   static const QStringList kFaces = {"MS Sans Serif", "Microsoft Sans Serif", "Tahoma",
-                                     "Liberation Sans", "DejaVu Sans"};
+                                     "DejaVu Sans", "Liberation Sans"};
   QFont font = QApplication::font();
   const QStringList installed = QFontDatabase::families();
   for (const QString& face : kFaces) {

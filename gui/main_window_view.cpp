@@ -12,6 +12,7 @@
 #include "app/programmer_dlg.h"
 #include "dialog_units.h"
 #include "app/comm_dialog.h"
+#include "menu_fill.h"
 #include "port_panel_view.h"
 #include "qt_message_sink.h"
 #include "setup_sheet_view.h"
@@ -93,17 +94,7 @@ void MainWindowView::Initialise() {
 
 void MainWindowView::FillMenu(QMenu* menu, const std::vector<MenuItem>& items) {
   menu->clear();
-  for (const MenuItem& item : items) {
-    if (item.separator) {
-      menu->addSeparator();
-      continue;
-    }
-    QAction* action = menu->addAction(QString::fromLocal8Bit(item.text));
-    action->setData(item.id);
-    action->setEnabled(item.enabled);
-    const int id = item.id;
-    connect(action, &QAction::triggered, this, [this, id] { RunMenuCommand(id); });
-  }
+  AddMenuItems(menu, items, [this](int id) { RunMenuCommand(id); });
 }
 
 void MainWindowView::RunMenuCommand(int commandId) {

@@ -13,6 +13,7 @@
 #include "dialog_units.h"
 #include "app/comm_dialog.h"
 #include "log_window_view.h"
+#include "menu_fill.h"
 #include "ui_relay.h"
 
 namespace vtgui {
@@ -117,15 +118,7 @@ std::unique_ptr<QMenu> PortPanelView::BuildContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
   if (model_ == nullptr) return menu;
   // The item states are read from the model as the menu opens.
-  for (const MenuItem& item : GetPanelMenu(*model_)) {
-    if (item.separator) {
-      menu->addSeparator();
-      continue;
-    }
-    QAction* action = menu->addAction(QString::fromLocal8Bit(item.text));
-    action->setData(item.id);
-    action->setEnabled(item.enabled);
-  }
+  AddMenuItems(menu.get(), GetPanelMenu(*model_));
   return menu;
 }
 

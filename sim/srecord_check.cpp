@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/format.h"
+
 namespace scanner {
 namespace {
 
@@ -14,11 +16,10 @@ int HexValue(char c) {
   return -1;
 }
 
-std::string Format(const char* format, int line, unsigned a = 0, unsigned b = 0) {
-  char text[160];
-  const int n = std::snprintf(text, sizeof text, "line %d: ", line);
-  std::snprintf(text + n, sizeof text - static_cast<size_t>(n), format, a, b);
-  return text;
+// A fault of the record on a line: "line <n>: " and the text, whose format
+// takes up to two unsigned values.
+std::string LineFault(const char* format, int line, unsigned a = 0, unsigned b = 0) {
+  return Format("line %d: ", line) + Format(format, a, b);
 }
 
 // Bytes of the address field by record type; 0 for a type no image holds.
@@ -35,12 +36,12 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
                SRecordBlock& result) {
   auto fail = [&](const std::string& text) { result.errors.push_back(text); };
   if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9') {
-    fail(Format("not an S-record", number));
+    fail(LineFault("not an S-record", number));
     return;
   }
   const char type = line[1];
   if ((line.size() - 2) % 2 != 0) {
-    fail(Format("odd number of hexadecimal digits", number));
+    fail(LineFault("odd number of hexadecimal digits", number));
     return;
   }
   std::vector<uint8_t> bytes;
@@ -48,18 +49,18 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
     const int high = HexValue(line[i]);
     const int low = HexValue(line[i + 1]);
     if (high < 0 || low < 0) {
-      fail(Format("bad hexadecimal digits", number));
+      fail(LineFault("bad hexadecimal digits", number));
       return;
     }
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
   if (bytes.empty()) {
-    fail(Format("no byte count", number));
+    fail(LineFault("no byte count", number));
     return;
   }
   const unsigned byteCount = bytes[0];
   if (byteCount != bytes.size() - 1) {
-    fail(Format("byte count %u, but %u bytes follow", number, byteCount,
+    fail(LineFault("byte count %u, but %u bytes follow", number, byteCount,
                 static_cast<unsigned>(bytes.size() - 1)));
     return;
   }
@@ -67,21 +68,21 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
   for (size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
   const unsigned expected = static_cast<uint8_t>(~sum);
   if (bytes.back() != expected) {
-    fail(Format("checksum %02X, expected %02X", number, bytes.back(), expected));
+    fail(LineFault("checksum %02X, expected %02X", number, bytes.back(), expected));
     return;
   }
-  if (result.hasTermination) fail(Format("record after the termination record", number));
+  if (result.hasTermination) fail(LineFault("record after the termination record", number));
 
   // The count record's field is as wide as its byte count says: 2 bytes in
   // the standard form, 4 in the S505 form that framed downloads use.
   size_t addressBytes = AddressBytes(type);
   if (type == '5') addressBytes = byteCount >= 3 ? byteCount - 1 : 0;
   if (addressBytes == 0) {
-    fail(Format("S%c record has no place in an image", number, static_cast<unsigned>(type - '0')));
+    fail(LineFault("S%c record has no place in an image", number, static_cast<unsigned>(type - '0')));
     return;
   }
   if (byteCount < addressBytes + 1) {
-    fail(Format("record too short for its address", number));
+    fail(LineFault("record too short for its address", number));
     return;
   }
   uint32_t address = 0;
@@ -91,7 +92,7 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
 
   switch (type) {
     case '0':
-      if (result.hasHeader || result.dataRecords != 0) fail(Format("header record out of place", number));
+      if (result.hasHeader || result.dataRecords != 0) fail(LineFault("header record out of place", number));
       result.hasHeader = true;
       result.header.clear();
       for (size_t i = 0; i < payloadLength && payload[i] != 0; ++i) {
@@ -100,7 +101,7 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
       break;
     case '1': case '2': case '3': {
       if (block.Write(address, payload, payloadLength) != 0) {
-        fail(Format("address %08X written twice in this block", number, address));
+        fail(LineFault("address %08X written twice in this block", number, address));
       }
       result.rewrittenBytes += memory.Write(address, payload, payloadLength);
       ++result.dataRecords;
@@ -111,7 +112,7 @@ void CheckLine(const std::string& line, int number, SparseMemory& memory, Sparse
       result.hasCount = true;
       result.count = address;
       if (address != result.dataRecords) {
-        fail(Format("count record says %u, block holds %u data records", number, address,
+        fail(LineFault("count record says %u, block holds %u data records", number, address,
                     static_cast<unsigned>(result.dataRecords)));
       }
       break;

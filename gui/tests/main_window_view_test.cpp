@@ -18,7 +18,7 @@
 #include "about_box.h"
 #include "app/ini_file.h"
 #include "app/panel_menu.h"
-#include "cli_app.h"
+#include "bench_operator.h"
 #include "dialog_units.h"
 #include "gui_fixture.h"
 #include "app/comm_dialog.h"
@@ -190,7 +190,7 @@ TEST_F(MainWindowViewTest, DemoBenchProgramsEveryScanner) {
     ASSERT_TRUE(WaitUntil([&] {
       return scanner.BlockCount(scanner::Component::kLdr) == 1 && !scanner.IsPoweredOn() &&
              panel->PortButton()->isEnabled() &&
-             panel->Model()->m_strStatus.Get() == vtcli::kReleasedText;
+             panel->Model()->m_strStatus.Get() == vtdemo::kReleasedText;
     })) << panel->Model()->m_strStatus.Get();
     // Each scanner got the logic and code of its own family.
     const size_t mv2 = station->PanelName(i) == "COM2" ? 0u : 1u;  // COM2: the QZ600
@@ -221,7 +221,7 @@ TEST_F(MainWindowViewTest, DemoQz600RunWaitsForTheOperatorsPowerCycle) {
       [&] {
         return scanner.BlockCount(scanner::Component::kLdr) == 1 && !scanner.IsPoweredOn() &&
                panel->PortButton()->isEnabled() &&
-               panel->Model()->m_strStatus.Get() == vtcli::kReleasedText;
+               panel->Model()->m_strStatus.Get() == vtdemo::kReleasedText;
       },
       120000))
       << panel->Model()->m_strStatus.Get();

@@ -20,7 +20,6 @@
 
 #include "app/panel_menu.h"
 #include "bench_operator.h"
-#include "cli_app.h"
 #include "gui_fixture.h"
 #include "log_window_view.h"
 #include "scanner_sim.h"
@@ -61,14 +60,14 @@ TEST_F(PortPanelViewTest, PortButtonRunsTheScannerWhileTheViewFollows) {
   const bool ended = WaitUntil([&] {
     const std::string text = panel->StatusLine()->text().toStdString();
     shown.insert(text);
-    if (text == vtcli::kPowerOnText && !scanner.IsPoweredOn()) scanner.PowerOn();
-    if (text == vtcli::kDoneText && scanner.IsPoweredOn()) scanner.PowerOff();
-    return shown.count(vtcli::kDoneText) != 0 && text == vtcli::kReleasedText &&
+    if (text == vtdemo::kPowerOnText && !scanner.IsPoweredOn()) scanner.PowerOn();
+    if (text == vtdemo::kDoneText && scanner.IsPoweredOn()) scanner.PowerOff();
+    return shown.count(vtdemo::kDoneText) != 0 && text == vtdemo::kReleasedText &&
            panel->PortButton()->isEnabled();
   });
   ASSERT_TRUE(ended) << "status line: " << panel->StatusLine()->text().toStdString();
 
-  EXPECT_TRUE(shown.count(vtcli::kPowerOnText));
+  EXPECT_TRUE(shown.count(vtdemo::kPowerOnText));
   EXPECT_EQ(panel->Progress()->minimum(), 0);
   EXPECT_EQ(panel->Progress()->maximum(), 1000);
   bool moved = false;
@@ -120,7 +119,7 @@ TEST_F(PortPanelViewTest, ResetFromTheMenuLeavesThePanelUnusable) {
   ASSERT_NE(panel, nullptr);
   panel->PortButton()->click();
   // The scanner stays off: the run waits for it with the panel busy.
-  ASSERT_TRUE(WaitUntil([&] { return panel->StatusLine()->text() == vtcli::kPowerOnText; }));
+  ASSERT_TRUE(WaitUntil([&] { return panel->StatusLine()->text() == vtdemo::kPowerOnText; }));
   std::unique_ptr<QMenu> menu = panel->BuildContextMenu();
   ASSERT_TRUE(menu->actions()[4]->isEnabled());
 
@@ -179,7 +178,7 @@ TEST_F(PanelBesideABoxTest, WindowThreadBoxLeavesAnotherPanelsButtonUsable) {
   EXPECT_TRUE(otherStarted);
   EXPECT_FALSE(resetPanelTakesCommands);
   EXPECT_TRUE(desktopSink->WindowBoxes().isEmpty());
-  ASSERT_TRUE(WaitUntil([&] { return other->StatusLine()->text() == vtcli::kPowerOnText; }));
+  ASSERT_TRUE(WaitUntil([&] { return other->StatusLine()->text() == vtdemo::kPowerOnText; }));
 }
 
 TEST_F(PortPanelViewTest, LogWindowCommandOpensAndClosesTheView) {

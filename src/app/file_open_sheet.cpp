@@ -2,15 +2,10 @@
 
 #include <cctype>
 
+#include "app/settings_table.h"
 #include "platform/message_box.h"
 
 namespace {
-
-constexpr const char* kRunFilter = "Run Files (*.run) | *.run | All Files (*.*) | *.* ||";
-constexpr const char* kSssFilter = "S-Rec Files (*.sss) | *.sss | All Files (*.*) | *.* ||";
-// The MV2 loader's filter says "Run Files" for its *.srec images.
-constexpr const char* kLdrSrecFilter = "Run Files (*.srec) | *.srec | All Files (*.*) | *.* ||";
-constexpr const char* kSrecFilter = "S-Rec Files (*.srec) | *.srec | All Files (*.*) | *.* ||";
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
@@ -63,6 +58,12 @@ const CPropertyPage::FileRow* CPropertyPage::FindRowByBrowse(int browseId) const
     if (row.browseId == browseId) return &row;
   }
   return nullptr;
+}
+
+void CPropertyPage::AddRow(const char* key, std::string* member) {
+  const SettingKey* setting = FindFileSetting(m_pszSection, key);
+  const SheetRow& row = setting->row;
+  m_rows.push_back({row.label, row.editId, row.browseId, row.initialName, row.filter, member, {}});
 }
 
 CPropertyPage::FileRow* CPropertyPage::Row(int editId) {
@@ -127,22 +128,24 @@ void CPropertyPage::OnBrowse(int browseId, const std::optional<std::string>& cho
 }
 
 // ---- the two pages ----
+// Rows in template order (LDR first, RCP last).
 
-CPropertyPageQZ6::CPropertyPageQZ6() : CPropertyPage("QZ6", 148, {"28800", "38400", "57600"}) {
-  AddRow("LDR file name :", IDC_EDIT_LDR, IDC_BROWSE_LDR, "*.run", kRunFilter, &m_strLdrFile);
-  AddRow("CPLD file name :", IDC_EDIT_CPLD, IDC_BROWSE_CPLD, "*.sss", kSssFilter, &m_strCpldFile);
-  AddRow("DSP file name :", IDC_EDIT_DSP, IDC_BROWSE_DSP, "*.sss", kSssFilter, &m_strDspFile);
-  AddRow("VTC file name :", IDC_EDIT_VTC, IDC_BROWSE_VTC, "*.run", kRunFilter, &m_strVtcFile);
-  AddRow("RCP file name :", IDC_EDIT_RCP, IDC_BROWSE_RCP, "*.run", kRunFilter, &m_strRcpFile);
+CPropertyPageQZ6::CPropertyPageQZ6()
+    : CPropertyPage("QZ6", 148, "QZ6", {"28800", "38400", "57600"}) {
+  AddRow("LDR", &m_strLdrFile);
+  AddRow("CPLD", &m_strCpldFile);
+  AddRow("DSP", &m_strDspFile);
+  AddRow("VTC", &m_strVtcFile);
+  AddRow("RCP", &m_strRcpFile);
 }
 
 CPropertyPageMV2::CPropertyPageMV2()
-    : CPropertyPage("QZ6-Gen2", 149, {"28800", "38400", "57600", "115200"}) {
-  AddRow("LDR file name :", IDC_EDIT_LDR, IDC_BROWSE_LDR, "*.srec", kLdrSrecFilter, &m_strLdrFile);
-  AddRow("FPGA file name :", IDC_EDIT_FPGA, IDC_BROWSE_FPGA, "*.srec", kSrecFilter, &m_strFpgaFile);
-  AddRow("UIM file name :", IDC_EDIT_UIM, IDC_BROWSE_UIM, "*.srec", kSrecFilter, &m_strUimFile);
-  AddRow("VTC file name :", IDC_EDIT_VTC, IDC_BROWSE_VTC, "*.run", kRunFilter, &m_strVtcFile);
-  AddRow("RCP file name :", IDC_EDIT_RCP, IDC_BROWSE_RCP, "*.run", kRunFilter, &m_strRcpFile);
+    : CPropertyPage("QZ6-Gen2", 149, "MV2", {"28800", "38400", "57600", "115200"}) {
+  AddRow("LDR", &m_strLdrFile);
+  AddRow("FPGA", &m_strFpgaFile);
+  AddRow("UIM", &m_strUimFile);
+  AddRow("VTC", &m_strVtcFile);
+  AddRow("RCP", &m_strRcpFile);
 }
 
 // ---- CFileOpenPropSheet ----
@@ -153,6 +156,17 @@ CPropertyPage& CFileOpenPropSheet::GetPage(int index) {
 
 const CPropertyPage& CFileOpenPropSheet::GetPage(int index) const {
   return index == 0 ? static_cast<const CPropertyPage&>(m_pageMV2) : m_pageQZ6;
+}
+
+CPropertyPage* CFileOpenPropSheet::FindPage(const std::string& section) {
+  for (int i = 0; i < kPageCount; ++i) {
+    if (section == GetPage(i).Section()) return &GetPage(i);
+  }
+  return nullptr;
+}
+
+const CPropertyPage* CFileOpenPropSheet::FindPage(const std::string& section) const {
+  return const_cast<CFileOpenPropSheet*>(this)->FindPage(section);
 }
 
 void CFileOpenPropSheet::OnInitDialog() {

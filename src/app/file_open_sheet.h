@@ -73,6 +73,8 @@ class CPropertyPage {
   virtual ~CPropertyPage() = default;
 
   const char* Caption() const { return m_pszCaption; }
+  // The ZANDRIC.INI section whose files and rate the page edits.
+  const char* Section() const { return m_pszSection; }
   int TemplateId() const { return m_nTemplateId; }
   // The rows in template order (LDR first, RCP last).
   const std::vector<FileRow>& Rows() const { return m_rows; }
@@ -109,19 +111,20 @@ class CPropertyPage {
   std::string m_strBaud;
 
  protected:
-  CPropertyPage(const char* caption, int templateId, std::vector<std::string> baudList)
-      : m_pszCaption(caption), m_nTemplateId(templateId) {
+  CPropertyPage(const char* caption, int templateId, const char* section,
+                std::vector<std::string> baudList)
+      : m_pszCaption(caption), m_pszSection(section), m_nTemplateId(templateId) {
     m_combo.list = std::move(baudList);
   }
-  void AddRow(const char* label, int editId, int browseId, const char* initialName,
-              const char* filter, std::string* member) {
-    m_rows.push_back({label, editId, browseId, initialName, filter, member, {}});
-  }
+  // The row of the section's file setting under key (label, ids and filter
+  // from the settings table), exchanged with member.
+  void AddRow(const char* key, std::string* member);
 
  private:
   FileRow* Row(int editId);
 
   const char* m_pszCaption;
+  const char* m_pszSection;
   int m_nTemplateId;
   std::vector<FileRow> m_rows;
   ComboBoxState m_combo;
@@ -172,6 +175,9 @@ class CFileOpenPropSheet {
   // Pages in tab order: 0 "QZ6-Gen2", 1 "QZ6".
   CPropertyPage& GetPage(int index);
   const CPropertyPage& GetPage(int index) const;
+  // The page of a ZANDRIC.INI section ("MV2" or "QZ6"); null for another.
+  CPropertyPage* FindPage(const std::string& section);
+  const CPropertyPage* FindPage(const std::string& section) const;
   int GetActiveIndex() const { return m_nActivePage; }
 
   // The sheet opens on its first page.

@@ -8,6 +8,7 @@
 
 #include "app/ini_file.h"
 #include "app/programmer_dlg.h"
+#include "app/settings_table.h"
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
 #include "firmware/loader_image.h"
@@ -19,29 +20,7 @@
 
 namespace {
 
-enum class Role { kRcp, kVtc, kLdr, kRaw };
-
-struct Setting {
-  const char* section;
-  const char* key;
-  Role role;
-  platform::SyncString CProgrammerDlg::*member;
-};
-
-// The firmware settings in the order the station loads them.
-const Setting kSettings[] = {
-    {"QZ6", "RCP", Role::kRcp, &CProgrammerDlg::m_strRcpFileQZ6},
-    {"QZ6", "LDR", Role::kLdr, &CProgrammerDlg::m_strLdrFileQZ6},
-    {"QZ6", "VTC", Role::kVtc, &CProgrammerDlg::m_strVtcFileQZ6},
-    {"QZ6", "CPLD", Role::kRaw, &CProgrammerDlg::m_strCpldFileQZ6},
-    {"QZ6", "DSP", Role::kRaw, &CProgrammerDlg::m_strDspFileQZ6},
-    {"MV2", "RCP", Role::kRcp, &CProgrammerDlg::m_strRcpFileMV2},
-    {"MV2", "LDR_PRE_5_0", Role::kLdr, &CProgrammerDlg::m_strLdrPre50FileMV2},
-    {"MV2", "LDR", Role::kLdr, &CProgrammerDlg::m_strLdrFileMV2},
-    {"MV2", "VTC", Role::kVtc, &CProgrammerDlg::m_strVtcFileMV2},
-    {"MV2", "FPGA", Role::kRaw, &CProgrammerDlg::m_strFpgaFileMV2},
-    {"MV2", "UIM", Role::kRaw, &CProgrammerDlg::m_strUimFileMV2},
-};
+using Setting = SettingKey;
 
 // The start of a problem for a file that does not fit the memory left: the
 // check goes on with the next file.
@@ -458,20 +437,21 @@ CheckReport Checker::Station(const std::string& appDir) {
   dlg.SetPreloadDefaults();
   boxes_.Clear();
   dlg.LoadSettings();
-  // The boxes of the loading, in the order of kSettings: one per file that
+  // The boxes of the loading, in the order of the settings table: one per file that
   // is configured but not found.
   std::vector<std::string> loading = boxes_.Texts();
   boxes_.Clear();
 
   const CIniFile file(iniPath);
   int configured = 0;
-  for (const Setting& setting : kSettings) {
+  for (const Setting& setting : SettingKeys()) {
+    if (setting.kind != SettingKind::kFile) continue;
     const std::string value = file.GetString(setting.section, setting.key, "");
     if (value.empty()) continue;
     ++configured;
     const int line = file.KeyLine(setting.section, setting.key);
     Heading(std::string("[") + setting.section + "] " + setting.key + " = " + value);
-    const std::string path = (dlg.*setting.member).Get();
+    const std::string path = (dlg.*setting.text).Get();
     if (path.empty()) {
       // Dropped at loading: its box names the file.
       auto box = std::find_if(loading.begin(), loading.end(), [&](const std::string& text) {
@@ -485,10 +465,11 @@ CheckReport Checker::Station(const std::string& appDir) {
     // took is given back, and the other files are checked still.
     try {
       switch (setting.role) {
-        case Role::kRcp: CheckRcp(setting, path, ini, line); break;
-        case Role::kVtc: CheckVtc(path, ini, line); break;
-        case Role::kLdr: CheckLdr(setting, path, ini, line); break;
-        case Role::kRaw: CheckRaw(path, ini, line); break;
+        case FileRole::kRcp: CheckRcp(setting, path, ini, line); break;
+        case FileRole::kVtc: CheckVtc(path, ini, line); break;
+        case FileRole::kLdr: CheckLdr(setting, path, ini, line); break;
+        case FileRole::kRaw: CheckRaw(path, ini, line); break;
+        case FileRole::kNone: break;
       }
     } catch (const std::bad_alloc&) {
       Problem(ini, static_cast<unsigned>(line), std::string(kNoMemoryText) + " " + path);

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "link/scanner_family.h"
+#include "platform/format.h"
 #include "platform/host_info.h"
 #include "platform/message_box.h"
 #include "platform/record_file.h"
@@ -17,12 +18,6 @@ namespace {
 // Guards every append to a result file of this process: one line goes out
 // whole, header included, before the next run's line.
 std::mutex g_resultFileMutex;
-
-std::string Format(const char* format, auto... args) {
-  char text[128];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";

@@ -6,15 +6,11 @@
 #include <new>
 
 #include "firmware/hex_digit.h"
+#include "platform/format.h"
 #include "platform/regular_file.h"
 
 namespace {
 
-std::string Format(const char* format, auto... args) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // The box for a path that opened but is no file to read whole: reading a
 // device or a pipe would never end, and a folder holds no firmware.

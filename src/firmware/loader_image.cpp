@@ -11,6 +11,7 @@
 
 #include "firmware/hex_digit.h"
 #include "link/scanner_family.h"
+#include "platform/format.h"
 
 namespace {
 

@@ -10,14 +10,9 @@
 
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
+#include "platform/format.h"
 
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // Bytes of a line as read from the file: a record of 79 characters and the
 // blanks or tabs that some editors and tools leave after it. A longer line is

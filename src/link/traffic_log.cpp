@@ -16,6 +16,7 @@
 #include "link/run_reporter.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
+#include "platform/format.h"
 
 namespace {
 
@@ -31,19 +32,6 @@ std::string LogPortName(const char* portName) {
     return portName + kDevicePrefixLength;
   }
   return portName;
-}
-
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
-  return text;
 }
 
 void ReportCreateFailure(RunReporter& reporter, int error, const std::string& path) {

@@ -10,14 +10,9 @@
 #include "link/line_watch.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
+#include "platform/format.h"
 
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // Percentage and progress position of done out of total; an empty total
 // counts as complete so that nothing divides by zero.

@@ -12,6 +12,7 @@
 #include "link/port_session.h"
 #include "link/run_reporter.h"
 #include "link/line_watch.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "platform/time.h"
 
@@ -19,12 +20,6 @@ namespace {
 
 ThroughputFigures g_rcpFigures;
 ThroughputFigures g_vtcFigures;
-
-std::string Format(const char* format, auto... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // The byte of the digit pair at text[at]; -1 when a digit is not hex.
 int HexByte(const char* text, size_t at) {

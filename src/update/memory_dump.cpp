@@ -11,6 +11,8 @@
 #include "link/run_reporter.h"
 #include "link/response.h"
 #include "link/scanner_family.h"
+#include "platform/format.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
@@ -30,12 +32,6 @@ struct DumpRange {
   std::string startMarker;
   std::string endMarker;
 };
-
-std::string Format(const char* format, int digits, unsigned value) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, digits, value);
-  return text;
-}
 
 // The special block's bytes, from its base up to the end of the loader's
 // range: the start address in the family's digits, the end in five, the

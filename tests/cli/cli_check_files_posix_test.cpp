@@ -60,9 +60,9 @@ TEST(CliCheckFiles, DevicesPipesAndFoldersAreProblems) {
     // A raw file (the FPGA) and an image (the VTC) of a station's settings:
     // the problem points at the setting's line.
     ScratchDir station;
-    vtcli::demo::DemoFiles files;
+    vtdemo::DemoFiles files;
     std::string error;
-    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(station.Path(), files, error)) << error;
+    ASSERT_TRUE(vtdemo::WriteDemoFiles(station.Path(), files, error)) << error;
     std::string ini = ReadFile(files.ini);
     for (const std::string& old : {files.mv2Fpga, files.mv2Vtc}) {
       ini.replace(ini.find(old), old.size(), p.path);

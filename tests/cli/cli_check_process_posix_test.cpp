@@ -60,7 +60,7 @@ bool WaitForHandler(pid_t pid, int signal) {
 struct CheckFolder {
   CheckFolder() {
     std::string error;
-    EXPECT_TRUE(vtcli::demo::WriteDemoFiles(dir.Path(), files, error)) << error;
+    EXPECT_TRUE(vtdemo::WriteDemoFiles(dir.Path(), files, error)) << error;
   }
   // Names image instead of the MV2's VTC image in ZANDRIC.INI; returns the
   // setting's line.
@@ -76,7 +76,7 @@ struct CheckFolder {
     return 0;
   }
   ScratchDir dir;
-  vtcli::demo::DemoFiles files;
+  vtdemo::DemoFiles files;
 };
 
 // A check answers no stop request, so the first one ends it (exit code 1,
@@ -119,12 +119,12 @@ TEST(CliCheckProcess, AnImageWithoutRoomInMemoryIsAProblemLine) {
   const std::string image = folder.dir / "large.s19";
   {
     std::ofstream file(image, std::ios::binary);
-    file << vtcli::demo::SRecord('0', 0, {'L', 'A', 'R', 'G', 'E'});
+    file << vtdemo::SRecord('0', 0, {'L', 'A', 'R', 'G', 'E'});
     const std::vector<uint8_t> data(32, 0x5A);
     for (uint32_t address = 0; address < 16u * 1024 * 1024; address += 32) {
-      file << vtcli::demo::SRecord('3', address, data);
+      file << vtdemo::SRecord('3', address, data);
     }
-    file << vtcli::demo::SRecord('7', 0, {});
+    file << vtdemo::SRecord('7', 0, {});
   }
   const int iniLine = folder.UseAsMv2Vtc(image);
   const struct {

@@ -14,7 +14,7 @@
 namespace clitest {
 namespace {
 
-using vtcli::demo::DemoFiles;
+using vtdemo::DemoFiles;
 
 struct CheckRun {
   int exit = -1;
@@ -69,7 +69,7 @@ class CliCheck : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
+    ASSERT_TRUE(vtdemo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
   }
   std::string Ini() const { return ReadFile(files_.ini); }
   void SetIni(const std::string& text) { WriteFile(files_.ini, text); }
@@ -215,7 +215,7 @@ TEST_F(CliCheck, ProblemsAreReportedWithFileAndLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string error;
-    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
+    ASSERT_TRUE(vtdemo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
     const std::vector<std::string> expected = c.spoil();
     const CheckRun run = RunCli({"--check"}, dir_.Path());
     EXPECT_EQ(run.exit, vtcli::kExitFailed) << run.text;
@@ -251,7 +251,7 @@ TEST_F(CliCheck, ALoaderWithBytesWhereTheSpecialBlockLives) {
   for (bool preserve : {true, false}) {
     SCOPED_TRACE(preserve ? "PreserveSerialNumber=y" : "PreserveSerialNumber=n");
     std::string error;
-    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
+    ASSERT_TRUE(vtdemo::WriteDemoFiles(dir_.Path(), files_, error)) << error;
     if (!preserve) SetSetting("PreserveSerialNumber=y", "PreserveSerialNumber=n");
     // A first-generation record from below the block into it; an MV2 record
     // inside it.

@@ -16,7 +16,7 @@
 namespace clitest {
 namespace {
 
-using vtcli::demo::DemoFiles;
+using vtdemo::DemoFiles;
 
 // Checks the syntax and checksum of every record; returns the first fault.
 std::string CheckRecords(const std::string& image, size_t& dataRecords, uint32_t& lowest,
@@ -59,7 +59,7 @@ TEST(CliDemoFirmware, ImagesAreValidAndTaggedForTheirFamily) {
   ScratchDir dir;
   DemoFiles files;
   std::string error;
-  ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir.Path(), files, error)) << error;
+  ASSERT_TRUE(vtdemo::WriteDemoFiles(dir.Path(), files, error)) << error;
   const struct {
     std::string* path;
     bool qz6Tag;
@@ -103,11 +103,11 @@ TEST(CliDemoFirmware, ImagesAreValidAndTaggedForTheirFamily) {
 }
 
 TEST(CliDemoFirmware, RecordsFollowTheFormat) {
-  EXPECT_EQ(vtcli::demo::SRecord('0', 0, {'H', 'D', 'R'}), "S00600004844521B\r\n");
-  EXPECT_EQ(vtcli::demo::SRecord('5', 1, {}), "S50500000001F9\r\n");
-  EXPECT_EQ(vtcli::demo::SRecord('3', 0x0001FFF8, {0, 1, 2, 3, 4, 5, 6, 7}),
+  EXPECT_EQ(vtdemo::SRecord('0', 0, {'H', 'D', 'R'}), "S00600004844521B\r\n");
+  EXPECT_EQ(vtdemo::SRecord('5', 1, {}), "S50500000001F9\r\n");
+  EXPECT_EQ(vtdemo::SRecord('3', 0x0001FFF8, {0, 1, 2, 3, 4, 5, 6, 7}),
             "S30D0001FFF80001020304050607DE\r\n");
-  EXPECT_EQ(vtcli::demo::SRecord('7', 0x0000F800, {}), "S7050000F80002\r\n");
+  EXPECT_EQ(vtdemo::SRecord('7', 0x0000F800, {}), "S7050000F80002\r\n");
 }
 
 // Every operator line of a demo output, with the port in front.
@@ -170,7 +170,7 @@ TEST(CliDemo, ProgramsTheQZ600AndTheMV2TogetherAndTheQZ500InItsOwnTurn) {
 // Operators of one turn hold the bench together; the next turn comes once
 // each of them has switched off or left.
 TEST(CliBench, OperatorsOfOneTurnShareIt) {
-  vtcli::Bench bench(std::vector<size_t>{0, 0, 1});
+  vtdemo::Bench bench(std::vector<size_t>{0, 0, 1});
   ASSERT_TRUE(bench.Acquire(0));
   ASSERT_TRUE(bench.Acquire(1));  // returns while operator 0 holds the bench
   std::mutex mutex;

@@ -23,8 +23,8 @@ struct PtyCase {
   // Files that must reach the scanner unchanged: component name in the
   // simulator's dump, and the demo file. Raw files arrive byte for byte;
   // images fill the scanner's memory with their data.
-  std::vector<std::pair<std::string, std::string vtcli::demo::DemoFiles::*>> raw;
-  std::vector<std::pair<std::string, std::string vtcli::demo::DemoFiles::*>> images;
+  std::vector<std::pair<std::string, std::string vtdemo::DemoFiles::*>> raw;
+  std::vector<std::pair<std::string, std::string vtdemo::DemoFiles::*>> images;
   std::vector<std::string> lines;  // status lines in this order
 };
 
@@ -53,9 +53,9 @@ class CliPty : public ::testing::TestWithParam<PtyCase> {};
 TEST_P(CliPty, ProgramsTheScannerOnAPseudoTerminal) {
   const PtyCase& c = GetParam();
   ScratchDir dir;
-  vtcli::demo::DemoFiles files;
+  vtdemo::DemoFiles files;
   std::string error;
-  ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir.Path(), files, error)) << error;
+  ASSERT_TRUE(vtdemo::WriteDemoFiles(dir.Path(), files, error)) << error;
   const std::string dumps = dir / "dumps";
   fs::create_directories(dumps);
 
@@ -129,20 +129,20 @@ INSTANTIATE_TEST_SUITE_P(
     Families, CliPty,
     ::testing::Values(
         PtyCase{"mv2",
-                {{"FPGA", &vtcli::demo::DemoFiles::mv2Fpga},
-                 {"UIM", &vtcli::demo::DemoFiles::mv2Uim}},
-                {{"RCP", &vtcli::demo::DemoFiles::mv2Rcp},
-                 {"VTC", &vtcli::demo::DemoFiles::mv2Vtc}},
+                {{"FPGA", &vtdemo::DemoFiles::mv2Fpga},
+                 {"UIM", &vtdemo::DemoFiles::mv2Uim}},
+                {{"RCP", &vtdemo::DemoFiles::mv2Rcp},
+                 {"VTC", &vtdemo::DemoFiles::mv2Vtc}},
                 {"COM1: Turn scanner power on", "COM1: Connected", "COM1: RCP Download Complete",
                  "COM1: VTC Download Complete", "COM1: UIM Done", "COM1: LDR Done",
                  "COM1: Programming Done. Please exit Vantorel before turning scanner power off.",
                  "COM1: waiting for the scanner to be switched off",
                  "COM1: Turn scanner power off"}},
         PtyCase{"qz600",
-                {{"CPLD", &vtcli::demo::DemoFiles::qz6Cpld},
-                 {"DSP", &vtcli::demo::DemoFiles::qz6Dsp}},
-                {{"RCP", &vtcli::demo::DemoFiles::qz600Rcp},
-                 {"VTC", &vtcli::demo::DemoFiles::qz6Vtc}},
+                {{"CPLD", &vtdemo::DemoFiles::qz6Cpld},
+                 {"DSP", &vtdemo::DemoFiles::qz6Dsp}},
+                {{"RCP", &vtdemo::DemoFiles::qz600Rcp},
+                 {"VTC", &vtdemo::DemoFiles::qz6Vtc}},
                 {"COM1: Turn scanner power on", "COM1: Connected", "COM1: RCP Download Complete",
                  "COM1: VTC Download Complete", "COM1: PLD programming!  Wait for auto-connect",
                  "COM1: Please cycle scanner power to continue!", "COM1: DSP Done",

@@ -22,6 +22,7 @@
 #include "platform/message_box.h"
 #include "platform/posix/tty_device.h"
 #include "platform/serial_port.h"
+#include "support/line_settings.h"
 #include "support/pty_line.h"
 #include "support/scratch_dir.h"
 
@@ -240,20 +241,6 @@ TEST(NotInDeviceGroupText, NamesTheGroupThatMayUseTheDevice) {
 
 // ---- the line given back ----
 
-LineSettings StationSettings() {
-  LineSettings s{};
-  s.DCBlength = 28;
-  s.BaudRate = 57600;
-  s.fBinary = 1;
-  s.fOutxCtsFlow = 1;
-  s.fDtrControl = DTR_CONTROL_ENABLE;
-  s.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  s.ByteSize = 8;
-  s.Parity = NOPARITY;
-  s.StopBits = ONESTOPBIT;
-  return s;
-}
-
 TEST(PosixPortLine, IsGivenBackAsItWasFoundWhenThePortLetsGo) {
   struct {
     const char* how;
@@ -269,7 +256,7 @@ TEST(PosixPortLine, IsGivenBackAsItWasFoundWhenThePortLetsGo) {
       {"Close twice, with a line setting refused in between",
        [](PortPtr& port) {
          port->Close();
-         port->SetCommState(StationSettings());
+         port->SetCommState(testsupport::StationLineSettings());
          port->Close();
        }},
   };
@@ -287,7 +274,7 @@ TEST(PosixPortLine, IsGivenBackAsItWasFoundWhenThePortLetsGo) {
     CommTimeouts timeouts{};
     timeouts.ReadIntervalTimeout = 1;
     ASSERT_TRUE(port->SetCommTimeouts(timeouts));
-    ASSERT_TRUE(port->SetCommState(StationSettings())) << port->LastError();
+    ASSERT_TRUE(port->SetCommState(testsupport::StationLineSettings())) << port->LastError();
     ASSERT_TRUE(port->Write("x", 1));
     ASSERT_NE(line.Settings(), before) << "the station's settings are in force while open";
 

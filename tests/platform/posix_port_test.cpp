@@ -20,25 +20,12 @@
 #include "platform/event.h"
 #include "platform/serial_port.h"
 #include "platform/time.h"
+#include "support/line_settings.h"
 
 namespace platform {
 namespace {
 
 constexpr int kLongMs = 10000;  // only reached when something is broken
-
-LineSettings FixedSettings() {
-  LineSettings s{};
-  s.DCBlength = 28;
-  s.BaudRate = 57600;
-  s.fBinary = 1;
-  s.fOutxCtsFlow = 1;
-  s.fDtrControl = DTR_CONTROL_ENABLE;
-  s.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  s.ByteSize = 8;
-  s.Parity = NOPARITY;
-  s.StopBits = ONESTOPBIT;
-  return s;
-}
 
 std::vector<uint8_t> AllByteValues(size_t count) {
   std::vector<uint8_t> bytes(count);
@@ -117,7 +104,7 @@ class PtyPortTest : public ::testing::Test {
 };
 
 TEST_F(PtyPortTest, EveryByteValueTravelsBothWaysUnchanged) {
-  ASSERT_TRUE(port_->SetCommState(FixedSettings()));
+  ASSERT_TRUE(port_->SetCommState(testsupport::StationLineSettings()));
   const auto bytes = AllByteValues(1024);  // CR, LF, ^C, XON, XOFF, DEL, 0xFF ...
 
   ASSERT_TRUE(port_->Write(bytes.data(), bytes.size()));
@@ -131,7 +118,7 @@ TEST_F(PtyPortTest, EveryByteValueTravelsBothWaysUnchanged) {
 // until the reader notes it handled: a step that lets the line settle before
 // its key sees every byte that is on its way to the ring.
 TEST_F(PtyPortTest, InputIsPendingUntilTheReaderHandledIt) {
-  ASSERT_TRUE(port_->SetCommState(FixedSettings()));
+  ASSERT_TRUE(port_->SetCommState(testsupport::StationLineSettings()));
   MasterWrite(AllByteValues(20));
   uint64_t pending = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLongMs);
@@ -191,7 +178,7 @@ TEST_F(PtyPortTest, LineSettingsAreAppliedAndReadBack) {
       {300, 8, NOPARITY, ONESTOPBIT, true},
   };
   for (const auto& c : cases) {
-    LineSettings s = FixedSettings();
+    LineSettings s = testsupport::StationLineSettings();
     s.BaudRate = c.rate;
     s.ByteSize = c.byteSize;
     s.Parity = c.parity;
@@ -206,7 +193,7 @@ TEST_F(PtyPortTest, LineSettingsAreAppliedAndReadBack) {
 }
 
 TEST_F(PtyPortTest, SettingsTheSystemCannotMakeAreRefused) {
-  ASSERT_TRUE(port_->SetCommState(FixedSettings()));
+  ASSERT_TRUE(port_->SetCommState(testsupport::StationLineSettings()));
   struct {
     const char* what;
     void (*spoil)(LineSettings&);
@@ -218,13 +205,13 @@ TEST_F(PtyPortTest, SettingsTheSystemCannotMakeAreRefused) {
       {"1.5 stop bits", [](LineSettings& s) { s.StopBits = ONE5STOPBITS; }},
   };
   for (const auto& c : cases) {
-    LineSettings bad = FixedSettings();
+    LineSettings bad = testsupport::StationLineSettings();
     c.spoil(bad);
     EXPECT_FALSE(port_->SetCommState(bad)) << c.what;
     EXPECT_EQ(port_->LastError(), kErrorInvalidParameter) << c.what;
     LineSettings back;
     ASSERT_TRUE(port_->GetCommState(back));
-    EXPECT_EQ(back, FixedSettings()) << c.what << ": the line was left as it was";
+    EXPECT_EQ(back, testsupport::StationLineSettings()) << c.what << ": the line was left as it was";
   }
 }
 
@@ -283,7 +270,7 @@ TEST_F(PtyPortTest, CloseEndsAPendingWrite) {
 TEST_F(PtyPortTest, EveryCallFailsAfterClose) {
   port_->Close();
   port_->Close();  // idempotent
-  LineSettings settings = FixedSettings();
+  LineSettings settings = testsupport::StationLineSettings();
   uint32_t status = 0;
   uint8_t buffer[4];
   size_t got = 0;

@@ -21,25 +21,12 @@
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "platform/win32/windows_api.h"
+#include "support/line_settings.h"
 
 namespace platform {
 namespace {
 
 constexpr auto kLongWait = std::chrono::seconds(10);  // only reached when something is broken
-
-LineSettings FixedSettings() {
-  LineSettings s{};
-  s.DCBlength = 28;
-  s.BaudRate = 57600;
-  s.fBinary = 1;
-  s.fOutxCtsFlow = 1;
-  s.fDtrControl = DTR_CONTROL_ENABLE;
-  s.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  s.ByteSize = 8;
-  s.Parity = NOPARITY;
-  s.StopBits = ONESTOPBIT;
-  return s;
-}
 
 // ---- opening ----
 
@@ -206,7 +193,7 @@ class Win32PortPairTest : public ::testing::Test {
     far_ = OpenNativeSerialPort("\\\\.\\" + names.substr(comma + 1), error);
     ASSERT_NE(far_, nullptr) << names.substr(comma + 1) << " error " << error;
     for (const PortPtr& port : {near_, far_}) {
-      ASSERT_TRUE(port->SetCommState(FixedSettings()));
+      ASSERT_TRUE(port->SetCommState(testsupport::StationLineSettings()));
       ASSERT_TRUE(port->SetCommTimeouts(CommTimeouts{1, 0, 0, 0, 0}));
     }
     // Whatever an earlier test left on the line.
@@ -235,11 +222,11 @@ class Win32PortPairTest : public ::testing::Test {
 TEST_F(Win32PortPairTest, LineSettingsAreAppliedAndReadBack) {
   LineSettings saved{};
   ASSERT_TRUE(near_->GetCommState(saved));
-  LineSettings other = FixedSettings();
+  LineSettings other = testsupport::StationLineSettings();
   other.BaudRate = 9600;
   other.fOutxCtsFlow = 0;
   other.fRtsControl = RTS_CONTROL_ENABLE;
-  for (const LineSettings& wanted : {FixedSettings(), other}) {
+  for (const LineSettings& wanted : {testsupport::StationLineSettings(), other}) {
     ASSERT_TRUE(near_->SetCommState(wanted));
     LineSettings back{};
     ASSERT_TRUE(near_->GetCommState(back));
@@ -340,7 +327,7 @@ TEST_F(Win32PortPairTest, EveryCallFailsOnceClosed) {
     bool ok;
   } calls[] = {
       {"GetCommState", near_->GetCommState(settings)},
-      {"SetCommState", near_->SetCommState(FixedSettings())},
+      {"SetCommState", near_->SetCommState(testsupport::StationLineSettings())},
       {"SetCommTimeouts", near_->SetCommTimeouts(CommTimeouts{1, 0, 0, 0, 0})},
       {"GetCommModemStatus", near_->GetCommModemStatus(status)},
       {"ClearCommError", near_->ClearCommError()},

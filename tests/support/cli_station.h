@@ -26,7 +26,7 @@ class StationFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(vtcli::demo::WriteDemoFiles(dir.Path(), files, error)) << error;
+    ASSERT_TRUE(vtdemo::WriteDemoFiles(dir.Path(), files, error)) << error;
     auto& registry = platform::sim::SimPortRegistry::Instance();
     registry.Clear();
     registry.InstallAsOpener();
@@ -71,8 +71,8 @@ class StationFixture : public ::testing::Test {
     vtcli::ScopedMessageSink installed(&sink);
     CProgrammerDlg dlg;
     vtcli::LoadStationSettings(dlg, dir.Path());
-    vtcli::Bench bench(true, names.size());
-    std::vector<std::unique_ptr<vtcli::BenchOperator>> operators;
+    vtdemo::Bench bench(true, names.size());
+    std::vector<std::unique_ptr<vtdemo::BenchOperator>> operators;
     std::vector<vtcli::PortSpec> specs;
     for (size_t i = 0; i < names.size(); ++i) {
       vtcli::PortSpec spec;
@@ -84,7 +84,7 @@ class StationFixture : public ::testing::Test {
       }
       if (withOperators && scanner != nullptr) {
         scanner::ScannerSim* sim = scanner->sim.get();
-        operators.push_back(std::make_unique<vtcli::BenchOperator>(
+        operators.push_back(std::make_unique<vtdemo::BenchOperator>(
             i, spec.name, scanner->model,
             [sim](bool on) {
               if (on) {
@@ -93,7 +93,7 @@ class StationFixture : public ::testing::Test {
                 sim->PowerOff();
               }
             },
-            bench, console, 20));
+            bench, [&console](const std::string& line) { console.Line(line); }, 20));
       } else {
         operators.push_back(nullptr);
         bench.Leave(i);
@@ -125,7 +125,7 @@ class StationFixture : public ::testing::Test {
   bool WasPrinted(const std::string& line) const { return IndexOf(Printed(), line) >= 0; }
 
   ScratchDir dir;
-  vtcli::demo::DemoFiles files;
+  vtdemo::DemoFiles files;
   std::vector<std::unique_ptr<Scanner>> scanners;
   CapturedStream out;
   std::vector<std::string> summary;  // the station's summary table after the run

@@ -4,6 +4,7 @@
 
 #include "app/file_open_sheet.h"
 #include "app/programmer_dlg.h"
+#include "app/settings_table.h"
 
 namespace {
 
@@ -28,39 +29,31 @@ int BaudOut(const std::string& text) {
 
 }  // namespace
 
+// Every rate and every file with a row on the sheet goes to its section's page
+// and back.
 void CProgrammerDlg::CopySettingsToSheet(CFileOpenPropSheet& sheet) {
-  CPropertyPageMV2& mv2 = sheet.m_pageMV2;
-  CPropertyPageQZ6& qz6 = sheet.m_pageQZ6;
-  CopyIn(m_strLdrFileQZ6, qz6.m_strLdrFile);
-  CopyIn(m_strRcpFileQZ6, qz6.m_strRcpFile);
-  CopyIn(m_strVtcFileQZ6, qz6.m_strVtcFile);
-  CopyIn(m_strCpldFileQZ6, qz6.m_strCpldFile);
-  CopyIn(m_strDspFileQZ6, qz6.m_strDspFile);
-  CopyIn(m_strLdrFileMV2, mv2.m_strLdrFile);
-  CopyIn(m_strRcpFileMV2, mv2.m_strRcpFile);
-  CopyIn(m_strVtcFileMV2, mv2.m_strVtcFile);
-  CopyIn(m_strFpgaFileMV2, mv2.m_strFpgaFile);
-  CopyIn(m_strUimFileMV2, mv2.m_strUimFile);
-  BaudIn(m_nBaudMV2, mv2.m_strBaud);
-  BaudIn(m_nBaudQZ6, qz6.m_strBaud);
+  for (const SettingKey& setting : SettingKeys()) {
+    CPropertyPage* page = sheet.FindPage(setting.section);
+    if (page == nullptr) continue;
+    if (setting.kind == SettingKind::kBaud) {
+      BaudIn(this->*setting.rate, page->m_strBaud);
+    } else if (setting.kind == SettingKind::kFile && setting.row.label != nullptr) {
+      CopyIn(this->*setting.text, *page->FindRowByEdit(setting.row.editId)->member);
+    }
+  }
 }
 
 void CProgrammerDlg::CopySheetToSettings(const CFileOpenPropSheet& sheet) {
   std::lock_guard<std::mutex> lock(m_settingsMutex);
-  const CPropertyPageMV2& mv2 = sheet.m_pageMV2;
-  const CPropertyPageQZ6& qz6 = sheet.m_pageQZ6;
-  m_strLdrFileMV2.Set(mv2.m_strLdrFile);
-  m_strRcpFileMV2.Set(mv2.m_strRcpFile);
-  m_strVtcFileMV2.Set(mv2.m_strVtcFile);
-  m_strFpgaFileMV2.Set(mv2.m_strFpgaFile);
-  m_strUimFileMV2.Set(mv2.m_strUimFile);
-  m_nBaudMV2 = BaudOut(mv2.m_strBaud);
-  m_strLdrFileQZ6.Set(qz6.m_strLdrFile);
-  m_strRcpFileQZ6.Set(qz6.m_strRcpFile);
-  m_strVtcFileQZ6.Set(qz6.m_strVtcFile);
-  m_strCpldFileQZ6.Set(qz6.m_strCpldFile);
-  m_strDspFileQZ6.Set(qz6.m_strDspFile);
-  m_nBaudQZ6 = BaudOut(qz6.m_strBaud);
+  for (const SettingKey& setting : SettingKeys()) {
+    const CPropertyPage* page = sheet.FindPage(setting.section);
+    if (page == nullptr) continue;
+    if (setting.kind == SettingKind::kBaud) {
+      this->*setting.rate = BaudOut(page->m_strBaud);
+    } else if (setting.kind == SettingKind::kFile && setting.row.label != nullptr) {
+      (this->*setting.text).Set(*page->FindRowByEdit(setting.row.editId)->member);
+    }
+  }
 }
 
 void CProgrammerDlg::RunSetup(const std::function<bool(CFileOpenPropSheet&)>& runModal) {

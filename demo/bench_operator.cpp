@@ -2,9 +2,7 @@
 
 #include <chrono>
 
-#include "cli_app.h"
-
-namespace vtcli {
+namespace vtdemo {
 
 namespace {
 
@@ -63,14 +61,14 @@ void Bench::Shutdown() {
 }
 
 BenchOperator::BenchOperator(size_t index, std::string port, std::string model,
-                             PowerSwitch power, Bench& bench, Console& console, int reactionMs,
+                             PowerSwitch power, Bench& bench, LineSink say, int reactionMs,
                              std::function<void()> beforePowerOn)
     : index_(index),
       port_(std::move(port)),
       model_(std::move(model)),
       power_(std::move(power)),
       bench_(bench),
-      console_(console),
+      say_(std::move(say)),
       reaction_(reactionMs),
       beforePowerOn_(std::move(beforePowerOn)),
       thread_([this] { Loop(); }) {}
@@ -111,7 +109,9 @@ bool BenchOperator::Pause(int ms) {
   return !changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stop_; });
 }
 
-void BenchOperator::Say(const std::string& what) { console_.Line(port_ + ": operator " + what); }
+void BenchOperator::Say(const std::string& what) {
+  if (say_) say_(port_ + ": operator " + what);
+}
 
 void BenchOperator::Loop() {
   for (;;) {
@@ -172,4 +172,4 @@ void BenchOperator::Loop() {
   }
 }
 
-}  // namespace vtcli
+}  // namespace vtdemo

@@ -2,7 +2,7 @@
 // reading that scanner's panel status line and working its power switch the
 // way the panel asks ("Turn scanner power on", "Please cycle scanner power to
 // continue!", and off once the run reports its outcome). Used by the demo and
-// by the tests of the station.
+// by the tests of the station; the command line says its lines on its console.
 #pragma once
 
 #include <condition_variable>
@@ -15,13 +15,17 @@
 #include <thread>
 #include <vector>
 
-namespace vtcli {
+namespace vtdemo {
 
-class Console;
-
-// The status texts an operator reacts to.
+// The status texts an operator reacts to: the requests to switch the scanner
+// on or to cycle its power, and the outcomes after which it goes off.
 inline constexpr const char* kPowerOnText = "Turn scanner power on";
 inline constexpr const char* kCycleText = "Please cycle scanner power to continue!";
+inline constexpr const char* kDoneText =
+    "Programming Done. Please exit Vantorel before turning scanner power off.";
+inline constexpr const char* kFailedText = "Programming sequence failed!";
+// The status with which a run gives the panel back once the scanner is off.
+inline constexpr const char* kReleasedText = "Turn scanner power off";
 
 // Who may have a scanner switched on. Operators take turns in the order of
 // their turn numbers, and operators who share a turn number switch their
@@ -59,16 +63,19 @@ class Bench {
 };
 
 // The person at one scanner, on a thread of their own so the port's threads
-// never wait for them. Every action is said on the console as
+// never wait for them. Every action is said as a line
 // "<port>: operator ...".
 class BenchOperator {
  public:
   using PowerSwitch = std::function<void(bool on)>;
+  // Where the operator's lines go (the command line's console); called on
+  // the operator's thread.
+  using LineSink = std::function<void(const std::string& line)>;
 
   // index orders the operators on the bench. beforePowerOn (may be empty) runs
   // right before the scanner is switched on.
   BenchOperator(size_t index, std::string port, std::string model, PowerSwitch power,
-                Bench& bench, Console& console, int reactionMs,
+                Bench& bench, LineSink say, int reactionMs,
                 std::function<void()> beforePowerOn = {});
   ~BenchOperator();
   BenchOperator(const BenchOperator&) = delete;
@@ -89,7 +96,7 @@ class BenchOperator {
   const std::string model_;
   const PowerSwitch power_;
   Bench& bench_;
-  Console& console_;
+  const LineSink say_;
   const int reaction_;
   const std::function<void()> beforePowerOn_;
   std::mutex mutex_;  // guards requests_ and stop_
@@ -101,4 +108,4 @@ class BenchOperator {
   std::thread thread_;
 };
 
-}  // namespace vtcli
+}  // namespace vtdemo

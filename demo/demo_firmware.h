@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace vtcli::demo {
+namespace vtdemo {
 
 // One S-record line ending in CR LF. type is '0', '3', '5' or '7'; the address
 // field is 2 bytes for S0 and 4 bytes for S3, S5 and S7 (the count record
@@ -39,4 +39,4 @@ struct DemoFiles {
 // one an operator selects for a QZ500. False with a reason when a write fails.
 bool WriteDemoFiles(const std::string& folder, DemoFiles& out, std::string& error);
 
-}  // namespace vtcli::demo
+}  // namespace vtdemo

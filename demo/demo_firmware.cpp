@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace vtcli::demo {
+namespace vtdemo {
 
 namespace {
 
@@ -142,4 +142,4 @@ bool WriteDemoFiles(const std::string& folder, DemoFiles& out, std::string& erro
   return WriteFile(out.ini, ini, error);
 }
 
-}  // namespace vtcli::demo
+}  // namespace vtdemo

@@ -3,11 +3,10 @@
 #include <chrono>
 
 #include "bench_operator.h"
-#include "cli_app.h"
 #include "app/comm_dialog.h"
 #include "scanner_sim.h"
 
-namespace vtgui {
+namespace vtdemo {
 
 namespace {
 
@@ -43,9 +42,9 @@ void SimOperator::Detach() {
 }
 
 SimOperator::Request SimOperator::RequestOf(const std::string& status) {
-  if (status == vtcli::kPowerOnText) return Request::kPowerOn;
-  if (status == vtcli::kCycleText) return Request::kCycle;
-  if (status == vtcli::kDoneText || status == vtcli::kFailedText) return Request::kPowerOff;
+  if (status == kPowerOnText) return Request::kPowerOn;
+  if (status == kCycleText) return Request::kCycle;
+  if (status == kDoneText || status == kFailedText) return Request::kPowerOff;
   return Request::kNone;
 }
 
@@ -93,4 +92,4 @@ void SimOperator::Loop() {
   }
 }
 
-}  // namespace vtgui
+}  // namespace vtdemo

@@ -13,7 +13,9 @@
 #include "app/ini_file.h"
 #include "app/programmer_dlg.h"
 #include "app/comm_dialog.h"
+#include "app/settings_table.h"
 #include "platform/device_map.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
 #include "platform/time.h"
@@ -62,6 +64,21 @@ void LoadFileSetting(const CIniFile& ini, const char* section, const char* key,
                      platform::SyncString& member) {
   std::string value = ini.GetString(section, key, "");
   if (!value.empty() && FileExists(value, 1)) member.Set(value);
+}
+
+// LogPath: leading blanks and a trailing separator go. A value of blanks
+// alone (or of the separator alone) names no folder: the setting stays empty
+// and nothing is created.
+void LoadLogPath(std::string logPath, platform::SyncString& member) {
+  logPath.erase(0, std::min(logPath.find_first_not_of(" \t"), logPath.size()));
+  if (!logPath.empty() && logPath.back() == kSeparator) logPath.pop_back();
+  if (logPath.empty()) return;
+  member.Set(logPath);
+  std::error_code ec;
+  if (!fs::is_directory(fs::path(logPath), ec)) {
+    // One level only; a failure shows later, when the log file cannot be opened.
+    fs::create_directory(fs::path(logPath), ec);
+  }
 }
 
 }  // namespace
@@ -144,45 +161,31 @@ void CProgrammerDlg::LoadSettings() {
   ini.Hold();
   InstallPortsSection(path);
 
-  m_bPermitLoaderOverwrite = OptionValue(ini, "PermitLoaderOverwrite", "n");
-  m_bPreserveSerialNumber = OptionValue(ini, "PreserveSerialNumber", "y");
-  m_bLeaveImages = OptionValue(ini, "LeaveImages", "n");
-  m_bIncludeSetupMenu = OptionValue(ini, "IncludeSetupMenu", "n");
-
-  std::string logPath = ini.GetString("Common", "LogPath", "");
-  logPath.erase(0, std::min(logPath.find_first_not_of(" \t"), logPath.size()));
-  if (!logPath.empty() && logPath.back() == kSeparator) logPath.pop_back();
-  // A value of blanks alone (or of the separator alone) names no folder: the
-  // setting stays empty and nothing is created.
-  if (!logPath.empty()) {
-    m_strLogPath.Set(logPath);
-    std::error_code ec;
-    if (!fs::is_directory(fs::path(logPath), ec)) {
-      // One level only; a failure shows later, when the log file cannot be opened.
-      fs::create_directory(fs::path(logPath), ec);
+  for (const SettingKey& setting : SettingKeys()) {
+    switch (setting.kind) {
+      case SettingKind::kStamp:
+        break;
+      case SettingKind::kOption:
+        this->*setting.option = OptionValue(ini, setting.key, setting.defaultText);
+        break;
+      case SettingKind::kFolder:
+        LoadLogPath(ini.GetString(setting.section, setting.key, setting.defaultText), m_strLogPath);
+        break;
+      case SettingKind::kPortLogs:
+        for (int n = 1; n <= kPortTableRows; ++n) {
+          const std::string key = Format("%s%d", setting.key, n);
+          if (EqualsNoCase(ini.GetString(setting.section, key, ""), "LOG")) g_portTable[n - 1].bLog = 1;
+        }
+        break;
+      case SettingKind::kBaud:
+        this->*setting.rate =
+            LeadingNumber(ini.GetString(setting.section, setting.key, setting.defaultText));
+        break;
+      case SettingKind::kFile:
+        LoadFileSetting(ini, setting.section, setting.key, this->*setting.text);
+        break;
     }
   }
-
-  for (int n = 1; n <= kPortTableRows; ++n) {
-    char key[16];
-    std::snprintf(key, sizeof key, "COM%d", n);
-    if (EqualsNoCase(ini.GetString("Common", key, ""), "LOG")) g_portTable[n - 1].bLog = 1;
-  }
-
-  m_nBaudQZ6 = LeadingNumber(ini.GetString("QZ6", "BaudRate", "57600"));
-  LoadFileSetting(ini, "QZ6", "RCP", m_strRcpFileQZ6);
-  LoadFileSetting(ini, "QZ6", "LDR", m_strLdrFileQZ6);
-  LoadFileSetting(ini, "QZ6", "VTC", m_strVtcFileQZ6);
-  LoadFileSetting(ini, "QZ6", "CPLD", m_strCpldFileQZ6);
-  LoadFileSetting(ini, "QZ6", "DSP", m_strDspFileQZ6);
-
-  m_nBaudMV2 = LeadingNumber(ini.GetString("MV2", "BaudRate", "57600"));
-  LoadFileSetting(ini, "MV2", "RCP", m_strRcpFileMV2);
-  LoadFileSetting(ini, "MV2", "LDR_PRE_5_0", m_strLdrPre50FileMV2);
-  LoadFileSetting(ini, "MV2", "LDR", m_strLdrFileMV2);
-  LoadFileSetting(ini, "MV2", "VTC", m_strVtcFileMV2);
-  LoadFileSetting(ini, "MV2", "FPGA", m_strFpgaFileMV2);
-  LoadFileSetting(ini, "MV2", "UIM", m_strUimFileMV2);
 }
 
 void CProgrammerDlg::SaveSettings() {
@@ -190,44 +193,38 @@ void CProgrammerDlg::SaveSettings() {
   CIniFile ini(GetIniPath());
   ini.Hold();
 
-  platform::LocalTime now = platform::GetLocalTime();
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", now.month, now.day,
-                now.year % 100, now.hour, now.minute, now.second);
-  ini.WriteString("Common", "LastModTime", stamp);
-
   auto yn = [](bool on) { return std::string(on ? "y" : "n"); };
-  ini.WriteString("Common", "PermitLoaderOverwrite", yn(m_bPermitLoaderOverwrite));
-  ini.WriteString("Common", "PreserveSerialNumber", yn(m_bPreserveSerialNumber));
-  ini.WriteString("Common", "LeaveImages", yn(m_bLeaveImages));
-  ini.WriteString("Common", "IncludeSetupMenu", yn(m_bIncludeSetupMenu));
-  ini.WriteString("Common", "LogPath", m_strLogPath.Get());
-
-  // Only switches of open, logging panels are written: a LOG entry already in
-  // the file is never taken out.
-  for (int n = 1; n <= kPortTableRows; ++n) {
-    const COMM_SPORT& row = g_portTable[n - 1];
-    if (row.bInUse && row.pPanel != nullptr && row.pPanel->m_session.m_bLogEnabled) {
-      char key[16];
-      std::snprintf(key, sizeof key, "COM%i", n);
-      ini.WriteString("Common", key, "LOG");
+  for (const SettingKey& setting : SettingKeys()) {
+    switch (setting.kind) {
+      case SettingKind::kStamp: {
+        const platform::LocalTime now = platform::GetLocalTime();
+        ini.WriteString(setting.section, setting.savedKey,
+                        Format("%02d/%02d/%02d %02d:%02d:%02d", now.month, now.day,
+                               now.year % 100, now.hour, now.minute, now.second));
+        break;
+      }
+      case SettingKind::kOption:
+        ini.WriteString(setting.section, setting.savedKey, yn(this->*setting.option));
+        break;
+      case SettingKind::kFolder:
+      case SettingKind::kFile:
+        ini.WriteString(setting.section, setting.savedKey, (this->*setting.text).Get());
+        break;
+      case SettingKind::kPortLogs:
+        // Only switches of open, logging panels are written: a LOG entry
+        // already in the file is never taken out.
+        for (int n = 1; n <= kPortTableRows; ++n) {
+          const COMM_SPORT& row = g_portTable[n - 1];
+          if (row.bInUse && row.pPanel != nullptr && row.pPanel->m_session.m_bLogEnabled) {
+            ini.WriteString(setting.section, Format("%s%i", setting.savedKey, n), "LOG");
+          }
+        }
+        break;
+      case SettingKind::kBaud:
+        ini.WriteString(setting.section, setting.savedKey, std::to_string((this->*setting.rate).load()));
+        break;
     }
   }
-
-  ini.WriteString("QZ6", "Baud", std::to_string(m_nBaudQZ6.load()));
-  ini.WriteString("QZ6", "RCP", m_strRcpFileQZ6.Get());
-  ini.WriteString("QZ6", "LDR", m_strLdrFileQZ6.Get());
-  ini.WriteString("QZ6", "VTC", m_strVtcFileQZ6.Get());
-  ini.WriteString("QZ6", "CPLD", m_strCpldFileQZ6.Get());
-  ini.WriteString("QZ6", "DSP", m_strDspFileQZ6.Get());
-
-  ini.WriteString("MV2", "Baud", std::to_string(m_nBaudMV2.load()));
-  ini.WriteString("MV2", "RCP", m_strRcpFileMV2.Get());
-  ini.WriteString("MV2", "LDR_PRE_5_0", m_strLdrPre50FileMV2.Get());
-  ini.WriteString("MV2", "LDR", m_strLdrFileMV2.Get());
-  ini.WriteString("MV2", "VTC", m_strVtcFileMV2.Get());
-  ini.WriteString("MV2", "FPGA", m_strFpgaFileMV2.Get());
-  ini.WriteString("MV2", "UIM", m_strUimFileMV2.Get());
 
   std::string reason;
   if (!ini.Save(reason)) {

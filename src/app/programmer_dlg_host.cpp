@@ -1,8 +1,11 @@
 #include "app/programmer_dlg.h"
 
+#include "app/ini_file.h"
 #include "app/result_log.h"
 #include "app/comm_dialog.h"
 #include "app/results_db.h"
+#include "app/comm_dialog.h"
+#include "app/settings_table.h"
 #include "update/send_proc.h"
 
 CProgrammerDlg::CProgrammerDlg() = default;
@@ -13,18 +16,13 @@ CProgrammerDlg::~CProgrammerDlg() {
   for (PanelSlot& slot : m_panels) DestroyPanel(slot);
 }
 
+// The options take what a missing key reads as (n/y/n/n); the rates are the
+// pre-load 115200, not the file's default; every path is empty.
 void CProgrammerDlg::SetPreloadDefaults() {
-  m_bLeaveImages = false;
-  m_bPermitLoaderOverwrite = false;
-  m_bPreserveSerialNumber = true;
-  m_bIncludeSetupMenu = false;
-  m_nBaudMV2 = 115200;
-  m_nBaudQZ6 = 115200;
-  for (platform::SyncString* s :
-       {&m_strRcpFileMV2, &m_strLdrFileMV2, &m_strLdrPre50FileMV2, &m_strFpgaFileMV2,
-        &m_strUimFileMV2, &m_strVtcFileMV2, &m_strLogPath, &m_strRcpFileQZ6, &m_strLdrFileQZ6,
-        &m_strCpldFileQZ6, &m_strDspFileQZ6, &m_strVtcFileQZ6}) {
-    s->Set("");
+  for (const SettingKey& setting : SettingKeys()) {
+    if (setting.option != nullptr) this->*setting.option = !EqualsNoCase(setting.defaultText, "n");
+    if (setting.rate != nullptr) this->*setting.rate = 115200;
+    if (setting.text != nullptr) (this->*setting.text).Set("");
   }
 }
 

@@ -22,7 +22,7 @@ namespace scanner {
 class ScannerSim;
 }
 
-namespace vtgui {
+namespace vtdemo {
 
 class SimOperator {
  public:
@@ -56,4 +56,4 @@ class SimOperator {
   std::thread thread_;
 };
 
-}  // namespace vtgui
+}  // namespace vtdemo
