@@ -39,7 +39,8 @@ void NoteLineFault(CCommDialog* panel, LineFault fault);
 void ReleaseGonePort(CCommDialog* panel);
 LineFault CurrentLineFault(const CCommDialog* panel);
 
-// True for the system errors of a port whose device has vanished.
+// True for the error a port reports once its device has vanished
+// (kErrorDeviceNotConnected: every backend maps its system's codes onto it).
 bool IsDeviceGoneError(int error);
 
 // Arms the watch of a step as it begins: DSR changes are counted from here
