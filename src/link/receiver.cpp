@@ -111,9 +111,12 @@ class Receiver {
 
   // Failures are not reported while the application closes, nor when the
   // failure is the port being closed or the port being told to stop: those
-  // are how the receiver is ended, not faults.
+  // are how the receiver is ended, not faults. Nor once the run has shown its
+  // outcome: the port then fails because the operator switches the scanner
+  // off, as asked, however its driver words the failure.
   bool Quiet(int error) const {
-    return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted;
+    return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted ||
+           panel_->m_bOutcomeShown.load();
   }
 
   // A read the port refuses: shown with the system's description of why.
@@ -220,7 +223,11 @@ class Receiver {
     }
     if (!port.ClearCommError()) {
       const int error = port.LastError();
-      if (!clearReported_) ReportError("ClearCommError", error);
+      if (IsDeviceGoneError(error)) {
+        NoteLineFault(panel_, kLineDeviceGone);
+      } else if (!clearReported_) {
+        ReportError("ClearCommError", error);
+      }
       clearReported_ = true;
     }
   }

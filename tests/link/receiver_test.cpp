@@ -298,6 +298,39 @@ INSTANTIATE_TEST_SUITE_P(
                 platform::BoxKind::kError, "COM3: Error", "ClearCommError"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After the run has shown its outcome the operator switches the scanner off,
+// as asked: however the port's driver words the failure of the reads that
+// follow, the switch-off shows no box (before the outcome, the first case is
+// the "GetOverlappedResult (rcvProc)" box of ReceiverBoxes).
+class ReceiverSwitchOff : public FaultyReceiverTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ReceiverSwitchOff, TheSwitchOffAfterTheOutcomeShowsNoBox) {
+  const int error = GetParam();
+  {
+    ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
+    rig.panel->m_bOutcomeShown.store(true);
+    port->readError = error;
+    port->collectFailures = 2;
+    // The receiver's first look at the line, before its gate opens.
+    ASSERT_TRUE(WaitUntil([&] { return port->modemCalls.load() >= 1; }));
+    const int calls = port->modemCalls.load();
+    rig.panel->m_hReceiveEvent->Set();
+    // Both failures met and acted on: the next read was quiet and the
+    // receiver looked at the line after it.
+    ASSERT_TRUE(WaitUntil([&] {
+      return port->collectFailures.load() == 0 && port->modemCalls.load() > calls;
+    }));
+    rig.StopReceiver();
+    EXPECT_TRUE(rig.boxes.Boxes().empty());
+  }
+}
+
+// A code the port passes on as its driver gave it (wine's broken pipe on a
+// line that hung up, say, were it in no table).
+constexpr int kUnclassifiedDriverError = 109;
+INSTANTIATE_TEST_SUITE_P(DriverErrors, ReceiverSwitchOff,
+                         ::testing::Values(platform::kErrorGenFailure, kUnclassifiedDriverError));
+
 // A panel whose receive event could not be made: the receiver's gate wait
 // fails, which is shown as an error box.
 TEST_F(ReceiverTest, AFailedGateWaitIsAnErrorBox) {
