@@ -111,12 +111,11 @@ class Receiver {
 
   // Failures are not reported while the application closes, nor when the
   // failure is the port being closed or the port being told to stop: those
-  // are how the receiver is ended, not faults. Nor once the run has shown its
-  // outcome: the port then fails because the operator switches the scanner
-  // off, as asked, however its driver words the failure.
+  // are how the receiver is ended, not faults. (A vanished device is no failure
+  // either: the line watch takes it, and after the run's outcome it is the
+  // operator's switch-off, which shows no box.)
   bool Quiet(int error) const {
-    return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted ||
-           panel_->m_bOutcomeShown.load();
+    return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted;
   }
 
   // A read the port refuses: shown with the system's description of why.
