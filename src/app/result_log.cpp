@@ -1,6 +1,5 @@
 #include "app/result_log.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iterator>

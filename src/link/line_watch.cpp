@@ -57,12 +57,11 @@ LineFault CurrentLineFault(const PortSession& session) {
 }
 
 bool IsDeviceGoneError(int error) {
-  // Windows reports a vanished USB serial device as one of these; the POSIX
-  // backend maps ENODEV, EIO on an open tty and a hang-up to the first.
-  constexpr int kErrorBadCommand = 22;
-  constexpr int kErrorDeviceRemoved = 1617;
-  return error == platform::kErrorDeviceNotConnected || error == kErrorBadCommand ||
-         error == kErrorDeviceRemoved;
+  // Each backend reports a vanished device as this one code: the POSIX port
+  // maps ENODEV, EIO on an open tty and a hang-up to it, the Windows port the
+  // codes of its drivers' table (platform/win32/device_gone.h), the sim line
+  // an unplugged cable.
+  return error == platform::kErrorDeviceNotConnected;
 }
 
 namespace {

@@ -40,7 +40,8 @@ void NoteLineFault(PortSession& session, RunReporter& reporter, LineFault fault)
 void ReleaseGonePort(PortSession& session);
 LineFault CurrentLineFault(const PortSession& session);
 
-// True for the system errors of a port whose device has vanished.
+// True for the error a port reports once its device has vanished
+// (kErrorDeviceNotConnected: every backend maps its system's codes onto it).
 bool IsDeviceGoneError(int error);
 
 // Arms the watch of a step as it begins: DSR changes are counted from here

@@ -113,7 +113,9 @@ class Receiver {
 
   // Failures are not reported while the application closes, nor when the
   // failure is the port being closed or the port being told to stop: those
-  // are how the receiver is ended, not faults.
+  // are how the receiver is ended, not faults. (A vanished device is no failure
+  // either: the line watch takes it, and after the run's outcome it is the
+  // operator's switch-off, which shows no box.)
   bool Quiet(int error) const {
     return g_bClosing.load() || Exiting() || error == platform::kErrorOperationAborted;
   }
@@ -220,7 +222,11 @@ class Receiver {
     }
     if (!port.ClearCommError()) {
       const int error = port.LastError();
-      if (!clearReported_) ReportError("ClearCommError", error);
+      if (IsDeviceGoneError(error)) {
+        NoteLineFault(panel_, kLineDeviceGone);
+      } else if (!clearReported_) {
+        ReportError("ClearCommError", error);
+      }
       clearReported_ = true;
     }
   }

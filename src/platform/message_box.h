@@ -56,8 +56,15 @@ class ScopedBoxRelease {
 void InstallMessageSink(MessageSink* sink);
 MessageSink* CurrentMessageSink();
 
-// The system's description of an error code (strerror, FormatMessage).
+// The system's description of an error code the system's own calls gave: a
+// Win32 code on Windows (FormatMessageW), on POSIX the codes of serial_port.h
+// and errno values (strerror). For port, file and registry calls.
 std::string SystemErrorText(int code);
+// The C library's description of an errno value (strerror), on every system:
+// for what fopen, fread and the other C and C++ library calls left in errno.
+// A Win32 code never goes here, nor an errno value to SystemErrorText on
+// Windows, where the two number different things.
+std::string CErrorText(int err);
 
 }  // namespace platform
 

@@ -298,6 +298,28 @@ INSTANTIATE_TEST_SUITE_P(
                 platform::BoxKind::kError, "COM3: Error", "ClearCommError"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After the run has shown its outcome the operator switches the scanner off,
+// as asked: a read that then fails because the device has gone (wine's broken
+// pipe, a USB driver's abort: each backend reports them as the device gone)
+// shows no box, whether it failed at once or when collected.
+class ReceiverSwitchOff : public FaultyReceiverTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReceiverSwitchOff, TheSwitchOffAfterTheOutcomeShowsNoBox) {
+  const bool atOnce = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
+  rig.panel->m_bOutcomeShown.store(true);
+  port->readError = platform::kErrorDeviceNotConnected;
+  (atOnce ? port->readRefusals : port->collectFailures) = 1;
+  rig.panel->m_hReceiveEvent->Set();
+  ASSERT_TRUE(WaitUntil([&] { return CurrentLineFault(rig.panel.get()) == kLineDeviceGone; }));
+  // Joined: whatever the receiver was to show has been shown.
+  rig.StopReceiver();
+  EXPECT_TRUE(rig.boxes.Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadFailures, ReceiverSwitchOff, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "AtOnce" : "WhenCollected"; });
+
 // A panel whose receive event could not be made: the receiver's gate wait
 // fails, which is shown as an error box.
 TEST_F(ReceiverTest, AFailedGateWaitIsAnErrorBox) {

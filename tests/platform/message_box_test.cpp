@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "platform/message_recorder.h"
@@ -87,6 +89,14 @@ TEST(MessageBoxTest, SystemTextsForTheLinkErrorCodesAreDistinct) {
         EXPECT_NE(SystemErrorText(a), SystemErrorText(b)) << a << " " << b;
       }
     }
+  }
+}
+
+// What the C library left in errno is described by the C library, on every
+// system.
+TEST(MessageBoxTest, ErrnoValuesAreDescribedByTheCLibrary) {
+  for (int err : {ENOENT, EACCES, EIO, ENAMETOOLONG, ENOSPC}) {
+    EXPECT_EQ(CErrorText(err), std::strerror(err)) << err;
   }
 }
 

@@ -32,6 +32,8 @@ std::string ErrnoText(int err) {
 
 }  // namespace
 
+std::string CErrorText(int err) { return ErrnoText(err); }
+
 std::string SystemErrorText(int code) {
   switch (code) {
     case kErrorFileNotFound: return ErrnoText(ENOENT);

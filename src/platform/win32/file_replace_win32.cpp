@@ -4,16 +4,16 @@
 // replaces the name in one step on the same volume.
 #include <algorithm>
 #include <string>
-#include <system_error>
 
 #include "platform/file_replace.h"
+#include "platform/message_box.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
 
 std::string Reason(const char* step, DWORD err) {
-  return std::string(step) + ": " + std::system_category().message(static_cast<int>(err));
+  return std::string(step) + ": " + SystemErrorText(static_cast<int>(err));
 }
 
 }  // namespace

@@ -4,15 +4,17 @@
 // device; LockFileEx keeps the header check and the write of two processes
 // apart.
 #include <string>
-#include <system_error>
 
+#include "platform/message_box.h"
 #include "platform/record_file.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
 
-std::string Reason(DWORD err) { return std::system_category().message(static_cast<int>(err)); }
+// The system's own text for a Win32 code (std::system_category of this C++
+// library would look the number up as an errno value).
+std::string Reason(DWORD err) { return SystemErrorText(static_cast<int>(err)); }
 
 }  // namespace
 

@@ -12,6 +12,10 @@
 // handle itself is closed only when the last holder drops the port, so no
 // thread ever uses a handle value the system has handed to someone else.
 //
+// A failure that says the device has vanished (the table of device_gone.h)
+// is reported as kErrorDeviceNotConnected, whatever code the driver chose, so
+// the line watch ends the run as it does on POSIX.
+//
 // Reads rely on the driver's time-outs rather than on cancelling: the read
 // interval ends a burst, and the total time-out of each read is its wait for
 // the first byte. A read cut short by cancelling may lose the bytes a driver
@@ -24,6 +28,7 @@
 
 #include "platform/event.h"
 #include "platform/serial_port.h"
+#include "platform/win32/device_gone.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -192,7 +197,7 @@ class Win32SerialPort : public SerialPort {
       status = MS_CTS_ON | MS_DSR_ON;
       return true;
     }
-    return FailWith(static_cast<int>(err));
+    return FailWithIo(err);
   }
 
   bool ClearCommError() override {
@@ -249,6 +254,7 @@ class Win32SerialPort : public SerialPort {
     }
     OVERLAPPED ov{};
     ov.hEvent = event.get();
+    bool cancelledHere = false;  // this read cancelled itself for want of a driver time-out
     const DWORD wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
     if (!::ReadFile(handle_, buffer, wanted, nullptr, &ov)) {
       const DWORD err = ::GetLastError();
@@ -259,7 +265,10 @@ class Win32SerialPort : public SerialPort {
       CancelIfClosed(ov);
       const DWORD grace =
           timeoutMs == kInfinite ? INFINITE : std::min<DWORD>(timeoutMs, INFINITE - 1 - kDriverGraceMs) + kDriverGraceMs;
-      if (::WaitForSingleObject(ov.hEvent, grace) == WAIT_TIMEOUT) ::CancelIoEx(handle_, &ov);
+      if (::WaitForSingleObject(ov.hEvent, grace) == WAIT_TIMEOUT) {
+        ::CancelIoEx(handle_, &ov);
+        cancelledHere = true;
+      }
     }
     DWORD n = 0;
     const bool ok = ::GetOverlappedResult(handle_, &ov, &n, TRUE) != FALSE;
@@ -272,10 +281,13 @@ class Win32SerialPort : public SerialPort {
     if (Closed()) return ReadStatus::kFailed;
     // The total time-out ends a quiet read with success and no bytes on
     // Windows, with ERROR_TIMEOUT on wine; a read cancelled above for want
-    // of a driver time-out is quiet too.
-    if (ok || err == ERROR_TIMEOUT || err == ERROR_OPERATION_ABORTED) return ReadStatus::kTimeout;
+    // of a driver time-out is quiet too. A read aborted by anyone else was
+    // cancelled by the driver of a device that has gone.
+    if (ok || err == ERROR_TIMEOUT || (err == ERROR_OPERATION_ABORTED && cancelledHere)) {
+      return ReadStatus::kTimeout;
+    }
     // The read was issued and failed when it was collected.
-    FailWith(static_cast<int>(err));
+    FailWithIo(err);
     return ReadStatus::kCollectFailed;
   }
 
@@ -306,9 +318,12 @@ class Win32SerialPort : public SerialPort {
 
   bool FailWithLastError() { return FailWithIo(::GetLastError()); }
 
-  // After Close every failure is the close, whatever the driver said.
+  // After Close every failure is the close, whatever the driver said; before
+  // it, a failure from the table of a vanished device is that.
   bool FailWithIo(DWORD err) {
-    return FailWith(closed_.load() ? kErrorOperationAborted : static_cast<int>(err));
+    if (closed_.load()) return FailWith(kErrorOperationAborted);
+    if (win32::IsDeviceGoneCode(err, false)) return FailWith(kErrorDeviceNotConnected);
+    return FailWith(static_cast<int>(err));
   }
 
   // I/O issued just as another thread closed the port may have missed its
