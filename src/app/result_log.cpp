@@ -9,6 +9,7 @@
 #include "link/scanner_family.h"
 #include "platform/message_box.h"
 #include "platform/record_file.h"
+#include "platform/path_text.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ std::string ResultLine(const RunRecord& r) {
 }
 
 bool AppendResult(const std::string& folder, const RunRecord& record) {
-  const std::string path = (std::filesystem::path(folder) / kResultFileName).string();
+  const std::string path = platform::TextFromPath(platform::PathFromText(folder) / kResultFileName);
   const std::string line = ResultLine(record) + "\r\n";
   std::string reason;
   {

@@ -22,6 +22,7 @@
 #include "update/engines.h"
 #include "update/product_title.h"
 #include "update/send_proc.h"
+#include "platform/path_text.h"
 
 const char* ModelText(int family) {
   if (family == kFamilyQZ500) return "QZ500";
@@ -56,7 +57,7 @@ using Engine = UpdateStatus (*)(CCommDialog*, const RunSettings&, StepReport&);
 // it cannot tell (a missing file, a device).
 uint64_t RecordedSize(const std::string& path) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(platform::PathFromText(path), error);
   return error ? 0 : static_cast<uint64_t>(size);
 }
 
