@@ -43,7 +43,9 @@ intptr_t __stdcall LogWindow::DialogProc(HWND hwnd, unsigned message, uintptr_t 
     // The edit box's own limit would cut the tail the view shows.
     ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
     ::SetWindowTextW(edit, LogBytesToText(self->model_->m_strText).c_str());
-    return TRUE;
+    // OK takes the focus, so the text is not shown selected.
+    ::SetFocus(::GetDlgItem(hwnd, IDOK));
+    return FALSE;
   }
   auto* self = reinterpret_cast<LogWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   if (self == nullptr) return FALSE;

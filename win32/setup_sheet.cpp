@@ -95,8 +95,8 @@ int __stdcall SetupSheet::SheetCallback(HWND hwnd, unsigned message, intptr_t) {
 
 void SetupSheet::ArrangeButtons() {
   // The row of button places at the sheet's bottom right, as the system laid
-  // them out: the rightmost place is that of the rightmost button, the pitch
-  // that between OK and Cancel.
+  // them out: the rightmost place is that of the rightmost button shown, the
+  // pitch that between OK and Cancel.
   RECT ok{}, cancel{};
   const HWND okButton = ::GetDlgItem(sheet_hwnd_, kSheetOkId);
   const HWND cancelButton = ::GetDlgItem(sheet_hwnd_, kSheetCancelId);
@@ -106,9 +106,8 @@ void SetupSheet::ArrangeButtons() {
   LONG right = std::max(ok.right, cancel.right);
   for (int id : {kApplyId, kSheetHelpId}) {
     RECT rc{};
-    if (const HWND other = ::GetDlgItem(sheet_hwnd_, id); other != nullptr && ::GetWindowRect(other, &rc)) {
-      right = std::max(right, rc.right);
-    }
+    const HWND other = ::GetDlgItem(sheet_hwnd_, id);
+    if (other != nullptr && ::IsWindowVisible(other) && ::GetWindowRect(other, &rc)) right = std::max(right, rc.right);
   }
   const int pitch = cancel.left - ok.left;
   const int width = ok.right - ok.left;

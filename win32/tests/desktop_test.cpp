@@ -155,6 +155,12 @@ TEST_F(SetupSheetTest, OpensOnTheGen2TabWithOkAndCancelInTheButtonsPlaces) {
     const Rect cancel = ClientRectOf(::GetDlgItem(sheet.Sheet(), kSheetCancelId));
     EXPECT_LT(ok.x, cancel.x);
     EXPECT_EQ(ok.y, cancel.y);
+    // Right-aligned inside the sheet, Cancel last.
+    RECT client{};
+    ::GetClientRect(sheet.Sheet(), &client);
+    EXPECT_LE(cancel.Right(), client.right);
+    EXPECT_GT(cancel.Right(), client.right - ok.width);
+    EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(sheet.Sheet(), kSheetCancelId)));
     Press(sheet, PSBTN_CANCEL);
   });
   EXPECT_TRUE(seen);
