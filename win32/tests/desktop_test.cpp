@@ -78,6 +78,25 @@ TEST_F(MainWindowTest, PanelsStandWhereTheModelPlacesThemInTheDialogFontsUnits) 
   EXPECT_EQ(ClientRectOf(::GetDlgItem(window_->Handle(), VT_IDC_USB_BUTTON)), model_->m_rcUsbButton);
 }
 
+TEST_F(MainWindowTest, UsbButtonSearchesAndTheNewScannerGetsItsPanelBelowTheOthers) {
+  const HWND main = window_->Handle();
+  Click(main, VT_IDC_USB_BUTTON);
+  EXPECT_EQ(ItemText(main, VT_IDC_USB_PROMPT), "Turn USB_attached scanner on ...");
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, VT_IDC_USB_BUTTON)));
+  // The station switches its USB scanner on; the next poll tick finds it.
+  ASSERT_TRUE(PumpUntil([&] { return window_->Panels().size() == 3; }));
+  const HWND usb = PanelWindow(2);
+  ASSERT_NE(usb, nullptr);
+  EXPECT_EQ(ItemText(usb, VT_IDC_PORT_BUTTON), "USB ZEV2");
+  EXPECT_GT(ClientRectOf(usb).y, ClientRectOf(PanelWindow(1)).y);
+  // The USB row is gone for good, and the window holds the new panel.
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(main, VT_IDC_USB_BUTTON)));
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(main, VT_IDC_USB_PROMPT)));
+  RECT client{};
+  ::GetClientRect(main, &client);
+  EXPECT_GE(client.bottom, ClientRectOf(usb).Bottom());
+}
+
 using PortButtonTest = DesktopTest;
 
 TEST_F(PortButtonTest, ProgramsTheSimulatedScannerToProgrammingDone) {
