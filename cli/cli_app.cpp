@@ -9,10 +9,12 @@
 #include "app/preflight.h"
 #include "app/programmer_dlg.h"
 #include "app/result_log.h"
+#include "app/results_db.h"
 #include "link/comm_dialog.h"
 #include "ports/comm_sport.h"
 
 #include "demo.h"
+#include "results_cli.h"
 
 namespace vtcli {
 
@@ -85,6 +87,15 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& out)
       out.help = true;
       continue;
     }
+    if (arg == "--init-db" || arg == "--sync" || arg == "--report") {
+      (arg == "--init-db" ? out.initDb : arg == "--sync" ? out.sync : out.report) = true;
+      continue;
+    }
+    if (arg == "--since" || arg == "--station" || arg == "--html") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return arg + " needs a value";
+      (arg == "--since" ? out.since : arg == "--station" ? out.station : out.html) = args[++i];
+      continue;
+    }
     if (!arg.empty() && arg[0] == '-') return "unknown option " + arg;
     PortSpec spec;
     if (!ParsePortName(arg, spec)) {
@@ -101,8 +112,17 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& out)
     out.ports.push_back(spec);
   }
   if (out.help) return "";
-  const int modes = (out.demo ? 1 : 0) + (out.check ? 1 : 0) + (out.checkImage.empty() ? 0 : 1);
-  if (modes > 1) return "--demo, --check and --check-image exclude each other";
+  const int modes = (out.demo ? 1 : 0) + (out.check ? 1 : 0) + (out.checkImage.empty() ? 0 : 1) +
+                    (out.initDb ? 1 : 0) + (out.sync ? 1 : 0) + (out.report ? 1 : 0);
+  if (modes > 1) {
+    return "--demo, --check, --check-image, --init-db, --sync and --report exclude each other";
+  }
+  if (!out.report && (!out.since.empty() || !out.station.empty() || !out.html.empty())) {
+    return "--since, --station and --html belong to --report";
+  }
+  if ((out.initDb || out.sync || out.report) && !out.ports.empty()) {
+    return "the results database commands take no port names";
+  }
   if (out.demo && !out.ports.empty()) return "--demo takes no port names";
   if ((out.check || !out.checkImage.empty()) && !out.ports.empty()) return "a check takes no port names";
   if (modes == 0 && out.ports.empty()) return "no port named";
@@ -114,11 +134,16 @@ std::string UsageText() {
          "       vantorel-cli --demo\n"
          "       vantorel-cli --check\n"
          "       vantorel-cli --check-image FILE\n"
+         "       vantorel-cli --init-db | --sync\n"
+         "       vantorel-cli --report [--since YYYY-MM-DD] [--station NAME] [--html FILE]\n"
          "Programs the scanners on the named ports (COM1..COM20, ZEV0..ZEV19) with the\n"
          "firmware that ZANDRIC.INI in the current folder names, all at once.\n"
          "--demo programs three simulated scanners with generated sample firmware.\n"
          "--check reads every firmware file ZANDRIC.INI names as a run would and reports\n"
          "each problem as FILE:LINE: text; --check-image does the same for one image.\n"
+         "--init-db creates the tables of the results database ([Results] Connection=);\n"
+         "--sync sends the runs of results.csv the database has not confirmed yet;\n"
+         "--report summarises the runs, from the database or else from results.csv.\n"
          "Exit code: 0 all runs succeeded (no problem found), 1 a run failed or was\n"
          "interrupted (a problem was found), 2 usage error.\n";
 }
@@ -520,6 +545,7 @@ int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
   }
   CProgrammerDlg dlg;
   LoadStationSettings(dlg, env.currentDir);
+  dlg.StartResultsDb();
   int result = kExitFailed;
   {
     Station station(dlg, console);
@@ -530,6 +556,10 @@ int RunPorts(const std::vector<PortSpec>& ports, const Environment& env) {
       result = station.Run(env.interrupts);
     }
     for (const std::string& line : station.Summary()) console.Line(line);
+  }
+  if (CResultsUploader* uploader = dlg.GetResultsUploader()) {
+    uploader->Stop(true);
+    console.Line(dlg.GetResultsDbStatus());
   }
   return result;
 }
@@ -564,6 +594,9 @@ int Main(const std::vector<std::string>& args, const Environment& env) {
   if (parsed.demo) return RunDemo(DemoOptions{}, env);
   if (parsed.check) return RunCheck("", env);
   if (!parsed.checkImage.empty()) return RunCheck(parsed.checkImage, env);
+  if (parsed.initDb) return RunInitDb(env);
+  if (parsed.sync) return RunSync(env);
+  if (parsed.report) return RunReport(parsed, env);
   return RunPorts(parsed.ports, env);
 }
 

@@ -51,6 +51,12 @@ struct Arguments {
   bool help = false;
   bool check = false;      // --check: the pre-flight of ZANDRIC.INI
   std::string checkImage;  // --check-image FILE: the pre-flight of one image
+  bool initDb = false;     // --init-db: create the results database's tables
+  bool sync = false;       // --sync: send the runs the database has not confirmed
+  bool report = false;     // --report: runs per family and day, failures, serial blocks
+  std::string since;       // --since DATE (YYYY-MM-DD): report runs from that day on
+  std::string station;     // --station NAME: report one station's runs
+  std::string html;        // --html FILE: the report as one page
   std::vector<PortSpec> ports;
 };
 

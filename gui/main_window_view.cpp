@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 
 #include "about_box.h"
 #include "app/programmer_dlg.h"
@@ -55,6 +56,7 @@ MainWindowView::~MainWindowView() {
   // Whoever destroys the window without closing it keeps the model; the
   // panel views only let go of it.
   usbTimer_.stop();
+  resultsDbTimer_.stop();
   for (PortPanelView* panel : panels_) panel->Detach();
 }
 
@@ -69,6 +71,18 @@ void MainWindowView::Initialise() {
   model_.m_szPanel = DialogUnitsToPixels(kPanelTemplateUnits, base);
   model_.m_szUsbButton = DialogUnitsToPixels(kUsbButtonUnits, base);
   model_.OnInitDialog();
+  if (!model_.GetResultsDbStatus().empty()) {
+    resultsDbStatus_ = new QLabel(QString::fromStdString(model_.GetResultsDbStatus()));
+    resultsDbStatus_->setObjectName("resultsDbStatus");
+    statusBar()->addWidget(resultsDbStatus_, 1);
+    statusBarHeight_ = statusBar()->sizeHint().height();
+    model_.SetFrame(FrameInsets{0, menuBarHeight_, 0, statusBarHeight_});
+    resultsDbTimer_.setInterval(1000);
+    connect(&resultsDbTimer_, &QTimer::timeout, this, [this] {
+      resultsDbStatus_->setText(QString::fromStdString(model_.GetResultsDbStatus()));
+    });
+    resultsDbTimer_.start();
+  }
 
   FillMenu(fileMenu_, model_.GetFileMenu());
   FillMenu(helpMenu_, model_.GetHelpMenu());
@@ -197,7 +211,7 @@ void MainWindowView::MeasureFrame() {
   // The window grows by the frame, so that the client area still holds the
   // panels and the USB row.
   model_.SetFrame(FrameInsets{decoration.left(), decoration.top() + menuBarHeight_,
-                              decoration.right(), decoration.bottom()});
+                              decoration.right(), decoration.bottom() + statusBarHeight_});
   ApplyLayout();
 }
 
@@ -231,6 +245,7 @@ void MainWindowView::ShutDown() {
   closing_ = true;
   emit aboutToShutDown();
   usbTimer_.stop();
+  resultsDbTimer_.stop();
   for (PortPanelView* panel : panels_) panel->Detach();
   // Port threads waiting for a box are released before the teardown waits
   // for them.

@@ -97,6 +97,11 @@ class MainWindowView : public QMainWindow {
   QPushButton* usbButton_ = nullptr;
   QLabel* usbPrompt_ = nullptr;
   QTimer usbTimer_;
+  // The results database's state in the status bar, once a second; only
+  // when a database is configured.
+  QLabel* resultsDbStatus_ = nullptr;
+  QTimer resultsDbTimer_;
+  int statusBarHeight_ = 0;
   std::vector<PortPanelView*> panels_;
   int menuBarHeight_ = 0;
   QMargins decoration_;  // the window manager's frame around the window

@@ -7,6 +7,7 @@
 
 #include "app/log_win.h"
 #include "app/programmer_dlg.h"
+#include "app/results_db.h"
 #include "link/comm_dialog.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -51,6 +52,7 @@ void CProgrammerDlg::OnInitDialog() {
   g_bClosing = false;
 
   LoadSettings();
+  StartResultsDb();
   CreatePortPanels();
   PlaceUsbRow();
   m_strUsbPrompt = kUsbPromptWaiting;
@@ -250,6 +252,8 @@ void CProgrammerDlg::DestroyWindow() {
   for (PanelSlot& slot : m_panels) DestroyPanel(slot);  // the placeholder
   m_panels.clear();
   m_nUsbTimerId = -1;
+  // Every run has ended: one last attempt sends what they left.
+  if (m_pResultsDb) m_pResultsDb->Stop(true);
 }
 
 std::vector<MenuItem> CProgrammerDlg::GetFileMenu() const {

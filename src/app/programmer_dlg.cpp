@@ -1,6 +1,7 @@
 #include "app/programmer_dlg.h"
 
 #include "app/result_log.h"
+#include "app/results_db.h"
 #include "link/comm_dialog.h"
 #include "update/send_proc.h"
 
@@ -38,13 +39,28 @@ std::string CProgrammerDlg::GetLogFolder() const {
 }
 
 void CProgrammerDlg::RecordRun(CCommDialog* panel, const RunRecord& record) {
-  AppendResult(GetLogFolder(), record);
+  const RunStamp stamp{m_strStationName, UtcOffsetText(), NewRunId()};
+  // The file first: the database copy is sent from it, in the background.
+  if (AppendResult(GetLogFolder(), record, stamp) && m_pResultsDb) m_pResultsDb->Notify();
   RunObserver observer;
   {
     std::lock_guard<std::mutex> lock(m_runObserverMutex);
     observer = m_runObserver;
   }
   if (observer) observer(panel, record);
+}
+
+void CProgrammerDlg::StartResultsDb() {
+  if (m_pResultsDb) return;
+  ResultsDbSettings settings = LoadResultsDbSettings(GetIniPath());
+  m_strStationName = settings.station;
+  if (settings.connection.empty()) return;
+  m_pResultsDb = std::make_unique<CResultsUploader>(GetLogFolder(), std::move(settings));
+  m_pResultsDb->Start();
+}
+
+std::string CProgrammerDlg::GetResultsDbStatus() const {
+  return m_pResultsDb ? ResultsDbStatusText(m_pResultsDb->GetStatus()) : std::string();
 }
 
 void CProgrammerDlg::SetRunObserver(RunObserver observer) {

@@ -28,6 +28,7 @@
 class CCommDialog;
 class CPortList;
 class CFileOpenPropSheet;
+class CResultsUploader;
 struct COMM_SPORT;
 
 // String resource 101: the system menu's About item, command id 16.
@@ -92,6 +93,20 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   // called on the run's thread. Empty: none.
   using RunObserver = std::function<void(CCommDialog* panel, const RunRecord& record)>;
   void SetRunObserver(RunObserver observer);
+
+  // ---- plant results database ([Results] of ZANDRIC.INI) ----
+  // Reads [Results] and, when a Connection is set, starts sending the
+  // station's runs in the background (first what an earlier session left).
+  // OnInitDialog runs it after LoadSettings; a front end without the window
+  // (vantorel-cli) runs it itself. Runs once.
+  void StartResultsDb();
+  // The database state for the status area: "Results database: connected",
+  // "... 3 runs pending, last error: ..."; empty when none is configured.
+  std::string GetResultsDbStatus() const;
+  // The sender, or null when no database is configured (tests drive it).
+  CResultsUploader* GetResultsUploader() const { return m_pResultsDb.get(); }
+  // The station's name in the result record (StationName=, or the computer's name).
+  std::string m_strStationName;
 
   // ---- settings ----
   // Reads ZANDRIC.INI in m_szAppDir into the members and g_portTable's log fields.
@@ -217,6 +232,7 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CRun
   bool m_bInTimer = false;
   std::mutex m_runObserverMutex;  // guards m_runObserver
   RunObserver m_runObserver;
+  std::unique_ptr<CResultsUploader> m_pResultsDb;
   int m_nColumns = 1;      // panel columns
   int m_nGridHeight = 0;   // the window height the pitches give
 };

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <iterator>
 #include <mutex>
+#include <random>
 
 #include "link/scanner_family.h"
+#include "platform/host_info.h"
 #include "platform/message_box.h"
 #include "platform/record_file.h"
 #include "platform/path_text.h"
@@ -56,7 +58,32 @@ std::string CsvField(const std::string& text) {
   return field + "\"";
 }
 
-std::string ResultLine(const RunRecord& r) {
+std::string NewRunId() {
+  // One generator per thread, seeded from the system's entropy: ids made on
+  // two ports at once, or by two stations, never share a sequence.
+  thread_local std::mt19937_64 generator([] {
+    std::random_device entropy;
+    return (static_cast<uint64_t>(entropy()) << 32) ^ entropy();
+  }());
+  uint64_t high = generator();
+  uint64_t low = generator();
+  high = (high & ~0xF000ull) | 0x4000ull;                   // version 4
+  low = (low & ~(0xC0ull << 56)) | (0x80ull << 56);         // RFC 4122 variant
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx",
+                static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xFFFF),
+                static_cast<unsigned>(high & 0xFFFF), static_cast<unsigned>(low >> 48),
+                static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+std::string UtcOffsetText() {
+  const int minutes = platform::UtcOffsetMinutes();
+  const int magnitude = minutes < 0 ? -minutes : minutes;
+  return Format("%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+}
+
+std::string ResultLine(const RunRecord& r, const RunStamp& stamp) {
   const platform::LocalTime& t = r.start;
   std::string components;
   for (const RunComponent& c : r.components) {
@@ -81,6 +108,9 @@ std::string ResultLine(const RunRecord& r) {
       std::to_string(r.result),
       r.outcome,
       Format("%.1f", r.durationMs / 1000.0),
+      stamp.station,
+      stamp.utcOffset,
+      stamp.runId,
   };
   std::string line;
   for (size_t i = 0; i < std::size(fields); ++i) {
@@ -90,9 +120,9 @@ std::string ResultLine(const RunRecord& r) {
   return line;
 }
 
-bool AppendResult(const std::string& folder, const RunRecord& record) {
+bool AppendResult(const std::string& folder, const RunRecord& record, const RunStamp& stamp) {
   const std::string path = platform::TextFromPath(platform::PathFromText(folder) / kResultFileName);
-  const std::string line = ResultLine(record) + "\r\n";
+  const std::string line = ResultLine(record, stamp) + "\r\n";
   std::string reason;
   {
     // The process's lock keeps its ports apart; the file's own lock keeps

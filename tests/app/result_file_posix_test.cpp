@@ -98,7 +98,7 @@ TEST(ResultFilePlace, StationsStartingANewFileWriteOneHeader) {
   ASSERT_EQ(lines.size(), 1u + kStations * kRuns);
   EXPECT_EQ(lines[0], kResultHeader);
   for (size_t i = 1; i < lines.size(); ++i) {
-    EXPECT_EQ(testsupport::CsvFields(lines[i]).size(), 10u) << lines[i];
+    EXPECT_EQ(testsupport::CsvFields(lines[i]).size(), 13u) << lines[i];
   }
 }
 

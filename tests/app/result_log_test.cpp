@@ -70,7 +70,7 @@ TEST(ResultLine, HoldsEveryFactInItsColumn) {
   const std::vector<std::string> expected = {
       "2026-12-10 09:05:07", "ZEV2", "MV2", "3.1.2", "5.1", block,
       "RCP=/fw/rcp, mv2.s19 (1234 bytes, written); LDR=/fw/ldr.s19 (99 bytes, written)", "0",
-      r.outcome, "83.5"};
+      r.outcome, "83.5", "", "", ""};
   EXPECT_EQ(fields, expected);
 
   // A first-generation scanner has no board version; a run that never read
@@ -166,7 +166,7 @@ TEST(ResultFile, LinesFromManyPortsNeverInterleave) {
   std::vector<int> next(kPorts, 0);
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> f = testsupport::CsvFields(lines[i]);
-    ASSERT_EQ(f.size(), 10u) << lines[i];
+    ASSERT_EQ(f.size(), 13u) << lines[i];
     const int port = std::stoi(f[1].substr(3)) - 1;
     ASSERT_GE(port, 0);
     ASSERT_LT(port, kPorts);

@@ -60,7 +60,11 @@ TEST_F(CliResults, EveryRunLeavesOneLine) {
   std::map<std::string, std::vector<std::string>> byPort;
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> f = CsvFields(lines[i]);
-    ASSERT_EQ(f.size(), 10u) << lines[i];
+    ASSERT_EQ(f.size(), 13u) << lines[i];
+    // Where the run stands among every station's: offset from UTC and its id.
+    EXPECT_TRUE(std::regex_match(f[11], std::regex("[+-][0-9]{2}:[0-9]{2}"))) << f[11];
+    EXPECT_TRUE(std::regex_match(f[12], std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
+        << f[12];
     EXPECT_TRUE(std::regex_match(f[0], std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
         << f[0];
     EXPECT_TRUE(std::regex_match(f[9], std::regex("[0-9]+\\.[0-9]"))) << f[9];
