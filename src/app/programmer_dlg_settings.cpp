@@ -20,6 +20,7 @@
 #include "platform/serial_port.h"
 #include "platform/time.h"
 #include "ports/comm_sport.h"
+#include "platform/path_text.h"
 
 namespace fs = std::filesystem;
 
@@ -50,10 +51,10 @@ bool FileSearchFinds(const std::string& path) {
   std::error_code ec;
   size_t cut = path.find_last_of(std::string("/") + kSeparator);
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  if (!HasWildcard(name)) return fs::exists(fs::path(path), ec);
-  fs::path folder = cut == std::string::npos ? fs::path(".") : fs::path(path.substr(0, cut + 1));
+  if (!HasWildcard(name)) return fs::exists(platform::PathFromText(path), ec);
+  fs::path folder = cut == std::string::npos ? fs::path(".") : platform::PathFromText(path.substr(0, cut + 1));
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (WildcardMatch(name.c_str(), it->path().filename().string().c_str())) return true;
+    if (WildcardMatch(name.c_str(), platform::TextFromPath(it->path().filename()).c_str())) return true;
   }
   return false;
 }

@@ -13,6 +13,7 @@
 #include "platform/serial_port.h"
 #include "ports/comm_sport.h"
 #include "ports/port_list.h"
+#include "platform/path_text.h"
 
 int g_nPortCount = 0;
 int g_nStartPortCount = 0;
@@ -33,7 +34,7 @@ void CProgrammerDlg::OnInitDialog() {
   // The program folder is where the operator started the program, not where
   // the executable lies.
   std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
+  std::string dir = platform::TextFromPath(std::filesystem::current_path(ec));
   // One trailing separator goes: the root "/" becomes "", so that the INI
   // file is "/ZANDRIC.INI" (and "C:\" becomes "C:").
   if (!dir.empty() && dir.back() == kSeparator) dir.pop_back();

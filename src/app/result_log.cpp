@@ -11,6 +11,7 @@
 #include "platform/host_info.h"
 #include "platform/message_box.h"
 #include "platform/record_file.h"
+#include "platform/path_text.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ std::string ResultLine(const RunRecord& r, const RunStamp& stamp) {
 }
 
 bool AppendResult(const std::string& folder, const RunRecord& record, const RunStamp& stamp) {
-  const std::string path = (std::filesystem::path(folder) / kResultFileName).string();
+  const std::string path = platform::TextFromPath(platform::PathFromText(folder) / kResultFileName);
   const std::string line = ResultLine(record, stamp) + "\r\n";
   std::string reason;
   {

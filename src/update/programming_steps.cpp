@@ -25,6 +25,7 @@
 #include "update/engines.h"
 #include "update/file_send.h"
 #include "update/product_title.h"
+#include "platform/path_text.h"
 
 const char* ModelText(ScannerFamily family) { return FamilyRow(family).modelText; }
 
@@ -60,7 +61,7 @@ using Engine = UpdateStatus (*)(PortSession&, RunReporter&, const RunSettings&, 
 // it cannot tell (a missing file, a device).
 uint64_t RecordedSize(const std::string& path) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(platform::PathFromText(path), error);
   return error ? 0 : static_cast<uint64_t>(size);
 }
 

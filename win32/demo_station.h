@@ -1,0 +1,103 @@
+// The demonstration station of vantorel-demo.exe, the desktop tests and the
+// screenshots: the Windows desktop program with simulated scanners in place
+// of the machine's ports. An MV2 scanner hangs on the RS-232 port COM1, a
+// QZ600 on COM2, and another MV2 waits on the USB driver's port ZEV2; it is
+// switched on and appears in the device map once the operator has pressed
+// the USB button. Sample firmware for both platforms and a ZANDRIC.INI that
+// names it (Setup menu on, COM1 to COM3 logging) are made in a fresh folder,
+// which becomes the program folder. A simulated operator per scanner works
+// its power switch as its panel asks, so the two families are programmed
+// side by side.
+//
+// The bench itself (firmware, scanners, operators) is the demonstration
+// rig's (vtdemo); this file only puts it in front of the Win32 main window.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CCommDialog;
+
+namespace platform::sim {
+class SimLine;
+}
+namespace scanner {
+class ScannerSim;
+}
+namespace vtdemo {
+class Bench;
+class BenchOperator;
+}
+
+namespace vtwin {
+
+class MainWindow;
+
+struct DemoOptions {
+  // Line rate of the simulated lines in bit/s; 0 sends as fast as the threads go.
+  uint32_t lineBitsPerSecond = 57600;
+  // Data bytes of each generated image and raw file.
+  size_t firmwareBytes = 16 * 1024;
+  // Real milliseconds an operator takes to react to the panel.
+  int reactionMs = 800;
+  // Simulated operators at the scanners; without them whoever drives the
+  // station works the power switches (tests).
+  bool operators = true;
+};
+
+class DemoStation {
+ public:
+  explicit DemoStation(const DemoOptions& options);
+  // Puts the machine back: the current directory, the port opener and the
+  // device map; removes the station folder.
+  ~DemoStation();
+  DemoStation(const DemoStation&) = delete;
+  DemoStation& operator=(const DemoStation&) = delete;
+
+  // Writes the firmware and ZANDRIC.INI into a fresh folder, makes it the
+  // current directory and plugs the simulated scanners in. False with the
+  // reason when that fails.
+  bool Prepare(std::string& error);
+  // Puts the bench in front of the main window (before its creation):
+  // operators take their places as the panels appear, the USB scanner is
+  // switched on and plugged in when the USB search starts, and everyone
+  // steps back before the ports are closed.
+  void Attach(MainWindow& window);
+
+  const std::string& Folder() const { return folder_; }
+  size_t ScannerCount() const { return scanners_.size(); }
+  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].sim; }
+  // The port name of a scanner's panel: COM1, COM2, \\.\ZEV2.
+  std::string PanelName(size_t index) const;
+
+  // The USB scanner's port.
+  static constexpr const char* kUsbPort = "ZEV2";
+
+ private:
+  struct Place {
+    std::string port;  // COM1, ZEV2
+    std::string model;
+    bool usb = false;
+    std::shared_ptr<platform::sim::SimLine> line;
+    std::unique_ptr<scanner::ScannerSim> sim;
+    std::unique_ptr<vtdemo::BenchOperator> person;
+    CCommDialog* panel = nullptr;
+  };
+
+  bool WriteFirmware(std::string& error);
+  void OnPanelCreated(CCommDialog* panel);
+  void PlugUsbScanner();
+  void StepBack();
+
+  DemoOptions options_;
+  std::string folder_;
+  std::string previousDir_;
+  std::unique_ptr<vtdemo::Bench> bench_;
+  std::vector<Place> scanners_;
+  bool prepared_ = false;
+};
+
+}  // namespace vtwin
