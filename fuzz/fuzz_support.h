@@ -1,8 +1,9 @@
-// Shared pieces of the fuzz targets: one port panel whose port records what
-// the program writes instead of sending it anywhere, the main window model
-// behind it, a reader that takes the fuzz input apart field by field, and the
-// oracles' own reading of S-record lines. The panel lives for the whole fuzz
-// process; every run empties it first.
+// Shared pieces of the fuzz targets: one port session whose port records what
+// the program writes instead of sending it anywhere, with a reporter that
+// keeps the boxes (no panel, no main window: the link and update functions
+// need only those two), a reader that takes the fuzz input apart field by
+// field, and the oracles' own reading of S-record lines. The session lives
+// for the whole fuzz process; every run empties it first.
 #pragma once
 
 #include <cstddef>
@@ -17,11 +18,11 @@
 #include <vector>
 #include <unistd.h>
 
-#include "app/programmer_dlg.h"
-#include "app/comm_dialog.h"
+#include "link/port_session.h"
+#include "link/run_reporter.h"
+#include "platform/message_box.h"
 #include "platform/message_recorder.h"
 #include "platform/serial_port.h"
-#include "ports/comm_sport.h"
 
 namespace fuzz {
 
@@ -78,7 +79,34 @@ class RecordingPort : public platform::SerialPort {
   std::string written_;
 };
 
-// The panel of port COM3 on a recording port, opened (events made, line set).
+// What the port's threads report, for the targets: boxes go to the process's
+// message sink with the port's caption, as the panel's do; the rest is kept
+// or dropped.
+class Reporter final : public RunReporter {
+ public:
+  explicit Reporter(const PortSession& session) : session_(session) {}
+  void ShowStatus(const std::string&) override {}
+  void ShowClosingStatus(std::initializer_list<const char*>) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int) override {}
+  void ShowError(const std::string& text) override { ::ShowError(session_.m_szPortName, text); }
+  void ShowWarning(const std::string& text) override { ::ShowWarning(session_.m_szPortName, text); }
+  void ShowApiError(const std::string& text, int errorCode) override {
+    ::ShowApiError(session_.m_szPortName, text, errorCode);
+  }
+  void EnablePortButton(bool) override {}
+  void BeginFlashWrite() override {}
+  void EndFlashWrite() override {}
+  void ShowIdentity(const ScannerIdentity& identity) override { identity_ = identity; }
+  void ShowRunResult(int) override {}
+  const ScannerIdentity& Identity() const { return identity_; }
+
+ private:
+  const PortSession& session_;
+  ScannerIdentity identity_;
+};
+
+// The session of port COM3 on a recording port, opened (events made, line set).
 class Station {
  public:
   static Station& Instance() {
@@ -86,37 +114,33 @@ class Station {
     return *station;
   }
 
-  CCommDialog& Panel() { return *panel_; }
+  PortSession& Session() { return session_; }
+  Reporter& Report() { return reporter_; }
   RecordingPort& Port() { return *port_; }
 
   // Empties what the last run left: written bytes, boxes, the ring and events.
-  CCommDialog& Fresh(ScannerFamily family) {
+  Station& Fresh() {
     port_->Take();
     boxes_.Clear();
-    panel_->ShowIdentity(ScannerIdentity{.family = family});
-    panel_->m_session.m_rxBuffer.Reset();
-    panel_->m_session.m_hDataEvent->Reset();
-    panel_->m_session.m_hExitEvent->Reset();
-    panel_->m_session.m_bAbort.store(false);
-    return *panel_;
+    reporter_.ShowIdentity(ScannerIdentity{});
+    session_.m_rxBuffer.Reset();
+    session_.m_hDataEvent->Reset();
+    session_.m_hExitEvent->Reset();
+    session_.m_bAbort.store(false);
+    return *this;
   }
   const platform::MessageRecorder& Boxes() const { return boxes_; }
 
  private:
-  Station() : port_(std::make_shared<RecordingPort>()) {
+  Station() : port_(std::make_shared<RecordingPort>()), session_("COM3", {}), reporter_(session_) {
     platform::InstallPortOpener([port = port_](const std::string&, int&) -> platform::PortPtr { return port; });
-    mainDlg_.SetPreloadDefaults();
-    g_portTable[2] = COMM_SPORT{};
-    g_portTable[2].bInUse = 1;
-    panel_ = std::make_unique<CCommDialog>(3, "COM3", &mainDlg_);
-    g_portTable[2].pPanel = panel_.get();
-    panel_->OpenPort();
+    session_.OpenPort();
   }
 
   platform::ScopedMessageRecorder boxes_;
   std::shared_ptr<RecordingPort> port_;
-  CProgrammerDlg mainDlg_;
-  std::unique_ptr<CCommDialog> panel_;
+  PortSession session_;
+  Reporter reporter_;
 };
 
 // A scratch file of this fuzz process. In memory where the system offers it:

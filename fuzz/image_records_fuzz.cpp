@@ -175,7 +175,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   fuzz::Check(allSound, "every kept line of an accepted file is a sound record");
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(qz500 ? ScannerFamily::kQZ500 : ScannerFamily::kQZ600);
+  fuzz::Station& station = fuzz::Station::Instance().Fresh();
+  PortSession& session = station.Session();
+  RunReporter& reporter = station.Report();
   std::stable_sort(dataRecords.begin(), dataRecords.end(),
                    [](const Record& a, const Record& b) { return a.address < b.address; });
   Bytes expectedBytes;
@@ -184,8 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Sent as the image engine sends them: in blocks where records are split
   // (VTC always, RCP for a QZ500), else in one pass.
   const bool blockMode = vtc || qz500;
-  const RecordSender send = vtc ? +[](CCommDialog* p, ImageRecord* r, uint32_t total, uint32_t* sent, bool) {
-    return SendVTCRecord(p->m_session, *p, r, total, sent);
+  const RecordSender send = vtc ? +[](PortSession& s, RunReporter& rep, ImageRecord* r, uint32_t total, uint32_t* sent, bool) {
+    return SendVTCRecord(s, rep, r, total, sent);
   } : &SendRCPRecord;
   uint32_t sent = 0;
   std::vector<size_t> blockEnds;
@@ -193,14 +195,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (blockMode) {
     for (ImageRecord* cursor = list; cursor;) {
       uint16_t count = 0;
-      fuzz::Check(SendImageBlock(panel.m_session, panel, send, &cursor, expected, &sent, &count) == UPD_OK, "a block goes out");
+      fuzz::Check(SendImageBlock(session, reporter, send, &cursor, expected, &sent, &count) == UPD_OK, "a block goes out");
       fuzz::Check(count > 0, "a block holds a record");
       blockEnds.push_back(fuzz::Station::Instance().Port().Written());
       records += count;
     }
   } else {
     for (ImageRecord* r = list; r; r = r->next, ++records) {
-      fuzz::Check(send(&panel, r, expected, &sent, false) == UPD_OK, "a record goes out whole");
+      fuzz::Check(send(session, reporter, r, expected, &sent, false) == UPD_OK, "a record goes out whole");
     }
   }
   const std::string wire = fuzz::Station::Instance().Port().Take();

@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What fits the ring at once.
   const std::string stream = input.Bytes(RingBuffer::kSize - 96);
 
-  CCommDialog& panel = fuzz::Station::Instance().Fresh(6);
-  fuzz::Check(panel.m_session.m_rxBuffer.Write(reinterpret_cast<const uint8_t*>(stream.data()),
+  PortSession& session = fuzz::Station::Instance().Fresh().Session();
+  fuzz::Check(session.m_rxBuffer.Write(reinterpret_cast<const uint8_t*>(stream.data()),
                                      static_cast<unsigned>(stream.size())),
               "the bytes fit the ring");
-  panel.m_session.m_hDataEvent->Set();
+  session.m_hDataEvent->Set();
 
   if ((mode & 1) == 0) {
     const std::string& successA = texts[0];
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& failureB = texts[3];
     if (successA.empty()) return 0;
     const UpdateStatus result =
-        WaitForPair(panel.m_session, 0, Expect{{successA.c_str(), OrNull(successB)},
+        WaitForPair(session, 0, Expect{{successA.c_str(), OrNull(successB)},
                                    {OrNull(failureA), OrNull(failureB)}});
     const bool success = Has(stream, successA) && (successB.empty() || Has(stream, successB));
     const bool failure = Has(stream, failureA) && (failureB.empty() || Has(stream, failureB));
@@ -73,13 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t capacity = mode >> 1;
   std::vector<uint8_t> out(capacity + 1, 0xA5);
   size_t copied = 12345;
-  const UpdateStatus result = WaitBetween(panel.m_session, 0, out.data(), capacity, start.c_str(), end.c_str(), &copied);
+  const UpdateStatus result = WaitBetween(session, 0, out.data(), capacity, start.c_str(), end.c_str(), &copied);
   const size_t startAt = stream.find(start);
   const size_t endAt = startAt == std::string::npos ? std::string::npos : stream.find(end, startAt + start.size());
   if (endAt == std::string::npos) {
     fuzz::Check(result == UPD_TIMEOUT, "no reply without both texts");
     fuzz::Check(copied == 0, "nothing handed over");
-    fuzz::Check(panel.m_session.m_rxBuffer.Count() == 0, "every byte looked at");
+    fuzz::Check(session.m_rxBuffer.Count() == 0, "every byte looked at");
     return 0;
   }
   fuzz::Check(result == UPD_OK, "a reply between the texts is found");
@@ -90,6 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "the reply's bytes");
   fuzz::Check(std::all_of(out.begin() + static_cast<long>(length), out.end(), [](uint8_t b) { return b == 0xA5; }),
               "nothing written beyond the reply");
-  fuzz::Check(panel.m_session.m_rxBuffer.Count() == stream.size() - (endAt + end.size()), "what follows the end text stays");
+  fuzz::Check(session.m_rxBuffer.Count() == stream.size() - (endAt + end.size()), "what follows the end text stays");
   return 0;
 }
