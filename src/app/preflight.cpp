@@ -7,7 +7,7 @@
 #include <new>
 
 #include "app/ini_file.h"
-#include "app/programmer_dlg.h"
+#include "app/station_settings.h"
 #include "app/settings_table.h"
 #include "firmware/file_access.h"
 #include "firmware/hex_digit.h"
@@ -217,7 +217,7 @@ class Checker {
   platform::ScopedMessageRecorder boxes_;
   // The station's settings, loaded as the station loads them; made only by a
   // check of the station.
-  std::unique_ptr<CProgrammerDlg> dlg_;
+  std::unique_ptr<CStationSettings> dlg_;
   CheckReport report_;
 };
 
@@ -421,8 +421,8 @@ void Checker::CheckRaw(const std::string& path, const std::string& ini, int line
 }
 
 CheckReport Checker::Station(const std::string& appDir) {
-  dlg_ = std::make_unique<CProgrammerDlg>();
-  CProgrammerDlg& dlg = *dlg_;
+  dlg_ = std::make_unique<CStationSettings>();
+  CStationSettings& dlg = *dlg_;
   std::string dir = appDir;
   if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
   if (dir.size() >= sizeof dlg.m_szAppDir) dir = ".";

@@ -19,6 +19,7 @@
 #include "app/geometry.h"
 #include "app/menu_item.h"
 #include "app/panel_host.h"
+#include "app/station_settings.h"
 #include "link/scanner_family.h"
 #include "platform/sync_string.h"
 #include "update/product_title.h"
@@ -67,7 +68,7 @@ constexpr int kUsbTimerPeriodMs = 1000;
 extern int g_nPortCount;
 extern int g_nStartPortCount;
 
-class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
+class CProgrammerDlg : public CPanelHost, public CRunSettingsSource, public CStationSettings {
  public:
   CProgrammerDlg();
   virtual ~CProgrammerDlg();
@@ -107,45 +108,6 @@ class CProgrammerDlg : public CPanelHost, public CRunSettingsSource {
   CResultsUploader* GetResultsUploader() const { return m_pResultsDb.get(); }
   // The station's name in the result record (StationName=, or the computer's name).
   std::string m_strStationName;
-
-  // ---- settings ----
-  // Reads ZANDRIC.INI in m_szAppDir into the members and g_portTable's log fields.
-  void LoadSettings();
-  // Writes the members and the logging switches of the open panels back.
-  void SaveSettings();
-  // The pre-load values: options n/y/n/n, both baud members 115200, paths empty.
-  void SetPreloadDefaults();
-  // m_szAppDir followed by the platform's separator and "ZANDRIC.INI".
-  std::string GetIniPath() const;
-
-  // Paths for a scanner of the family (copies; empty when not configured):
-  // the [MV2] files for MV2, the [QZ6] files for QZ500 and QZ600.
-  std::string GetRCPFile(ScannerFamily family) const;
-  std::string GetVTCFile(ScannerFamily family) const;
-  std::string GetLDRFile(ScannerFamily family, int boardVersion) const;
-
-  char m_szAppDir[300] = {};
-  platform::SyncString m_strRcpFileMV2;
-  platform::SyncString m_strLdrFileMV2;
-  platform::SyncString m_strLdrPre50FileMV2;
-  platform::SyncString m_strFpgaFileMV2;
-  platform::SyncString m_strUimFileMV2;
-  platform::SyncString m_strVtcFileMV2;
-  platform::SyncString m_strLogPath;
-  platform::SyncString m_strRcpFileQZ6;
-  platform::SyncString m_strLdrFileQZ6;
-  platform::SyncString m_strCpldFileQZ6;
-  platform::SyncString m_strDspFileQZ6;
-  platform::SyncString m_strVtcFileQZ6;
-  std::atomic<int> m_nBaudMV2{115200};
-  std::atomic<int> m_nBaudQZ6{115200};
-  std::atomic<bool> m_bLeaveImages{false};
-  std::atomic<bool> m_bPermitLoaderOverwrite{false};
-  std::atomic<bool> m_bPreserveSerialNumber{true};
-  std::atomic<bool> m_bIncludeSetupMenu{false};
-  // Guards the settings as one set while Setup changes them or a run copies
-  // them; each member is also safe to read on its own.
-  mutable std::mutex m_settingsMutex;
 
   // ---- window side (window thread only) ----
 
@@ -250,8 +212,6 @@ int IsValidBaudRate(int rate);
 // beyond the int range are held at its ends.
 int LeadingNumber(const std::string& text);
 
-// Name of the configuration file in the program folder.
-inline constexpr const char* kIniFileName = "ZANDRIC.INI";
 
 // Installs the [Ports] section of the configuration file at iniPath as the
 // place where port names lead (COMn and ZEVn to device paths) and as the

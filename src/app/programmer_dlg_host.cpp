@@ -18,7 +18,7 @@ CProgrammerDlg::~CProgrammerDlg() {
 
 // The options take what a missing key reads as (n/y/n/n); the rates are the
 // pre-load 115200, not the file's default; every path is empty.
-void CProgrammerDlg::SetPreloadDefaults() {
+void CStationSettings::SetPreloadDefaults() {
   for (const SettingKey& setting : SettingKeys()) {
     if (setting.option != nullptr) this->*setting.option = !EqualsNoCase(setting.defaultText, "n");
     if (setting.rate != nullptr) this->*setting.rate = 115200;
@@ -106,15 +106,15 @@ RunSettings CProgrammerDlg::TakeRunSettings(ScannerFamily family, int boardVersi
   return run;
 }
 
-std::string CProgrammerDlg::GetRCPFile(ScannerFamily family) const {
+std::string CStationSettings::GetRCPFile(ScannerFamily family) const {
   return FamilyRow(family).secondGeneration ? m_strRcpFileMV2.Get() : m_strRcpFileQZ6.Get();
 }
 
-std::string CProgrammerDlg::GetVTCFile(ScannerFamily family) const {
+std::string CStationSettings::GetVTCFile(ScannerFamily family) const {
   return FamilyRow(family).secondGeneration ? m_strVtcFileMV2.Get() : m_strVtcFileQZ6.Get();
 }
 
-std::string CProgrammerDlg::GetLDRFile(ScannerFamily family, int boardVersion) const {
+std::string CStationSettings::GetLDRFile(ScannerFamily family, int boardVersion) const {
   if (!FamilyRow(family).secondGeneration) return m_strLdrFileQZ6.Get();
   // Boards before 5.0 need the older loader when one is configured.
   if (boardVersion < 50) {

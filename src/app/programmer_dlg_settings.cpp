@@ -151,11 +151,11 @@ void InstallPortsSection(const std::string& iniPath) {
   platform::SetDeviceMapPorts(std::move(entries));
 }
 
-std::string CProgrammerDlg::GetIniPath() const {
+std::string CStationSettings::GetIniPath() const {
   return std::string(m_szAppDir) + kSeparator + kIniFileName;
 }
 
-void CProgrammerDlg::LoadSettings() {
+void CStationSettings::LoadSettings() {
   const std::string path = GetIniPath();
   // One version of the file for the whole load, read once.
   CIniFile ini(path);
@@ -189,7 +189,7 @@ void CProgrammerDlg::LoadSettings() {
   }
 }
 
-void CProgrammerDlg::SaveSettings() {
+void CStationSettings::SaveSettings() {
   // Every key goes into one copy of the file, which is written once, whole.
   CIniFile ini(GetIniPath());
   ini.Hold();

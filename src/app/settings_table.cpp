@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/file_open_sheet.h"
-#include "app/programmer_dlg.h"
+#include "app/station_settings.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ constexpr const char* kSssFilter = "S-Rec Files (*.sss) | *.sss | All Files (*.*
 constexpr const char* kLdrSrecFilter = "Run Files (*.srec) | *.srec | All Files (*.*) | *.* ||";
 constexpr const char* kSrecFilter = "S-Rec Files (*.srec) | *.srec | All Files (*.*) | *.* ||";
 
-using D = CProgrammerDlg;
+using D = CStationSettings;
 
 SettingKey Option(const char* key, const char* defaultText, std::atomic<bool> D::*member) {
   return {.section = "Common", .key = key, .savedKey = key, .kind = SettingKind::kOption,

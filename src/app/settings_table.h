@@ -15,7 +15,7 @@
 
 #include "platform/sync_string.h"
 
-class CProgrammerDlg;
+class CStationSettings;
 
 enum class SettingKind {
   kStamp,     // written at each save, never read: the time of the save
@@ -44,9 +44,9 @@ struct SettingKey {
   const char* savedKey;  // the key as written
   SettingKind kind;
   const char* defaultText;  // what a missing key reads as
-  std::atomic<bool> CProgrammerDlg::*option = nullptr;    // kOption
-  std::atomic<int> CProgrammerDlg::*rate = nullptr;       // kBaud
-  platform::SyncString CProgrammerDlg::*text = nullptr;   // kFolder, kFile
+  std::atomic<bool> CStationSettings::*option = nullptr;    // kOption
+  std::atomic<int> CStationSettings::*rate = nullptr;       // kBaud
+  platform::SyncString CStationSettings::*text = nullptr;   // kFolder, kFile
   FileRole role = FileRole::kNone;                        // kFile
   SheetRow row = {};                                      // kFile
 };

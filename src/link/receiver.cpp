@@ -223,7 +223,7 @@ class Receiver {
     if (!port.ClearCommError()) {
       const int error = port.LastError();
       if (IsDeviceGoneError(error)) {
-        NoteLineFault(panel_, kLineDeviceGone);
+        NoteLineFault(session_, reporter_, kLineDeviceGone);
       } else if (!clearReported_) {
         ReportError("ClearCommError", error);
       }

@@ -307,11 +307,11 @@ class ReceiverSwitchOff : public FaultyReceiverTest, public ::testing::WithParam
 TEST_P(ReceiverSwitchOff, TheSwitchOffAfterTheOutcomeShowsNoBox) {
   const bool atOnce = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartOnFaultyPort());
-  rig.panel->m_bOutcomeShown.store(true);
+  rig.panel->m_session.m_bOutcomeShown.store(true);
   port->readError = platform::kErrorDeviceNotConnected;
   (atOnce ? port->readRefusals : port->collectFailures) = 1;
-  rig.panel->m_hReceiveEvent->Set();
-  ASSERT_TRUE(WaitUntil([&] { return CurrentLineFault(rig.panel.get()) == kLineDeviceGone; }));
+  rig.panel->m_session.m_hReceiveEvent->Set();
+  ASSERT_TRUE(WaitUntil([&] { return CurrentLineFault(rig.panel->m_session) == kLineDeviceGone; }));
   // Joined: whatever the receiver was to show has been shown.
   rig.StopReceiver();
   EXPECT_TRUE(rig.boxes.Boxes().empty());
