@@ -5,9 +5,9 @@
 #include <random>
 #include <system_error>
 
-#include "app/ini_file.h"
 #include "bench_operator.h"
 #include "demo_firmware.h"
+#include "demo_rig.h"
 #include "app/comm_dialog.h"
 #include "main_window.h"
 #include "platform/device_map.h"
@@ -34,28 +34,6 @@ scanner::ScannerConfig BoardConfig(int loaderMinor, int boardMajor, int boardMin
   return config;
 }
 
-fs::path MakeStationFolder() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "vantorel-win32-demo-%08x", static_cast<unsigned>(random()));
-    std::error_code ec;
-    fs::path folder = fs::temp_directory_path(ec) / name;
-    if (!ec && fs::create_directory(folder, ec)) return folder;
-  }
-  return {};
-}
-
-bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  const bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (file != nullptr && std::fclose(file) != 0) return false;
-  if (!ok) error = "cannot write " + path;
-  return ok;
-}
-
-std::string Raw(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 platform::sim::SimPortRegistry& Registry() { return platform::sim::SimPortRegistry::Instance(); }
 platform::sim::SimDeviceMap& DeviceMap() { return platform::sim::SimDeviceMap::Instance(); }
 
@@ -67,7 +45,6 @@ DemoStation::~DemoStation() {
   StepBack();
   scanners_.clear();
   bench_.reset();
-  console_.reset();
   if (!prepared_) return;
   platform::InstallDeviceMap(nullptr);
   DeviceMap().Clear();
@@ -84,7 +61,7 @@ std::string DemoStation::PanelName(size_t index) const {
 }
 
 bool DemoStation::Prepare(std::string& error) {
-  const fs::path folder = MakeStationFolder();
+  const fs::path folder = vtdemo::MakeStationFolder("vantorel-win32-demo");
   if (folder.empty()) {
     error = "cannot make a station folder under the temporary folder";
     return false;
@@ -156,28 +133,9 @@ bool DemoStation::Prepare(std::string& error) {
 }
 
 bool DemoStation::WriteFirmware(std::string& error) {
+  // The desktop station's firmware and INI, as on the Linux desktop.
   vtdemo::DemoFiles files;
-  if (!vtdemo::WriteDemoFiles(folder_, files, error)) return false;
-  // Firmware large enough for the transfers to take a while at the line
-  // rate, with the header records the loader and the station expect.
-  using vtdemo::SampleBytes;
-  using vtdemo::SRecordImage;
-  const size_t n = options_.firmwareBytes;
-  if (!WriteBytes(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
-      !WriteBytes(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
-      !WriteBytes(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
-      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error) ||
-      !WriteBytes(files.qz600Rcp, SRecordImage("QZ6 RCP demo image", 0x0000FC00, SampleBytes(n, 11)), error) ||
-      !WriteBytes(files.qz6Vtc, SRecordImage("VTC demo image", 0x0001FA00, SampleBytes(n, 13)), error) ||
-      !WriteBytes(files.qz6Cpld, Raw(SampleBytes(2 * n, 14)), error) ||
-      !WriteBytes(files.qz6Dsp, Raw(SampleBytes(n, 15)), error)) {
-    return false;
-  }
-  CIniFile ini(files.ini);
-  ini.WriteString("Common", "IncludeSetupMenu", "y");
-  ini.WriteString("Common", "LogPath", folder_);
-  for (const char* port : {"COM1", "COM2", "COM3"}) ini.WriteString("Common", port, "LOG");
-  return true;
+  return vtdemo::WriteDesktopStationFiles(folder_, options_.firmwareBytes, files, error);
 }
 
 void DemoStation::Attach(MainWindow& window) {

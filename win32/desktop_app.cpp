@@ -10,7 +10,7 @@ namespace vtwin {
 DesktopApp::DesktopApp() {
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES;
+  controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES;
   ::InitCommonControlsEx(&controls);
   sink_ = std::make_unique<Win32MessageSink>();
   platform::InstallMessageSink(sink_.get());

@@ -14,6 +14,9 @@ namespace vtwin {
 
 namespace {
 
+// The timer that brings the results database's state up to date.
+constexpr int kResultsDbTimerId = 101;
+
 // Dialog units of a template rectangle in pixels of the window's dialog font,
 // as the system maps them.
 Size MapUnits(HWND dialog, Size units) {
@@ -126,6 +129,21 @@ void MainWindow::Initialise() {
 
   model_.OnInitDialog();
 
+  // The plant's results database, when one is configured: its state in a
+  // status bar below the panels, brought up to date every second.
+  if (!model_.GetResultsDbStatus().empty()) {
+    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
+                                   nullptr, instance, nullptr);
+    if (statusBar_ != nullptr) {
+      RECT bar{};
+      ::GetWindowRect(statusBar_, &bar);
+      statusBarHeight_ = bar.bottom - bar.top;
+      model_.m_frame.bottom += statusBarHeight_;
+      ShowResultsDbStatus();
+      ::SetTimer(hwnd_, static_cast<UINT_PTR>(kResultsDbTimerId), 1000, nullptr);
+    }
+  }
+
   BuildMenuBar();
   SyncPanels();
   ApplyLayout();
@@ -175,6 +193,7 @@ bool MainWindow::OnMessage(unsigned message, uintptr_t wParam, intptr_t lParam) 
       return false;
     case WM_TIMER:
       if (wParam == static_cast<uintptr_t>(kUsbTimerId)) OnUsbTick();
+      if (wParam == static_cast<uintptr_t>(kResultsDbTimerId)) ShowResultsDbStatus();
       return true;
     case WM_CLOSE:
       OnClose();
@@ -250,6 +269,7 @@ void MainWindow::ApplyLayout() {
     if (PortPanel* window = PanelOf(slot.panel.get())) PlaceWindow(window->Handle(), slot.rect);
   }
   ApplyUsbRow();
+  if (statusBar_ != nullptr) ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
 }
 
 void MainWindow::ApplyUsbRow() {
@@ -274,7 +294,8 @@ void MainWindow::MeasureFrame() {
   POINT origin{0, 0};
   ::ClientToScreen(hwnd_, &origin);
   const FrameInsets frame{origin.x - window.left, origin.y - window.top,
-                          window.right - (origin.x + client.right), window.bottom - (origin.y + client.bottom)};
+                          window.right - (origin.x + client.right),
+                          window.bottom - (origin.y + client.bottom) + statusBarHeight_};
   const FrameInsets& known = model_.m_frame;
   if (frame.left == known.left && frame.top == known.top && frame.right == known.right &&
       frame.bottom == known.bottom) {
@@ -284,6 +305,14 @@ void MainWindow::MeasureFrame() {
   // panels and the USB row.
   model_.SetFrame(frame);
   ApplyLayout();
+}
+
+void MainWindow::ShowResultsDbStatus() {
+  if (statusBar_ == nullptr) return;
+  // The status bar keeps to the bottom edge as the window is laid out.
+  ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
+  ::SendMessageW(statusBar_, SB_SETTEXTW, 0,
+                 reinterpret_cast<LPARAM>(Widen(model_.GetResultsDbStatus()).c_str()));
 }
 
 void MainWindow::OnUsbButton() {
@@ -327,6 +356,7 @@ void MainWindow::ShutDown() {
   closing_ = true;
   if (listener_.aboutToShutDown) listener_.aboutToShutDown();
   if (usbTimerRunning_) ::KillTimer(hwnd_, static_cast<UINT_PTR>(kUsbTimerId));
+  if (statusBar_ != nullptr) ::KillTimer(hwnd_, static_cast<UINT_PTR>(kResultsDbTimerId));
   usbTimerRunning_ = false;
   for (const auto& panel : panels_) panel->Detach();
   // Port threads waiting for a box are released before the teardown waits

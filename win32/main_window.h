@@ -73,6 +73,9 @@ class MainWindow {
   // The panel windows in the order the model created the panels.
   const std::vector<std::unique_ptr<PortPanel>>& Panels() const { return panels_; }
   PortPanel* PanelOf(const CCommDialog* panel) const;
+  // The results database's state as the status bar shows it; null when no
+  // database is configured (then there is no status bar).
+  HWND ResultsDbStatusBar() const { return statusBar_; }
   // The menus of the menu bar as they stand.
   std::vector<MenuItem> FileMenu() const;
   std::vector<MenuItem> HelpMenu() const;
@@ -93,6 +96,8 @@ class MainWindow {
   // Measures the frame the system put around the client area and lets the
   // model fit the window to it.
   void MeasureFrame();
+  // Shows the results database's state in the status bar (each second).
+  void ShowResultsDbStatus();
 
   CProgrammerDlg& model_;
   Win32MessageSink* sink_;
@@ -101,6 +106,10 @@ class MainWindow {
   std::function<void(SetupSheet&)> prepareSheet_;
   std::vector<std::unique_ptr<PortPanel>> panels_;
   bool usbTimerRunning_ = false;
+  // The status bar under the panels, made only when a results database is
+  // configured; its height counts as frame, so the panels keep their room.
+  HWND statusBar_ = nullptr;
+  int statusBarHeight_ = 0;
   int modalDepth_ = 0;             // a modal window (sheet, About box) is open
   bool closeAfterBoxes_ = false;   // a close waits for the window thread's boxes
   bool closing_ = false;           // ShutDown has begun
