@@ -138,7 +138,11 @@ void MainWindow::Initialise() {
       RECT bar{};
       ::GetWindowRect(statusBar_, &bar);
       statusBarHeight_ = bar.bottom - bar.top;
-      model_.m_frame.bottom += statusBarHeight_;
+      // The bar counts as frame: the window grows by it and the panels and
+      // the USB row keep their room above it.
+      FrameInsets frame = model_.m_frame;
+      frame.bottom += statusBarHeight_;
+      model_.SetFrame(frame);
       ShowResultsDbStatus();
       ::SetTimer(hwnd_, static_cast<UINT_PTR>(kResultsDbTimerId), 1000, nullptr);
     }

@@ -331,32 +331,6 @@ TEST_F(NonAsciiPathTest, TheIniNamesAFileThatIsLoadedAndProgrammed) {
 
 // ---- the results database's state ----
 
-class ResultsDbStatusTest : public DesktopTest {
- protected:
-  void BeforeWindow() override {
-    // A driver the machine does not have: the station cannot connect, keeps
-    // its runs pending and says so, without the password.
-    CIniFile(IniPath()).WriteString("Results", "Connection",
-                                    "Driver={Vantorel No Such Driver};Database=line;PWD=s3cret");
-  }
-};
-
-TEST_F(ResultsDbStatusTest, TheStatusBarShowsTheStateWithoutThePasswordAndLeavesThePanelsTheirRoom) {
-  const HWND bar = window_->ResultsDbStatusBar();
-  ASSERT_NE(bar, nullptr);
-  std::string shown;
-  ASSERT_TRUE(PumpUntil([&] {
-    shown = WindowText(bar);
-    return shown.rfind("Results database: ", 0) == 0;
-  })) << shown;
-  EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
-  // The bar sits below the USB row, not over it.
-  RECT barRect{}, usbRect{};
-  ::GetWindowRect(bar, &barRect);
-  ::GetWindowRect(::GetDlgItem(window_->Handle(), VT_IDC_USB_BUTTON), &usbRect);
-  EXPECT_LE(usbRect.bottom, barRect.top);
-}
-
 TEST_F(MainWindowTest, HasNoStatusBarWithoutAResultsDatabase) {
   EXPECT_EQ(window_->ResultsDbStatusBar(), nullptr);
 }
