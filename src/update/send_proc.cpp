@@ -85,15 +85,16 @@ void ClosingActions(PortSession& session, RunReporter& reporter, UpdateStatus re
     } else {
       platform::Sleep(kReleasePauseMs);
     }
-    if (!session.m_bAbort.load()) {
-      reporter.ShowStatus("Turn scanner power off");
-      MessageBeep(0xFFFFFFFFu);
-    }
   }
 
   session.m_nReconnectPhase.store(0);
 
   if (!session.m_bAbort.load()) {
+    // The text is the panel's word that it is handed back, so it comes last:
+    // whoever sees it (the operator, a watching front end) also finds the
+    // beep given and the reconnect state cleared.
+    MessageBeep(0xFFFFFFFFu);
+    reporter.ShowStatus("Turn scanner power off");
     // The loader's closing key. A scanner already switched off holds CTS low
     // and with it this write, until it comes up again or the port is closed.
     const char key = 'x';

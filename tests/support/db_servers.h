@@ -26,7 +26,7 @@ inline bool Exists(const std::string& path) { return std::filesystem::exists(pat
 
 // Why the PostgreSQL tests cannot run here; empty when they can.
 inline std::string PgMissing() {
-  for (const std::string path : {std::string(kPgBin) + "/initdb", std::string(kPgBin) + "/pg_ctl",
+  for (const std::string& path : {std::string(kPgBin) + "/initdb", std::string(kPgBin) + "/pg_ctl",
                                  std::string(kPgDriver)}) {
     if (!Exists(path)) return path + " is missing (tools/install-deps installs postgresql and odbc-postgresql)";
   }
