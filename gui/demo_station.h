@@ -20,7 +20,7 @@
 
 class CCommDialog;
 
-#include "demo_rig.h"
+#include "desktop_bench.h"
 #include "sim_operator.h"
 
 namespace vtgui {
@@ -55,32 +55,25 @@ class DemoStation : public QObject {
   // steps back before the ports are closed.
   void Attach(MainWindowView& view);
 
-  const std::string& Folder() const { return folder_; }
-  size_t ScannerCount() const { return scanners_.size(); }
-  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].plugged.sim; }
+  const std::string& Folder() const { return bench_.Folder(); }
+  size_t ScannerCount() const { return bench_.Count(); }
+  scanner::ScannerSim& Scanner(size_t index) { return *bench_.Plugged(index).sim; }
   // The port name of a scanner's panel: COM1, COM2, \\.\ZEV2.
-  std::string PanelName(size_t index) const;
+  std::string PanelName(size_t index) const { return bench_.PanelName(index); }
 
   // The USB scanner's port.
-  static constexpr const char* kUsbPort = "ZEV2";
+  static constexpr const char* kUsbPort = vtdemo::DesktopBench::kUsbPort;
 
  private:
-  struct Bench {
-    vtdemo::SimScanner plugged;  // port COM1, ZEV2
-    bool usb = false;
-    std::unique_ptr<vtdemo::SimOperator> person;
-  };
-
-  bool WriteFirmware(std::string& error);
   void OnPanelCreated(CCommDialog* panel);
-  void PlugUsbScanner();
   void StepBack();
 
   DemoOptions options_;
-  std::string folder_;
-  std::string previousDir_;
-  std::vector<Bench> scanners_;
-  bool prepared_ = false;
+  // Declared before the operators, so that it outlives them: they hold its
+  // scanners.
+  vtdemo::DesktopBench bench_;
+  // One per scanner of the bench, in its order.
+  std::vector<std::unique_ptr<vtdemo::SimOperator>> persons_;
 };
 
 }  // namespace vtgui

@@ -5,8 +5,6 @@
 #include <QMessageBox>
 #include <QThread>
 
-#include <algorithm>
-
 namespace vtgui {
 
 namespace {
@@ -27,19 +25,6 @@ QMessageBox::Icon IconOf(platform::BoxKind kind) {
 }
 
 }  // namespace
-
-void QtMessageSink::Waiter::Release() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-  }
-  changed_.notify_all();
-}
-
-void QtMessageSink::Waiter::Wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return released_; });
-}
 
 QtMessageSink::QtMessageSink(QObject* parent) : QObject(parent) {}
 
@@ -70,24 +55,10 @@ void QtMessageSink::Show(platform::BoxKind kind, const std::string& caption,
     return;
   }
 
-  const std::thread::id self = std::this_thread::get_id();
-  std::shared_ptr<Waiter> waiter;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closing_) return;
-    const bool released = std::find(released_.begin(), released_.end(), self) != released_.end();
-    // A released thread's box is shown all the same; only nobody waits for it.
-    if (!released) {
-      waiter = std::make_shared<Waiter>(self);
-      waiters_.push_back(waiter);
-    }
-    requests_.push_back(Request{waiter, kind, caption, text});
-  }
+  std::shared_ptr<platform::BoxQueue::Waiter> waiter;
+  if (!queue_.Enqueue(kind, caption, text, waiter)) return;
   QMetaObject::invokeMethod(this, "OpenRequested", Qt::QueuedConnection);
-  if (!waiter) return;
-  waiter->Wait();
-  std::lock_guard<std::mutex> lock(mutex_);
-  waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
+  queue_.Wait(waiter);
 }
 
 void QtMessageSink::ShowOnWindowThread(platform::BoxKind kind, const std::string& caption,
@@ -125,19 +96,13 @@ void QtMessageSink::CloseWindowBoxes() {
 }
 
 void QtMessageSink::OpenRequested() {
-  std::vector<Request> requests;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Released already when the program is closing.
-    if (closing_) return;
-    requests.swap(requests_);
-  }
-  for (const Request& request : requests) {
+  const std::vector<platform::BoxQueue::Request> requests = queue_.Take();
+  for (const platform::BoxQueue::Request& request : requests) {
     QMessageBox* box = MakeBox(request.kind, request.caption, request.text, Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Every way the box goes (OK, Escape, close box, deletion) releases its
     // thread; releasing twice does no harm.
-    if (const std::shared_ptr<Waiter> waiter = request.waiter) {
+    if (const std::shared_ptr<platform::BoxQueue::Waiter> waiter = request.waiter) {
       connect(box, &QMessageBox::finished, this, [waiter] { waiter->Release(); });
       connect(box, &QObject::destroyed, this, [waiter] { waiter->Release(); });
     }
@@ -159,34 +124,12 @@ void QtMessageSink::Beep(uint32_t /*type*/) {
 
 void QtMessageSink::BeepNow() { QApplication::beep(); }
 
-void QtMessageSink::ReleaseThread(std::thread::id thread) {
-  std::vector<std::shared_ptr<Waiter>> waiting;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_.push_back(thread);
-    for (const auto& waiter : waiters_) {
-      if (waiter->Thread() == thread) waiting.push_back(waiter);
-    }
-  }
-  // The box stays open; its thread goes on.
-  for (const auto& waiter : waiting) waiter->Release();
-}
+void QtMessageSink::ReleaseThread(std::thread::id thread) { queue_.ReleaseThread(thread); }
 
-void QtMessageSink::ForgetThread(std::thread::id thread) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto at = std::find(released_.begin(), released_.end(), thread);
-  if (at != released_.end()) released_.erase(at);
-}
+void QtMessageSink::ForgetThread(std::thread::id thread) { queue_.ForgetThread(thread); }
 
 void QtMessageSink::Shutdown() {
-  std::vector<std::shared_ptr<Waiter>> waiting;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-    waiting = waiters_;
-    requests_.clear();
-  }
-  for (const auto& waiter : waiting) waiter->Release();
+  queue_.Close();
   if (!OnWindowThread()) return;
   CloseWindowBoxes();
   const QList<QPointer<QMessageBox>> open = boxes_;
@@ -198,10 +141,7 @@ void QtMessageSink::Shutdown() {
   }
 }
 
-bool QtMessageSink::IsShutDown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return closing_;
-}
+bool QtMessageSink::IsShutDown() const { return queue_.IsClosed(); }
 
 QList<QMessageBox*> QtMessageSink::OpenBoxes() const {
   QList<QMessageBox*> open;

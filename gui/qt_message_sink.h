@@ -19,14 +19,13 @@
 #include <QObject>
 #include <QPointer>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/box_queue.h"
 #include "platform/message_box.h"
 
 class QMessageBox;
@@ -83,40 +82,14 @@ class QtMessageSink : public QObject, public platform::MessageSink {
   void BeepNow();
 
  private:
-  // One port thread waiting for its box.
-  class Waiter {
-   public:
-    explicit Waiter(std::thread::id thread) : thread_(thread) {}
-    void Release();
-    void Wait();
-    std::thread::id Thread() const { return thread_; }
-
-   private:
-    const std::thread::id thread_;
-    std::mutex mutex_;  // guards released_
-    std::condition_variable changed_;
-    bool released_ = false;
-  };
-
-  // A box a port thread asked for, not shown yet.
-  struct Request {
-    std::shared_ptr<Waiter> waiter;  // null when no thread waits for the box
-    platform::BoxKind kind;
-    std::string caption;
-    std::string text;
-  };
-
   bool OnWindowThread() const;
   // The window thread's box: shown, then waited for in a local loop.
   void ShowOnWindowThread(platform::BoxKind kind, const std::string& caption,
                           const std::string& text);
 
-  // guards waiters_, requests_, released_ and closing_
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Waiter>> waiters_;
-  std::vector<std::thread::id> released_;  // threads whose boxes do not hold them
-  std::vector<Request> requests_;
-  bool closing_ = false;
+  // The boxes of port threads not shown yet, and the threads waiting for
+  // theirs.
+  platform::BoxQueue queue_;
 
   QList<QPointer<QMessageBox>> boxes_;        // window thread only
   QList<QPointer<QMessageBox>> windowBoxes_;  // window thread only

@@ -21,16 +21,12 @@
 
 class CCommDialog;
 
-namespace platform::sim {
-class SimLine;
-}
-namespace scanner {
-class ScannerSim;
-}
+#include "desktop_bench.h"
+
 namespace vtdemo {
 class Bench;
 class BenchOperator;
-}
+}  // namespace vtdemo
 
 namespace vtwin {
 
@@ -67,37 +63,30 @@ class DemoStation {
   // steps back before the ports are closed.
   void Attach(MainWindow& window);
 
-  const std::string& Folder() const { return folder_; }
-  size_t ScannerCount() const { return scanners_.size(); }
-  scanner::ScannerSim& Scanner(size_t index) { return *scanners_[index].sim; }
+  const std::string& Folder() const { return bench_.Folder(); }
+  size_t ScannerCount() const { return bench_.Count(); }
+  scanner::ScannerSim& Scanner(size_t index) { return *bench_.Plugged(index).sim; }
   // The port name of a scanner's panel: COM1, COM2, \\.\ZEV2.
-  std::string PanelName(size_t index) const;
+  std::string PanelName(size_t index) const { return bench_.PanelName(index); }
 
   // The USB scanner's port.
-  static constexpr const char* kUsbPort = "ZEV2";
+  static constexpr const char* kUsbPort = vtdemo::DesktopBench::kUsbPort;
 
  private:
-  struct Place {
-    std::string port;  // COM1, ZEV2
-    std::string model;
-    bool usb = false;
-    std::shared_ptr<platform::sim::SimLine> line;
-    std::unique_ptr<scanner::ScannerSim> sim;
-    std::unique_ptr<vtdemo::BenchOperator> person;
-    CCommDialog* panel = nullptr;
-  };
-
-  bool WriteFirmware(std::string& error);
   void OnPanelCreated(CCommDialog* panel);
-  void PlugUsbScanner();
   void StepBack();
 
   DemoOptions options_;
-  std::string folder_;
-  std::string previousDir_;
-  std::unique_ptr<vtdemo::Bench> bench_;
-  std::vector<Place> scanners_;
-  bool prepared_ = false;
+  // Declared before the operators, so that it outlives them: they work its
+  // scanners' power switches.
+  vtdemo::DesktopBench bench_;
+  // Who may have a scanner on: everyone at once, so the two families are
+  // programmed side by side.
+  std::unique_ptr<vtdemo::Bench> turns_;
+  // One per scanner of the bench, in its order (none without operators),
+  // with the panel each reads.
+  std::vector<std::unique_ptr<vtdemo::BenchOperator>> persons_;
+  std::vector<CCommDialog*> panels_;
 };
 
 }  // namespace vtwin

@@ -47,19 +47,6 @@ void Answer(HWND box) {
 
 }  // namespace
 
-void Win32MessageSink::Waiter::Release() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-  }
-  changed_.notify_all();
-}
-
-void Win32MessageSink::Waiter::Wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return released_; });
-}
-
 Win32MessageSink::Win32MessageSink() : windowThread_(std::this_thread::get_id()) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   WNDCLASSW wc = {};
@@ -119,24 +106,10 @@ void Win32MessageSink::Show(platform::BoxKind kind, const std::string& caption, 
     ShowOnWindowThread(kind, caption, text);
     return;
   }
-  const std::thread::id self = std::this_thread::get_id();
-  std::shared_ptr<Waiter> waiter;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closing_) return;
-    const bool released = std::find(released_.begin(), released_.end(), self) != released_.end();
-    // A released thread's box is shown all the same; only nobody waits for it.
-    if (!released) {
-      waiter = std::make_shared<Waiter>(self);
-      waiters_.push_back(waiter);
-    }
-    requests_.push_back(Request{waiter, kind, caption, text});
-  }
+  std::shared_ptr<platform::BoxQueue::Waiter> waiter;
+  if (!queue_.Enqueue(kind, caption, text, waiter)) return;
   ::PostMessageW(messageWindow_, kBoxRequested, 0, 0);
-  if (!waiter) return;
-  waiter->Wait();
-  std::lock_guard<std::mutex> lock(mutex_);
-  waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
+  queue_.Wait(waiter);
 }
 
 void Win32MessageSink::ShowOnWindowThread(platform::BoxKind kind, const std::string& caption,
@@ -171,14 +144,8 @@ void Win32MessageSink::CloseWindowBoxes() {
 }
 
 void Win32MessageSink::OpenRequested() {
-  std::vector<Request> requests;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Released already when the program is closing.
-    if (closing_) return;
-    requests.swap(requests_);
-  }
-  for (Request& request : requests) {
+  std::vector<platform::BoxQueue::Request> requests = queue_.Take();
+  for (platform::BoxQueue::Request& request : requests) {
     auto record = std::make_unique<BoxThread>();
     BoxThread* box = record.get();
     const HWND sinkWindow = messageWindow_;
@@ -190,7 +157,7 @@ void Win32MessageSink::OpenRequested() {
       box->done.store(true);
       ::PostMessageW(sinkWindow, kBoxAnswered, 0, 0);
     });
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(threadsMutex_);
     boxThreads_.push_back(std::move(record));
   }
 }
@@ -198,7 +165,7 @@ void Win32MessageSink::OpenRequested() {
 void Win32MessageSink::JoinFinished() {
   std::vector<std::unique_ptr<BoxThread>> finished;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(threadsMutex_);
     for (auto it = boxThreads_.begin(); it != boxThreads_.end();) {
       if ((*it)->done.load()) {
         finished.push_back(std::move(*it));
@@ -213,7 +180,7 @@ void Win32MessageSink::JoinFinished() {
 
 std::vector<HWND> Win32MessageSink::OpenBoxes() const {
   std::vector<HWND> open;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(threadsMutex_);
   for (const auto& box : boxThreads_) {
     if (HWND hwnd = box->box.load(); hwnd != nullptr && !box->done.load()) open.push_back(hwnd);
   }
@@ -222,37 +189,20 @@ std::vector<HWND> Win32MessageSink::OpenBoxes() const {
 
 void Win32MessageSink::Beep(uint32_t type) { SystemBeep(type); }
 
-void Win32MessageSink::ReleaseThread(std::thread::id thread) {
-  std::vector<std::shared_ptr<Waiter>> waiting;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_.push_back(thread);
-    for (const auto& waiter : waiters_) {
-      if (waiter->Thread() == thread) waiting.push_back(waiter);
-    }
-  }
-  // The box stays open; its thread goes on.
-  for (const auto& waiter : waiting) waiter->Release();
-}
+void Win32MessageSink::ReleaseThread(std::thread::id thread) { queue_.ReleaseThread(thread); }
 
-void Win32MessageSink::ForgetThread(std::thread::id thread) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto at = std::find(released_.begin(), released_.end(), thread);
-  if (at != released_.end()) released_.erase(at);
-}
+void Win32MessageSink::ForgetThread(std::thread::id thread) { queue_.ForgetThread(thread); }
 
 void Win32MessageSink::Shutdown() {
-  std::vector<std::shared_ptr<Waiter>> waiting;
+  queue_.Close();
+  // Box threads are joined on the window thread only; elsewhere they stay
+  // listed for it.
+  if (!OnWindowThread()) return;
   std::vector<std::unique_ptr<BoxThread>> boxes;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-    waiting = waiters_;
-    requests_.clear();
+    std::lock_guard<std::mutex> lock(threadsMutex_);
     boxes.swap(boxThreads_);
   }
-  for (const auto& waiter : waiting) waiter->Release();
-  if (!OnWindowThread()) return;
   CloseWindowBoxes();
   // Each box thread ends once its box is answered; a box that is still being
   // made is answered as soon as the hook has noted it.
@@ -265,9 +215,6 @@ void Win32MessageSink::Shutdown() {
   }
 }
 
-bool Win32MessageSink::IsShutDown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return closing_;
-}
+bool Win32MessageSink::IsShutDown() const { return queue_.IsClosed(); }
 
 }  // namespace vtwin

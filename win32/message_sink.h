@@ -19,7 +19,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +28,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "platform/box_queue.h"
 #include "platform/message_box.h"
 
 namespace vtwin {
@@ -67,29 +67,6 @@ class Win32MessageSink : public platform::MessageSink {
   static unsigned BoxStyle(platform::BoxKind kind);
 
  private:
-  // One port thread waiting for its box.
-  class Waiter {
-   public:
-    explicit Waiter(std::thread::id thread) : thread_(thread) {}
-    void Release();
-    void Wait();
-    std::thread::id Thread() const { return thread_; }
-
-   private:
-    const std::thread::id thread_;
-    std::mutex mutex_;  // guards released_
-    std::condition_variable changed_;
-    bool released_ = false;
-  };
-
-  // A box a port thread asked for, not shown yet.
-  struct Request {
-    std::shared_ptr<Waiter> waiter;  // null when no thread waits for the box
-    platform::BoxKind kind;
-    std::string caption;
-    std::string text;
-  };
-
   // A port thread's box, shown on a box thread of its own.
   struct BoxThread {
     std::atomic<HWND> box{nullptr};
@@ -108,13 +85,11 @@ class Win32MessageSink : public platform::MessageSink {
   const std::thread::id windowThread_;
   HWND messageWindow_ = nullptr;
 
-  // guards waiters_, requests_, released_, closing_ and boxThreads_
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Waiter>> waiters_;
-  std::vector<std::thread::id> released_;  // threads whose boxes do not hold them
-  std::vector<Request> requests_;
+  // The boxes of port threads not shown yet, and the threads waiting for
+  // theirs.
+  platform::BoxQueue queue_;
+  mutable std::mutex threadsMutex_;  // guards boxThreads_
   std::vector<std::unique_ptr<BoxThread>> boxThreads_;
-  bool closing_ = false;
 
   std::vector<std::atomic<HWND>*> windowBoxes_;  // window thread only; innermost last
   std::function<void()> windowBoxesClosed_;

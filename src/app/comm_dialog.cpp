@@ -286,23 +286,17 @@ bool CCommDialog::ResetWhenSafe() {
   return true;
 }
 
-void CCommDialog::BeginFlashWrite() {
+void CCommDialog::BeginFlashWrite() { SetFlashWriting(true); }
+
+void CCommDialog::EndFlashWrite() { SetFlashWriting(false); }
+
+void CCommDialog::SetFlashWriting(bool writing) {
   bool reset = false;
   {
     // Under the reset lock: a ResetWhenSafe that saw m_bBusy set has closed
     // the port before this returns, so the end byte that follows fails.
     std::lock_guard<std::mutex> lock(m_resetMutex);
-    m_bBusy.store(false);
-    reset = PendingResetLocked();
-  }
-  if (reset) ShowNotice(m_session.m_szPortName, "Turn scanner power off");
-}
-
-void CCommDialog::EndFlashWrite() {
-  bool reset = false;
-  {
-    std::lock_guard<std::mutex> lock(m_resetMutex);
-    m_bBusy.store(true);
+    m_bBusy.store(!writing);
     reset = PendingResetLocked();
   }
   if (reset) ShowNotice(m_session.m_szPortName, "Turn scanner power off");

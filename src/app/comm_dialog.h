@@ -179,6 +179,9 @@ class CCommDialog final : public RunReporter {
   void ResetLocked();
   // Makes a pending ResetWhenSafe (m_resetMutex held); true when it did.
   bool PendingResetLocked();
+  // The flash write's bracket: m_bBusy is its opposite, and a ResetWhenSafe
+  // waiting for either edge is made at it.
+  void SetFlashWriting(bool writing);
   // Ends the threads of an earlier run before a new one starts: a receiver
   // left parked by a normally ended run (two receivers must never feed one
   // ring), and a programming thread still in its closing actions.

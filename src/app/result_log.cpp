@@ -50,6 +50,25 @@ std::string CsvField(const std::string& text) {
   return field + "\"";
 }
 
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
 std::string NewRunId() {
   // One generator per thread, seeded from the system's entropy: ids made on
   // two ports at once, or by two stations, never share a sequence.

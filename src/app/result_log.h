@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "update/run_record.h"
 
@@ -43,6 +44,11 @@ std::string FamilyText(ScannerFamily family);
 // One field as RFC 4180 has it: quoted when it holds a comma, a quote, CR or
 // LF (or starts or ends with a blank), with quotes doubled inside.
 std::string CsvField(const std::string& text);
+
+// The fields of one line as RFC 4180 has them: split at commas outside
+// quotes, doubled quotes inside quoted fields made single. What CsvField
+// wrote comes back unchanged.
+std::vector<std::string> CsvFields(const std::string& line);
 
 // The record's line, without its line end.
 std::string ResultLine(const RunRecord& record, const RunStamp& stamp = {});

@@ -58,26 +58,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The fields of one CSV line as RFC 4180 has them.
-std::vector<std::string> CsvFieldsOf(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
 bool IsComponentName(const std::string& text) {
   return std::find(std::begin(kComponentNames), std::end(kComponentNames), text) !=
          std::end(kComponentNames);
@@ -305,7 +285,7 @@ std::string MaskPassword(const std::string& text) {
 }
 
 bool ParseResultLine(const std::string& line, const std::string& defaultStation, StoredRun& run) {
-  const std::vector<std::string> f = CsvFieldsOf(line);
+  const std::vector<std::string> f = CsvFields(line);
   if (f.size() != kOldColumns && f.size() != kColumns) return false;
   if (f[0] == "start") return false;  // a header
   run = StoredRun{};

@@ -63,10 +63,14 @@ PortSession::PortSession(const char* portName, std::function<std::string()> logF
   // The events exist for the session's whole life, so that no function of
   // the port ever meets a missing one; OpenPort only makes up for a failed
   // creation.
+  CreateMissingEvents();
+  m_rxBuffer.Reset();
+}
+
+void PortSession::CreateMissingEvents() {
   CreateEventIfMissing(m_hExitEvent, m_szPortName, "CreateEvent (Thread exit event)");
   CreateEventIfMissing(m_hDataEvent, m_szPortName, "CreateEvent (Data received event)");
   CreateEventIfMissing(m_hReceiveEvent, m_szPortName, "CreateEvent (Receive event)");
-  m_rxBuffer.Reset();
 }
 
 PortSession::~PortSession() {
@@ -88,9 +92,7 @@ void PortSession::CloseLog() {
 
 void PortSession::OpenPort() {
   if (!m_hPort.IsOpen()) {
-    CreateEventIfMissing(m_hExitEvent, m_szPortName, "CreateEvent (Thread exit event)");
-    CreateEventIfMissing(m_hDataEvent, m_szPortName, "CreateEvent (Data received event)");
-    CreateEventIfMissing(m_hReceiveEvent, m_szPortName, "CreateEvent (Receive event)");
+    CreateMissingEvents();
     if (nameTooLong_) {
       m_nOpenError = platform::kErrorInvalidParameter;
       m_strOpenError = platform::SystemErrorText(m_nOpenError);

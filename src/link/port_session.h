@@ -133,6 +133,9 @@ class PortSession {
   uint32_t m_dwLogBytes = 0;
 
  private:
+  // Creates whichever of the three events does not exist yet; a failure is
+  // the port's box.
+  void CreateMissingEvents();
   std::function<std::string()> logFolder_;
   // m_dcbSaved holds the settings to restore.
   bool savedValid_ = false;

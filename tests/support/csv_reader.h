@@ -1,32 +1,17 @@
 // Reads the station's result file as an RFC 4180 reader would: lines ended by
-// CR LF, fields split at commas outside quotes, doubled quotes inside quoted
-// fields made single. Used by the result-record tests to check what a
-// spreadsheet would see.
+// CR LF, and each line's fields by the station's own reader (the one that
+// brings pending runs back from the file). Used by the result-record tests to
+// check what a spreadsheet would see.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "app/result_log.h"
+
 namespace testsupport {
 
-inline std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
+using ::CsvFields;
 
 // The lines of a file's text; false when its last line lacks its CR LF.
 inline bool CsvLines(const std::string& text, std::vector<std::string>* lines) {
