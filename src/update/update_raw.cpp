@@ -46,13 +46,13 @@ struct RawComponent {
   const char* doneStatus = nullptr;        // shown with the bar at 0 on success
 };
 
-constexpr MenuPrompt kCpldExecute{"1", 2000, "Execute", "receive", nullptr, nullptr};
-constexpr MenuPrompt kDspConfirm{"y", 8000, "Ready", "receive", "RAM Error", nullptr};
+constexpr MenuPrompt kCpldExecute{"1", 2000, {{"Execute", "receive"}, {nullptr, nullptr}}};
+constexpr MenuPrompt kDspConfirm{"y", 8000, {{"Ready", "receive"}, {"RAM Error", nullptr}}};
 
 const RawComponent kFpga{
     .tag = "FPGA",
     .file = &RunSettings::fpgaFile,
-    .menu = {"3", 2000, "FPGA Update", "abort", nullptr, nullptr},
+    .menu = {"3", 2000, {{"FPGA Update", "abort"}, {nullptr, nullptr}}},
     .writingStatus = "FPGA Programming...",
     .completionMs = 20000,
     .completionText = "Done!",
@@ -62,7 +62,7 @@ const RawComponent kFpga{
 const RawComponent kUim{
     .tag = "UIM",
     .file = &RunSettings::uimFile,
-    .menu = {"8", 1000, "UIM Agent Update", "abort", nullptr, nullptr},
+    .menu = {"8", 1000, {{"UIM Agent Update", "abort"}, {nullptr, nullptr}}},
     .completionMs = 10000,
     .completionText = "Loader menu",
     .failedText = "UIM update failed",
@@ -72,7 +72,7 @@ const RawComponent kUim{
 const RawComponent kCpld{
     .tag = "PLD",
     .file = &RunSettings::cpldFile,
-    .menu = {"3", 2000, "CPLD update menu", "Execute", nullptr, nullptr},
+    .menu = {"3", 2000, {{"CPLD update menu", "Execute"}, {nullptr, nullptr}}},
     .confirm = &kCpldExecute,
     .restarts = true,
     .doneStatus = "PLD Done",
@@ -81,7 +81,7 @@ const RawComponent kCpld{
 const RawComponent kDsp{
     .tag = "DSP",
     .file = &RunSettings::dspFile,
-    .menu = {"9", 3000, "Programming DSP Flash", nullptr, nullptr, nullptr},
+    .menu = {"9", 3000, {{"Programming DSP Flash", nullptr}, {nullptr, nullptr}}},
     .confirm = &kDspConfirm,
     // "RAM Error": the loader's RAM check failed and it takes no code.
     .refusal = UPD_DSP_RAM_ERROR,
