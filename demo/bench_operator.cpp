@@ -113,6 +113,19 @@ void BenchOperator::Say(const std::string& what) {
   if (say_) say_(port_ + ": operator " + what);
 }
 
+void BenchOperator::SwitchOff() {
+  Say("switches the " + model_ + " off");
+  power_(false);
+  on_ = false;
+}
+
+bool BenchOperator::ReleaseBench() {
+  if (!holdsBench_) return false;
+  holdsBench_ = false;
+  bench_.Release(index_);
+  return true;
+}
+
 void BenchOperator::Loop() {
   for (;;) {
     Action action;
@@ -146,27 +159,13 @@ void BenchOperator::Loop() {
         break;
       case Action::kPowerOff:
         if (!on_ || !Pause(reaction_)) break;
-        Say("switches the " + model_ + " off");
-        power_(false);
-        on_ = false;
-        if (holdsBench_) {
-          holdsBench_ = false;
-          bench_.Release(index_);
-        }
+        SwitchOff();
+        ReleaseBench();
         break;
       case Action::kLeave:
         // The panel was reset: the run is over, switched on or not.
-        if (on_) {
-          Say("switches the " + model_ + " off");
-          power_(false);
-          on_ = false;
-        }
-        if (holdsBench_) {
-          holdsBench_ = false;
-          bench_.Release(index_);
-        } else {
-          bench_.Leave(index_);
-        }
+        if (on_) SwitchOff();
+        if (!ReleaseBench()) bench_.Leave(index_);
         break;
     }
   }

@@ -89,6 +89,11 @@ class BenchOperator {
   // Waits real time; false when the operator is told to stop.
   bool Pause(int ms);
   void Say(const std::string& what);
+  // Operator thread: the scanner goes off, said aloud.
+  void SwitchOff();
+  // Operator thread: gives the bench back; false when this operator did not
+  // hold it.
+  bool ReleaseBench();
   void Loop();
 
   const size_t index_;

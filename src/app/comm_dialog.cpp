@@ -105,15 +105,7 @@ void CCommDialog::OnInitDialog() {
       s.m_bRxActive.store(true);
       s.m_nLineFault.store(0);
       s.m_bOutcomeShown.store(false);
-      m_bRecvDone.store(false);
-      m_bSendDone.store(false);
-      if (!StartThread(recvThread_, m_dwRecvThreadId, m_bRecvDone,
-                       [this] { rcvProc(m_session, *this); })) {
-        m_bRecvDone.store(true);
-        m_bSendDone.store(true);
-        ::ShowError(s.m_szPortName, "CreateThread (Recv)");
-        return;
-      }
+      if (!StartReceiver()) return;
       s.m_rxBuffer.Reset();
       const ScannerIdentity known = Identity();
       if (!StartThread(sendThread_, m_dwSendThreadId, m_bSendDone,
@@ -157,6 +149,21 @@ bool CCommDialog::StartThread(std::thread& thread, std::thread::id& id, std::ato
   }
   id = thread.get_id();
   return true;
+}
+
+bool CCommDialog::StartReceiver() {
+  // Both marked running before either starts, so the panel is never taken
+  // for released between the two threads' starts.
+  m_bRecvDone.store(false);
+  m_bSendDone.store(false);
+  if (StartThread(recvThread_, m_dwRecvThreadId, m_bRecvDone,
+                  [this] { rcvProc(m_session, *this); })) {
+    return true;
+  }
+  m_bRecvDone.store(true);
+  m_bSendDone.store(true);
+  ::ShowError(m_session.m_szPortName, "CreateThread (Recv)");
+  return false;
 }
 
 void CCommDialog::JoinThreads() {
@@ -235,16 +242,7 @@ void CCommDialog::Start(ProgrammingRoutine routine) {
   ResetEvent(s.m_hDataEvent);
   ResetEvent(s.m_hReceiveEvent);
 
-  m_bRecvDone.store(false);
-  m_bSendDone.store(false);
-
-  if (!StartThread(recvThread_, m_dwRecvThreadId, m_bRecvDone,
-                   [this] { rcvProc(m_session, *this); })) {
-    m_bRecvDone.store(true);
-    m_bSendDone.store(true);
-    ::ShowError(s.m_szPortName, "CreateThread (Recv)");
-    return;
-  }
+  if (!StartReceiver()) return;
 
   // The receiver waits at its gate until the handshake or the programming
   // thread opens it, so the header and the emptying of the ring never race

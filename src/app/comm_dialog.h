@@ -182,6 +182,9 @@ class CCommDialog final : public RunReporter {
   // The flash write's bracket: m_bBusy is its opposite, and a ResetWhenSafe
   // waiting for either edge is made at it.
   void SetFlashWriting(bool writing);
+  // Starts the receiver with both threads marked running; false (with the
+  // port's box, both marked done) when the thread could not be made.
+  bool StartReceiver();
   // Ends the threads of an earlier run before a new one starts: a receiver
   // left parked by a normally ended run (two receivers must never feed one
   // ring), and a programming thread still in its closing actions.
