@@ -442,7 +442,9 @@ CheckReport Checker::Station(const std::string& appDir) {
   std::vector<std::string> loading = boxes_.Texts();
   boxes_.Clear();
 
-  const CIniFile file(iniPath);
+  // One version of the file for every key, read once.
+  CIniFile file(iniPath);
+  file.Hold();
   int configured = 0;
   for (const Setting& setting : SettingKeys()) {
     if (setting.kind != SettingKind::kFile) continue;
