@@ -15,6 +15,8 @@ void AppendHex(std::string& text, uint32_t value, int digits) {
   for (int i = digits - 1; i >= 0; --i) text += kHex[(value >> (4 * i)) & 0xF];
 }
 
+}  // namespace
+
 bool WriteFile(const std::string& path, const std::string& content, std::string& error) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -27,8 +29,6 @@ bool WriteFile(const std::string& path, const std::string& content, std::string&
 }
 
 std::string Raw(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-}  // namespace
 
 std::string SRecord(char type, uint32_t address, const std::vector<uint8_t>& data) {
   const int addressBytes = type == '0' ? 2 : 4;

@@ -26,6 +26,11 @@ std::string SRecordImage(const std::string& header, uint32_t base,
 // transfer's data never looks like its end byte.
 std::vector<uint8_t> SampleBytes(size_t count, uint32_t seed);
 
+// Writes content to path whole; false with "cannot write <path>" in error.
+bool WriteFile(const std::string& path, const std::string& content, std::string& error);
+// The bytes as they stand in a raw firmware file.
+std::string Raw(const std::vector<uint8_t>& bytes);
+
 // The generated files of one demo station folder.
 struct DemoFiles {
   std::string folder;

@@ -12,20 +12,6 @@ namespace vtdemo {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool WriteBytes(const std::string& path, const std::string& bytes, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  const bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (file != nullptr && std::fclose(file) != 0) return false;
-  if (!ok) error = "cannot write " + path;
-  return ok;
-}
-
-std::string Raw(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-}  // namespace
-
 fs::path MakeStationFolder(const std::string& prefix) {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -55,21 +41,23 @@ bool WriteDesktopStationFiles(const std::string& folder, size_t firmwareBytes, D
   // Firmware large enough for the transfers to take a while at the line
   // rate, with the header records the loader and the station expect.
   const size_t n = firmwareBytes;
-  if (!WriteBytes(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
-      !WriteBytes(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
-      !WriteBytes(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
-      !WriteBytes(files.mv2Uim, Raw(SampleBytes(n, 24)), error) ||
-      !WriteBytes(files.qz600Rcp, SRecordImage("QZ6 RCP demo image", 0x0000FC00, SampleBytes(n, 11)), error) ||
-      !WriteBytes(files.qz6Vtc, SRecordImage("VTC demo image", 0x0001FA00, SampleBytes(n, 13)), error) ||
-      !WriteBytes(files.qz6Cpld, Raw(SampleBytes(2 * n, 14)), error) ||
-      !WriteBytes(files.qz6Dsp, Raw(SampleBytes(n, 15)), error)) {
+  if (!WriteFile(files.mv2Rcp, SRecordImage("RCPMV2 demo image", 0x0000FC00, SampleBytes(n, 21)), error) ||
+      !WriteFile(files.mv2Vtc, SRecordImage("VTC MV2 demo image", 0x0001FA00, SampleBytes(n, 22)), error) ||
+      !WriteFile(files.mv2Fpga, Raw(SampleBytes(2 * n, 23)), error) ||
+      !WriteFile(files.mv2Uim, Raw(SampleBytes(n, 24)), error) ||
+      !WriteFile(files.qz600Rcp, SRecordImage("QZ6 RCP demo image", 0x0000FC00, SampleBytes(n, 11)), error) ||
+      !WriteFile(files.qz6Vtc, SRecordImage("VTC demo image", 0x0001FA00, SampleBytes(n, 13)), error) ||
+      !WriteFile(files.qz6Cpld, Raw(SampleBytes(2 * n, 14)), error) ||
+      !WriteFile(files.qz6Dsp, Raw(SampleBytes(n, 15)), error)) {
     return false;
   }
+  // The station's own keys added to the sample INI, which is written once.
   CIniFile ini(files.ini);
+  ini.Hold();
   ini.WriteString("Common", "IncludeSetupMenu", "y");
   ini.WriteString("Common", "LogPath", folder);
   for (const char* port : {"COM1", "COM2", "COM3"}) ini.WriteString("Common", port, "LOG");
-  return true;
+  return ini.Save(error);
 }
 
 }  // namespace vtdemo
