@@ -4,7 +4,6 @@
 #include "app/result_log.h"
 #include "app/comm_dialog.h"
 #include "app/results_db.h"
-#include "app/comm_dialog.h"
 #include "app/settings_table.h"
 #include "update/send_proc.h"
 

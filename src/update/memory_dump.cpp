@@ -12,7 +12,6 @@
 #include "link/response.h"
 #include "link/scanner_family.h"
 #include "platform/format.h"
-#include "platform/format.h"
 #include "platform/message_box.h"
 #include "update/engine_frame.h"
 #include "update/engines.h"
